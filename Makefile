@@ -1,0 +1,34 @@
+# The two commands of README.md, plus the build they share.
+BUILD_DIR := build
+
+.PHONY: all build configure deps check demo sanitize format clean
+
+all: build
+
+deps:
+	@tools/install-deps
+
+configure:
+	@test -f $(BUILD_DIR)/build.ninja || cmake --preset default
+
+build: configure
+	cmake --build $(BUILD_DIR)
+
+check: deps
+	$(MAKE) build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
+
+demo: deps
+	$(MAKE) build
+	tools/demo
+
+sanitize: deps
+	cmake --preset sanitize
+	cmake --build build-sanitize
+	ctest --test-dir build-sanitize --output-on-failure
+
+format:
+	git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) build-sanitize

@@ -1,0 +1,20 @@
+# Page scripts are kept as .js files and compiled into the binary as string constants.
+# halcyra_embed_scripts(TARGET name SCRIPTS a.js b.js) generates EmbeddedScripts.cpp/.h with
+# one `std::string_view` per file, named after the file (sign-in.js -> signInScriptSource).
+function(halcyra_embed_scripts)
+    cmake_parse_arguments(ARG "" "TARGET" "SCRIPTS" ${ARGN})
+    set(outDir ${CMAKE_CURRENT_BINARY_DIR}/generated)
+    set(header ${outDir}/EmbeddedScripts.h)
+    set(source ${outDir}/EmbeddedScripts.cpp)
+    set(inputs)
+    foreach(script ${ARG_SCRIPTS})
+        list(APPEND inputs ${CMAKE_CURRENT_SOURCE_DIR}/${script})
+    endforeach()
+    add_custom_command(
+        OUTPUT ${header} ${source}
+        COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${outDir} "-DINPUTS=${inputs}" -P ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
+        DEPENDS ${inputs} ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
+        COMMENT "Embedding page scripts")
+    add_library(${ARG_TARGET} STATIC ${source} ${header})
+    target_include_directories(${ARG_TARGET} PUBLIC ${outDir})
+endfunction()

@@ -1,0 +1,103 @@
+#include "FileSettingsStore.h"
+
+#include "AtomicFile.h"
+#include "Log.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+namespace halcyra {
+
+namespace {
+
+    std::string timestampForFileName()
+    {
+        auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        std::tm utc {};
+        gmtime_r(&now, &utc);
+        char text[32];
+        std::strftime(text, sizeof(text), "%Y%m%dT%H%M%SZ", &utc);
+        return text;
+    }
+
+}
+
+FileSettingsStore::FileSettingsStore(std::filesystem::path path)
+    : m_path(std::move(path))
+{
+    load();
+}
+
+std::filesystem::path FileSettingsStore::defaultPath()
+{
+    std::filesystem::path configHome;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        configHome = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        configHome = std::filesystem::path(home) / ".config";
+    else
+        configHome = "/tmp";
+    return configHome / "halcyra" / "defaults.json";
+}
+
+void FileSettingsStore::load()
+{
+    std::ifstream file(m_path, std::ios::binary);
+    if (!file)
+        return;
+    std::stringstream contents;
+    contents << file.rdbuf();
+    auto parsed = nlohmann::json::parse(contents.str(), nullptr, false);
+    if (parsed.is_discarded()) {
+        moveAside("it is not valid JSON");
+        return;
+    }
+    if (!parsed.is_object()) {
+        moveAside("it does not hold a JSON object");
+        return;
+    }
+    m_values = std::move(parsed);
+}
+
+void FileSettingsStore::moveAside(const std::string& reason)
+{
+    auto aside = m_path;
+    aside += ".corrupt-" + timestampForFileName();
+    std::error_code error;
+    std::filesystem::rename(m_path, aside, error);
+    if (error) {
+        logError("Halcyra: cannot read the settings file " + m_path.string() + " (" + reason + ") and cannot move it aside (" + error.message() + "); settings will not be saved this session.");
+        // Keep the unreadable file: writing would overwrite it with less.
+        m_path.clear();
+        return;
+    }
+    logError("Halcyra: cannot read the settings file " + m_path.string() + " (" + reason + "); moved it to " + aside.string() + " and started with empty settings.");
+}
+
+void FileSettingsStore::setValue(const std::string& key, nlohmann::json value)
+{
+    MemorySettingsStore::setValue(key, std::move(value));
+    write();
+}
+
+void FileSettingsStore::removeValue(const std::string& key)
+{
+    if (!m_values.contains(key))
+        return;
+    MemorySettingsStore::removeValue(key);
+    write();
+}
+
+void FileSettingsStore::write()
+{
+    if (m_path.empty())
+        return;
+    auto failure = writeFileAtomically(m_path, m_values.dump(2) + "\n");
+    if (!failure.empty())
+        logError("Halcyra: cannot save settings: " + failure);
+}
+
+}

@@ -1,0 +1,55 @@
+#include "SettingsStore.h"
+
+namespace halcyra {
+
+std::optional<bool> SettingsStore::boolean(const std::string& key) const
+{
+    auto stored = value(key);
+    if (!stored || !stored->is_boolean())
+        return std::nullopt;
+    return stored->get<bool>();
+}
+
+std::optional<double> SettingsStore::number(const std::string& key) const
+{
+    auto stored = value(key);
+    if (!stored || !stored->is_number())
+        return std::nullopt;
+    return stored->get<double>();
+}
+
+std::optional<std::string> SettingsStore::string(const std::string& key) const
+{
+    auto stored = value(key);
+    if (!stored || !stored->is_string())
+        return std::nullopt;
+    return stored->get<std::string>();
+}
+
+std::optional<nlohmann::json::array_t> SettingsStore::array(const std::string& key) const
+{
+    auto stored = value(key);
+    if (!stored || !stored->is_array())
+        return std::nullopt;
+    return stored->get<nlohmann::json::array_t>();
+}
+
+std::optional<nlohmann::json> MemorySettingsStore::value(const std::string& key) const
+{
+    auto found = m_values.find(key);
+    if (found == m_values.end())
+        return std::nullopt;
+    return *found;
+}
+
+void MemorySettingsStore::setValue(const std::string& key, nlohmann::json value)
+{
+    m_values[key] = std::move(value);
+}
+
+void MemorySettingsStore::removeValue(const std::string& key)
+{
+    m_values.erase(key);
+}
+
+}

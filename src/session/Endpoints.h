@@ -1,0 +1,48 @@
+#pragma once
+
+#include "base/URL.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halcyra {
+
+// The host names of the university's sign-in chain and of its Workday tenant: deployment values
+// from the configuration file, and the URLs, host lists and URL tests derived from them. Hosts
+// are compared exactly as the URL reports them (case-sensitive) unless a rule says otherwise.
+struct Endpoints {
+    std::string entryHost;
+    std::string tenantHost;
+    std::string identityHost;
+    std::string ssoHost;
+    std::string shibbolethHost;
+    std::string webappsHost;
+    std::string duoDomain;
+    std::string workdayDomain;
+
+    std::string workdayIdentitySuffix() const { return "identity." + workdayDomain; }
+    URL entryURL() const;
+    URL homeURL() const;
+
+    // Hosts whose https links (on port 443) stay in the application's window.
+    std::vector<std::string> allowedInAppHosts() const;
+    // Hosts whose pages may ask for the saved credentials.
+    std::vector<std::string> ssoHosts() const { return { ssoHost }; }
+
+    bool isDuoAPIHost(const std::string& host) const;
+    bool isWorkdayHost(const std::string& host) const;
+    bool isSignInHost(const std::string& host) const;
+    bool isSignInFlowURL(const std::optional<URL>&) const;
+    bool isHomeURL(const std::optional<URL>&) const;
+    bool isUPCLoginWithoutPending(const std::optional<URL>&) const;
+    bool isSessionEndedURL(const std::optional<URL>&) const;
+    bool isSignedOutURL(const std::optional<URL>&) const;
+    bool isSignInOrSignedOutPage(const std::optional<URL>&) const;
+    bool isRememberDevicePage(const std::optional<URL>&) const;
+
+    // The endpoint names with their values, in the order the configuration file documents them.
+    std::vector<std::pair<std::string, std::string*>> namedValues();
+};
+
+}

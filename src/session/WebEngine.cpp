@@ -1,0 +1,49 @@
+#include "WebEngine.h"
+
+#include <algorithm>
+
+namespace halcyra {
+
+const char* navigationTypeName(NavigationType type)
+{
+    switch (type) {
+    case NavigationType::linkActivated:
+        return "linkActivated";
+    case NavigationType::formSubmitted:
+        return "formSubmitted";
+    case NavigationType::backForward:
+        return "backForward";
+    case NavigationType::reload:
+        return "reload";
+    case NavigationType::formResubmitted:
+        return "formResubmitted";
+    case NavigationType::other:
+        break;
+    }
+    return "other";
+}
+
+std::optional<std::string> NavigationResponse::header(const std::string& lowercaseName) const
+{
+    auto found = headers.find(lowercaseName);
+    if (found == headers.end())
+        return std::nullopt;
+    return found->second;
+}
+
+CallbackAwaiter<ScriptResult> evaluate(WebView& view, std::string script)
+{
+    // The view is kept alive until the engine answers.
+    return awaitCallback<ScriptResult>([view = view.shared_from_this(), script = std::move(script)](std::function<void(ScriptResult)> done) {
+        view->evaluateJavaScript(script, std::move(done));
+    });
+}
+
+CallbackAwaiter<ScriptResult> callAsync(WebView& view, std::string functionBody, nlohmann::json arguments)
+{
+    return awaitCallback<ScriptResult>([view = view.shared_from_this(), body = std::move(functionBody), arguments = std::move(arguments)](std::function<void(ScriptResult)> done) {
+        view->callAsyncJavaScript(body, arguments, std::move(done));
+    });
+}
+
+}

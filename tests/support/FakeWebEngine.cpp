@@ -1,0 +1,164 @@
+#include "FakeWebEngine.h"
+
+#include <stdexcept>
+
+namespace halcyra {
+
+FakeWebView::FakeWebView(WebViewConfiguration configuration)
+    : m_configuration(std::move(configuration))
+{
+}
+
+NavigationID FakeWebView::load(const URL& url)
+{
+    m_loadedURLs.push_back(url);
+    m_isLoading = true;
+    return m_nextNavigationID++;
+}
+
+NavigationID FakeWebView::reload()
+{
+    ++m_reloadCount;
+    m_isLoading = true;
+    return m_nextNavigationID++;
+}
+
+void FakeWebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion)
+{
+    runScript({ script, std::nullopt, std::move(completion) });
+}
+
+void FakeWebView::callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion completion)
+{
+    runScript({ functionBody, arguments, std::move(completion) });
+}
+
+void FakeWebView::runScript(PendingScript script)
+{
+    m_scriptLog.push_back(script.source);
+    if (scriptResponder) {
+        if (auto result = scriptResponder(script)) {
+            script.completion(std::move(*result));
+            return;
+        }
+    }
+    m_pendingScripts.push_back(std::move(script));
+}
+
+void FakeWebView::answerScript(ScriptResult result)
+{
+    if (m_pendingScripts.empty())
+        throw std::logic_error("no script is waiting for a result");
+    auto script = std::move(m_pendingScripts.front());
+    m_pendingScripts.pop_front();
+    script.completion(std::move(result));
+}
+
+NavigationActionPolicy FakeWebView::decideAction(NavigationAction action)
+{
+    if (!m_client)
+        return NavigationActionPolicy::allow;
+    return m_client->decidePolicyForNavigationAction(*this, action);
+}
+
+NavigationResponsePolicy FakeWebView::decideResponse(NavigationResponse response)
+{
+    if (!m_client)
+        return NavigationResponsePolicy::allow;
+    return m_client->decidePolicyForNavigationResponse(*this, response);
+}
+
+NavigationID FakeWebView::startNavigation()
+{
+    auto navigation = m_nextNavigationID++;
+    m_isLoading = true;
+    if (m_client)
+        m_client->didStartProvisionalNavigation(*this, navigation);
+    return navigation;
+}
+
+void FakeWebView::redirect(NavigationID navigation)
+{
+    if (m_client)
+        m_client->didReceiveServerRedirectForProvisionalNavigation(*this, navigation);
+}
+
+void FakeWebView::commit(NavigationID navigation, const URL& url)
+{
+    changeURL(url);
+    if (m_client)
+        m_client->didCommitNavigation(*this, navigation);
+}
+
+void FakeWebView::finish(NavigationID navigation)
+{
+    m_isLoading = false;
+    if (m_client)
+        m_client->didFinishNavigation(*this, navigation);
+}
+
+void FakeWebView::fail(NavigationID navigation, WebError error)
+{
+    m_isLoading = false;
+    if (m_client)
+        m_client->didFailNavigation(*this, navigation, error);
+}
+
+void FakeWebView::failProvisional(NavigationID navigation, WebError error)
+{
+    m_isLoading = false;
+    if (m_client)
+        m_client->didFailProvisionalNavigation(*this, navigation, error);
+}
+
+NavigationActionPolicy FakeWebView::navigate(const URL& url, NavigationType type)
+{
+    auto policy = decideAction({ type, true, true, url, false });
+    if (policy != NavigationActionPolicy::allow)
+        return policy;
+    auto navigation = startNavigation();
+    commit(navigation, url);
+    finish(navigation);
+    return policy;
+}
+
+void FakeWebView::changeURL(const std::optional<URL>& url)
+{
+    if (m_url == url)
+        return;
+    auto old = std::exchange(m_url, url);
+    notifyURLChanged(old, m_url);
+}
+
+void FakeWebView::setTitle(const std::string& title)
+{
+    m_title = title;
+    notifyTitleChanged(title);
+}
+
+void FakeWebView::setBackForward(bool canGoBack, bool canGoForward)
+{
+    m_canGoBack = canGoBack;
+    m_canGoForward = canGoForward;
+}
+
+std::optional<ScriptReply> FakeWebView::sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin origin)
+{
+    if (!m_client)
+        return std::nullopt;
+    // A client that answers later writes into the shared slot; the test sees only prompt replies.
+    auto reply = std::make_shared<std::optional<ScriptReply>>();
+    m_client->didReceiveScriptMessage({ name, std::move(body), weak_from_this(), std::move(origin) }, [reply](ScriptReply answer) {
+        *reply = std::move(answer);
+    });
+    return *reply;
+}
+
+std::shared_ptr<WebView> FakeWebEngine::makeWebView(const WebViewConfiguration& configuration)
+{
+    auto view = std::make_shared<FakeWebView>(configuration);
+    m_views.push_back(view);
+    return view;
+}
+
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "base/RunLoop.h"
+
+#include <map>
+#include <utility>
+
+namespace halcyra {
+
+// A run loop whose clock moves only when the test says so: `advance(180s)` runs every timer due
+// in that span, in deadline order (equal deadlines in scheduling order), at its own deadline.
+class VirtualRunLoop final : public RunLoop {
+public:
+    VirtualRunLoop();
+
+    MonotonicTime now() const override { return m_now; }
+    WallTime wallNow() const override { return m_wallNow; }
+    TimerID schedule(Seconds delay, std::function<void()> callback) override;
+    void cancel(TimerID) override;
+
+    void advance(Seconds);
+    // Runs what is due now (zero-delay work), without moving the clock.
+    void runUntilIdle() { advance(Seconds(0)); }
+    size_t pendingTimerCount() const { return m_timers.size(); }
+
+private:
+    using Key = std::pair<MonotonicTime, TimerID>;
+
+    MonotonicTime m_now;
+    WallTime m_wallNow;
+    TimerID m_nextID { 1 };
+    std::map<Key, std::function<void()>> m_timers;
+    std::map<TimerID, MonotonicTime> m_deadlines;
+};
+
+}

@@ -1,0 +1,159 @@
+#include "base/FileSettingsStore.h"
+#include "base/Log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace halcyra;
+using nlohmann::json;
+
+namespace {
+
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "halcyra-test-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::string contentsOf(const std::filesystem::path& file)
+{
+    std::ifstream stream(file);
+    std::stringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+        files.push_back(entry.path().filename());
+    std::ranges::sort(files);
+    return files;
+}
+
+}
+
+TEST(SettingsStore, valueOfAnotherTypeReadsAsMissing)
+{
+    MemorySettingsStore settings;
+    settings.setValue("ssoPasswordRejected", "true");
+    settings.setValue("mainWindowFrameX", true);
+    settings.setValue("ssoUnconfirmedAutoSubmits", json::object({ { "0", 1.0 } }));
+    settings.setValue("learnedTaskURL", 12);
+
+    EXPECT_FALSE(settings.boolean("ssoPasswordRejected"));
+    EXPECT_FALSE(settings.number("mainWindowFrameX"));
+    EXPECT_FALSE(settings.array("ssoUnconfirmedAutoSubmits"));
+    EXPECT_FALSE(settings.string("learnedTaskURL"));
+    EXPECT_EQ(settings.number("learnedTaskURL"), 12.0);
+    EXPECT_TRUE(settings.hasValue("mainWindowFrameX"));
+}
+
+TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypes)
+{
+    TemporaryFolder folder;
+    auto file = folder.path() / "halcyra" / "defaults.json";
+    {
+        FileSettingsStore settings(file);
+        settings.setBoolean("hideOnLaunch", true);
+        settings.setNumber("mainWindowFrameW", 1280.5);
+        settings.setString("learnedTaskURL", "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
+        settings.setValue("ssoUnconfirmedAutoSubmits", json::array({ 1.8e9, 1.8e9 + 60 }));
+        settings.setValue("countsSyncLatest", json::object({ { "task", 3 }, { "draft", nullptr } }));
+        settings.removeValue("hideOnLaunch");
+    }
+    FileSettingsStore reopened(file);
+    EXPECT_FALSE(reopened.hasValue("hideOnLaunch"));
+    EXPECT_EQ(reopened.number("mainWindowFrameW"), 1280.5);
+    EXPECT_EQ(reopened.string("learnedTaskURL"), "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
+    EXPECT_EQ(reopened.array("ssoUnconfirmedAutoSubmits")->size(), 2u);
+    EXPECT_EQ(reopened.value("countsSyncLatest"), json::parse(R"({"task": 3, "draft": null})"));
+}
+
+TEST(FileSettingsStore, writeLeavesNoTemporaryFilesBehind)
+{
+    TemporaryFolder folder;
+    auto file = folder.path() / "defaults.json";
+    FileSettingsStore settings(file);
+    for (int i = 0; i < 20; ++i)
+        settings.setNumber("counter", i);
+    EXPECT_EQ(filesIn(folder.path()), std::vector<std::filesystem::path> { "defaults.json" });
+    EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
+}
+
+TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
+{
+    TemporaryFolder folder;
+    auto file = folder.path() / "defaults.json";
+    std::ofstream(file) << "{\"ssoPasswordRejected\": tru";
+    std::vector<std::string> errors;
+
+    testing::internal::CaptureStderr();
+    FileSettingsStore settings(file);
+    auto stderrText = testing::internal::GetCapturedStderr();
+
+    EXPECT_FALSE(settings.hasValue("ssoPasswordRejected"));
+    EXPECT_NE(stderrText.find("defaults.json"), std::string::npos);
+    EXPECT_NE(stderrText.find("moved it to"), std::string::npos);
+
+    auto files = filesIn(folder.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0].string().starts_with("defaults.json.corrupt-"));
+    EXPECT_EQ(contentsOf(folder.path() / files[0]), "{\"ssoPasswordRejected\": tru");
+
+    // The application goes on and saves new values beside the kept file.
+    settings.setBoolean("hideOnLaunch", true);
+    EXPECT_EQ(filesIn(folder.path()).size(), 2u);
+    EXPECT_EQ(FileSettingsStore(file).boolean("hideOnLaunch"), true);
+}
+
+TEST(FileSettingsStore, fileHoldingAnArrayIsMovedAside)
+{
+    TemporaryFolder folder;
+    auto file = folder.path() / "defaults.json";
+    std::ofstream(file) << "[1, 2, 3]";
+    testing::internal::CaptureStderr();
+    FileSettingsStore settings(file);
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(filesIn(folder.path()).size(), 1u);
+}
+
+TEST(FileSettingsStore, aCrashBeforeTheRenameLeavesTheOldFile)
+{
+    TemporaryFolder folder;
+    auto file = folder.path() / "defaults.json";
+    {
+        FileSettingsStore settings(file);
+        settings.setBoolean("hideOnLaunch", true);
+    }
+    // A half-written temporary file from an interrupted write is ignored on the next start.
+    std::ofstream(folder.path() / ".defaults.json.ab12cd") << "{\"hideOnLaunch\": fa";
+    FileSettingsStore reopened(file);
+    EXPECT_EQ(reopened.boolean("hideOnLaunch"), true);
+}
+
+TEST(FileSettingsStore, defaultPathFollowsXDGConfigHome)
+{
+    ::setenv("XDG_CONFIG_HOME", "/tmp/halcyra-xdg", 1);
+    EXPECT_EQ(FileSettingsStore::defaultPath(), "/tmp/halcyra-xdg/halcyra/defaults.json");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(VerboseLogging, onlyTheExactArgumentTurnsItOn)
+{
+    EXPECT_TRUE(argumentsRequestVerboseLogging({ "/usr/bin/halcyra", "-HalcyraVerbose" }));
+    EXPECT_TRUE(argumentsRequestVerboseLogging({ "-HalcyraVerbose" }));
+    EXPECT_FALSE(argumentsRequestVerboseLogging({ "/usr/bin/halcyra", "-halcyraverbose", "--HalcyraVerbose", "-HalcyraVerbose=1" }));
+}

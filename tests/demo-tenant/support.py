@@ -1,0 +1,301 @@
+"""Starts a demo tenant for a test and talks to it the way a browser does: through its proxy,
+over TLS checked against the tenant's own certificate, with cookies."""
+
+import http.client
+import json
+import os
+import re
+import select
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import tempfile
+import time
+import unittest
+import urllib.parse
+from pathlib import Path
+
+REPOSITORY = Path(__file__).resolve().parents[2]
+RUN = REPOSITORY / "tools" / "demo-tenant" / "run"
+START_TIMEOUT_SECONDS = 10
+
+
+class Tenant:
+    """One tenant process on free ports in its own state folder."""
+
+    def __init__(self, stateDir=None, env=None):
+        self._ownsDir = stateDir is None
+        self.stateDir = Path(stateDir or tempfile.mkdtemp(prefix="demo-tenant-test-"))
+        self.env = env
+        self.process = None
+        self.startLine = None
+        self.startSeconds = None
+
+    def start(self):
+        began = time.monotonic()
+        self.process = subprocess.Popen(
+            [str(RUN), "--state-dir", str(self.stateDir), "--proxy-port", "0", "--control-port", "0"],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+        line = _readLine(self.process.stdout, START_TIMEOUT_SECONDS)
+        self.startSeconds = time.monotonic() - began
+        if not line:
+            self.process.kill()
+            raise AssertionError("the tenant printed no start line; stderr: %s"
+                                 % self.process.stderr.read().decode(errors="replace"))
+        self.startLine = line.decode()
+        info = json.loads(self.startLine)
+        self.proxy = _hostPort(info["proxy"])
+        self.controlAddress = _hostPort(info["control"])
+        self.configPath = Path(info["config"])
+        self.certPath = self.stateDir / "tls" / "cert.pem"
+        return self
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self.process:
+            self.process.stdout.close()
+            self.process.stderr.close()
+        return self.process.returncode if self.process else None
+
+    def cleanUp(self):
+        self.stop()
+        if self._ownsDir:
+            shutil.rmtree(self.stateDir, ignore_errors=True)
+
+    def control(self, path, body=None, method=None, raw=None):
+        """Calls the control API; returns (status, decoded JSON)."""
+        connection = http.client.HTTPConnection(*self.controlAddress, timeout=10)
+        try:
+            data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
+            connection.request(method or ("GET" if data is None and path == "/state" else "POST"), path, body=data,
+                               headers={"Content-Type": "application/json"} if data is not None else {})
+            response = connection.getresponse()
+            return response.status, json.loads(response.read())
+        finally:
+            connection.close()
+
+    def set(self, path, body=None):
+        status, state = self.control(path, body if body is not None else {})
+        if status != 200:
+            raise AssertionError("control %s %s failed: %s %s" % (path, body, status, state))
+        return state
+
+    def state(self):
+        return self.control("/state")[1]
+
+    def log(self):
+        return (self.stateDir / "demo-tenant.log").read_text(errors="replace")
+
+
+def _hostPort(text):
+    host, _, port = text.rpartition(":")
+    return host, int(port)
+
+
+def _readLine(stream, timeout):
+    deadline = time.monotonic() + timeout
+    data = b""
+    while not data.endswith(b"\n"):
+        remaining = deadline - time.monotonic()
+        if remaining <= 0 or not select.select([stream], [], [], remaining)[0]:
+            return data
+        chunk = os.read(stream.fileno(), 4096)
+        if not chunk:
+            return data
+        data += chunk
+    return data
+
+
+class Page:
+    def __init__(self, url, status, headers, body):
+        self.url = url
+        self.status = status
+        self.headers = headers
+        self.body = body
+
+    @property
+    def text(self):
+        return self.body.decode("utf-8", errors="replace")
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key.lower() == name.lower():
+                return value
+        return None
+
+    def headerValues(self, name):
+        return [value for key, value in self.headers if key.lower() == name.lower()]
+
+    @property
+    def location(self):
+        value = self.header("Location")
+        return urllib.parse.urljoin(self.url, value) if value else None
+
+    def __repr__(self):
+        return "<Page %d %s>" % (self.status, self.url)
+
+
+class Browser:
+    """Keeps one kept-alive tunnel per host and a cookie jar that honours Path and Max-Age."""
+
+    def __init__(self, tenant):
+        self.tenant = tenant
+        self.context = ssl.create_default_context(cafile=str(tenant.certPath))
+        self.connections = {}
+        self.cookies = {}  # host -> {name: (value, path)}
+
+    def close(self):
+        for connection in self.connections.values():
+            connection.close()
+        self.connections.clear()
+
+    def _connection(self, host):
+        if host not in self.connections:
+            connection = http.client.HTTPSConnection(*self.tenant.proxy, timeout=10, context=self.context)
+            connection.set_tunnel(host, 443)
+            self.connections[host] = connection
+        return self.connections[host]
+
+    def request(self, method, url, body=None, headers=None):
+        parts = urllib.parse.urlsplit(url)
+        assert parts.scheme == "https" and (parts.port or 443) == 443, url
+        target = (parts.path or "/") + ("?" + parts.query if parts.query else "")
+        allHeaders = dict(headers or {})
+        cookie = self._cookieHeader(parts.hostname, parts.path or "/")
+        if cookie:
+            allHeaders["Cookie"] = cookie
+        for attempt in (1, 2):
+            connection = self._connection(parts.hostname)
+            try:
+                connection.request(method, target, body=body, headers=allHeaders)
+                response = connection.getresponse()
+                data = response.read()
+                break
+            except (http.client.RemoteDisconnected, BrokenPipeError, ConnectionResetError):
+                # A kept-alive tunnel that the server closed: open a new one, once.
+                connection.close()
+                del self.connections[parts.hostname]
+                if attempt == 2:
+                    raise
+        page = Page(url, response.status, response.getheaders(), data)
+        for value in page.headerValues("Set-Cookie"):
+            self._store(parts.hostname, value)
+        return page
+
+    def get(self, url, headers=None):
+        return self.request("GET", url, headers=headers)
+
+    def post(self, url, fields):
+        return self.request("POST", url, urllib.parse.urlencode(fields).encode(),
+                            {"Content-Type": "application/x-www-form-urlencoded"})
+
+    def follow(self, page, limit=10):
+        """Follows redirects from `page`; returns every page seen, `page` first."""
+        seen = [page]
+        while seen[-1].status in (301, 302, 303, 307) and len(seen) <= limit:
+            seen.append(self.get(seen[-1].location))
+        return seen
+
+    def _cookieHeader(self, host, path):
+        return "; ".join("%s=%s" % (name, value) for name, (value, cookiePath) in self.cookies.get(host, {}).items()
+                         if path.startswith(cookiePath))
+
+    def _store(self, host, header):
+        name, _, rest = header.partition("=")
+        value, *attributes = [part.strip() for part in rest.split(";")]
+        options = {a.partition("=")[0].lower(): a.partition("=")[2] for a in attributes}
+        jar = self.cookies.setdefault(host, {})
+        if options.get("max-age") == "0":
+            jar.pop(name.strip(), None)
+        else:
+            jar[name.strip()] = (value, options.get("path", "/"))
+
+
+# ------------------------------------------------------------------ the sign-in chain, step by step
+
+def templateForm(casPage):
+    """The CAS form, as the page's script would put it in place."""
+    match = re.search(r'<template id="fm1-template">(.*?)</template>', casPage.text, re.S)
+    assert match, "the CAS page has no form template"
+    return match.group(1)
+
+
+def formFields(formHtml):
+    return dict(re.findall(r'<input[^>]*name="([^"]+)"[^>]*value="([^"]*)"', formHtml))
+
+
+def formAction(formHtml, pageUrl):
+    action = re.search(r'<form[^>]*action="([^"]*)"', formHtml).group(1).replace("&amp;", "&")
+    return urllib.parse.urljoin(pageUrl, action)
+
+
+def submitPassword(browser, password, username="demo", casUrl=None):
+    """Loads the CAS form and submits it as a user would; returns the answer."""
+    casPage = browser.follow(browser.get(casUrl or "https://workday.ashgrove.test/"))[-1]
+    form = templateForm(casPage)
+    fields = formFields(form)
+    fields.update({"username": username, "password": password})
+    return browser.post(formAction(form, casPage.url), fields)
+
+
+def approveDuo(browser, duoPage):
+    """Asks the Duo status the way the Duo page's script does; returns the return URL or None."""
+    sid = urllib.parse.parse_qs(urllib.parse.urlsplit(duoPage.url).query)["sid"][0]
+    answer = json.loads(browser.get("https://api-d3m0.duosecurity.test/frame/v4/status?sid=" + sid).text)
+    return answer.get("redirect")
+
+
+def continueLink(page):
+    match = re.search(r'<a id="continue" href="([^"]+)"', page.text)
+    return match.group(1).replace("&amp;", "&") if match else None
+
+
+def signIn(browser, tenant, password="ashgrove-demo"):
+    """Walks the whole chain with Duo answering at once; returns the last page reached."""
+    tenant.set("/duo", {"mode": "approve", "delayMs": 0})
+    answer = submitPassword(browser, password)
+    assert answer.status == 302, answer
+    duoPage = browser.get(answer.location)
+    finish = browser.get(approveDuo(browser, duoPage))
+    return browser.follow(browser.get(continueLink(finish)))[-1]
+
+
+class TenantTestCase(unittest.TestCase):
+    """One tenant for the class; every test starts from a reset tenant and a new browser."""
+
+    tenant = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.tenant = Tenant().start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tenant.cleanUp()
+
+    def setUp(self):
+        self.tenant.set("/reset")
+        self.browser = Browser(self.tenant)
+        self.addCleanup(self.browser.close)
+
+    def rawProxyExchange(self, data, readAll=True):
+        """Sends bytes straight to the proxy port; returns what came back before it closed."""
+        with socket.create_connection(self.tenant.proxy, timeout=5) as connection:
+            connection.sendall(data)
+            received = b""
+            while True:
+                chunk = connection.recv(65536)
+                if not chunk:
+                    break
+                received += chunk
+                if not readAll and b"\r\n\r\n" in received:
+                    break
+            return received

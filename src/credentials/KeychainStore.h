@@ -1,0 +1,62 @@
+#pragma once
+
+#include "credentials/Credentials.h"
+#include "credentials/Keychain.h"
+
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace halcyra {
+
+class SettingsStore;
+
+// Thrown when forgetting the credentials could not remove an item from the keychain. Autofill
+// stays off anyway: the forgotten flag is set before anything is deleted.
+class DeletionError : public std::exception {
+public:
+    DeletionError(KeychainStatus credentialsStatus, KeychainStatus usernameStatus);
+
+    KeychainStatus credentialsStatus() const { return m_credentialsStatus; }
+    KeychainStatus usernameStatus() const { return m_usernameStatus; }
+    const char* what() const noexcept override { return m_message.c_str(); }
+
+private:
+    KeychainStatus m_credentialsStatus;
+    KeychainStatus m_usernameStatus;
+    std::string m_message;
+};
+
+// The saved sign-in credentials: one item in the desktop's secret store, mirrored in memory
+// once read, plus a "forgotten" flag in the settings that wins over whatever the keychain still
+// holds. The cache is never refreshed from the keychain once loaded.
+class KeychainStore {
+public:
+    static constexpr const char* service = "com.ashgrove.workday.sso";
+    static constexpr const char* legacyUsernameService = "com.ashgrove.workday.sso.username";
+    static constexpr const char* account = "ashgrove-ss";
+    static constexpr const char* label = "Workday SSO credentials";
+    static constexpr const char* forgottenKey = "ssoCredentialsForgotten";
+
+    KeychainStore(Keychain&, SettingsStore&);
+
+    std::optional<Credentials> load();
+    // Failures are only logged.
+    void save(const std::string& username, const std::string& password);
+    void setUsername(const std::string& username);
+    // Forgets the credentials; throws DeletionError when the keychain refused.
+    void deleteCredentials();
+    KeychainStatus deleteLegacyUsername();
+    std::string keychainStatusText(KeychainStatus);
+
+private:
+    bool isForgotten() const;
+
+    Keychain& m_keychain;
+    SettingsStore& m_settings;
+    bool m_cacheLoaded { false };
+    std::optional<std::string> m_cachedUsername;
+    std::optional<std::string> m_cachedPassword;
+};
+
+}

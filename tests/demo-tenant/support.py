@@ -286,6 +286,11 @@ class TenantTestCase(unittest.TestCase):
         self.browser = Browser(self.tenant)
         self.addCleanup(self.browser.close)
 
+    def newBrowser(self):
+        browser = Browser(self.tenant)
+        self.addCleanup(browser.close)
+        return browser
+
     def rawProxyExchange(self, data, readAll=True):
         """Sends bytes straight to the proxy port; returns what came back before it closed."""
         with socket.create_connection(self.tenant.proxy, timeout=5) as connection:

@@ -1,0 +1,60 @@
+#include "GioNetworkPathMonitor.h"
+
+#include <memory>
+
+namespace halcyra {
+
+GioNetworkPathMonitor::GioNetworkPathMonitor()
+    : m_monitor(g_network_monitor_get_default())
+{
+    m_changedHandler = g_signal_connect(m_monitor.get(), "network-changed", G_CALLBACK(networkChanged), this);
+}
+
+GioNetworkPathMonitor::~GioNetworkPathMonitor()
+{
+    g_signal_handler_disconnect(m_monitor.get(), m_changedHandler);
+}
+
+bool GioNetworkPathMonitor::isSatisfied() const
+{
+    return g_network_monitor_get_network_available(m_monitor.get());
+}
+
+void GioNetworkPathMonitor::networkChanged(GNetworkMonitor*, gboolean isAvailable, GioNetworkPathMonitor* monitor)
+{
+    monitor->m_changed.notify(isAvailable);
+}
+
+Connection GioNetworkPathMonitor::observe(std::function<void(bool isSatisfied)> observer)
+{
+    auto sharedObserver = std::make_shared<std::function<void(bool)>>(std::move(observer));
+    auto changes = std::make_shared<Connection>(m_changed.connect([sharedObserver](bool isSatisfied) {
+        (*sharedObserver)(isSatisfied);
+    }));
+
+    // The first status is read when the idle callback runs, not now, so that it is never older
+    // than a change delivered before it. The source holds the GIO monitor itself, so it may
+    // outlive this adapter.
+    struct InitialStatus {
+        std::shared_ptr<std::function<void(bool)>> observer;
+        GRefPtr<GNetworkMonitor> monitor;
+    };
+    auto initial = adoptGRef(g_idle_source_new());
+    g_source_set_callback(
+        initial.get(),
+        [](gpointer data) -> gboolean {
+            auto* status = static_cast<InitialStatus*>(data);
+            (*status->observer)(g_network_monitor_get_network_available(status->monitor.get()));
+            return G_SOURCE_REMOVE;
+        },
+        new InitialStatus { sharedObserver, m_monitor },
+        [](gpointer data) { delete static_cast<InitialStatus*>(data); });
+    g_source_attach(initial.get(), g_main_context_get_thread_default());
+
+    return Connection([changes, initial] {
+        changes->disconnect();
+        g_source_destroy(initial.get());
+    });
+}
+
+}

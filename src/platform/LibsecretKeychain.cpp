@@ -1,0 +1,255 @@
+#include "LibsecretKeychain.h"
+
+#include "GRefPtr.h"
+
+#include <libsecret/secret.h>
+#include <vector>
+
+namespace halcyra {
+
+template <>
+struct GRefTraits<SecretValue> {
+    static SecretValue* ref(SecretValue* pointer) { return secret_value_ref(pointer); }
+    static void unref(SecretValue* pointer) { secret_value_unref(pointer); }
+};
+
+namespace {
+
+    // The generic schema that `secret-tool` and other desktop tools use. Items are matched by
+    // service and account alone, whatever schema name the program that wrote them recorded.
+    const SecretSchema* itemSchema()
+    {
+        static const SecretSchema* schema = [] {
+            static SecretSchema generic {};
+            generic.name = "org.freedesktop.Secret.Generic";
+            generic.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+            generic.attributes[0] = { "service", SECRET_SCHEMA_ATTRIBUTE_STRING };
+            generic.attributes[1] = { "account", SECRET_SCHEMA_ATTRIBUTE_STRING };
+            return &generic;
+        }();
+        return schema;
+    }
+
+    // Borrows the identity's strings; they outlive every call that uses the table.
+    GRefPtr<GHashTable> attributesFor(const KeychainItemID& item)
+    {
+        auto attributes = adoptGRef(g_hash_table_new(g_str_hash, g_str_equal));
+        g_hash_table_insert(attributes.get(), const_cast<char*>("service"), const_cast<char*>(item.service.c_str()));
+        g_hash_table_insert(attributes.get(), const_cast<char*>("account"), const_cast<char*>(item.account.c_str()));
+        return attributes;
+    }
+
+    // D-Bus strings must be UTF-8: anything else would be refused by GVariant before it leaves
+    // the process.
+    bool isValidText(const std::string& text)
+    {
+        return g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
+    }
+
+    bool isValidIdentity(const KeychainItemID& item)
+    {
+        return !item.service.empty() && !item.account.empty() && isValidText(item.service) && isValidText(item.account);
+    }
+
+    std::vector<GRefPtr<SecretItem>> adoptItems(GList* list)
+    {
+        std::vector<GRefPtr<SecretItem>> items;
+        for (auto* link = list; link; link = link->next)
+            items.push_back(adoptGRef(SECRET_ITEM(link->data)));
+        g_list_free(list);
+        return items;
+    }
+
+    KeychainStatus statusForError(const GError* error)
+    {
+        if (error->domain == SECRET_ERROR) {
+            switch (error->code) {
+            case SECRET_ERROR_NO_SUCH_OBJECT:
+                return keychainItemNotFound;
+            case SECRET_ERROR_IS_LOCKED:
+                return keychainInteractionNotAllowed;
+            case SECRET_ERROR_ALREADY_EXISTS:
+                return keychainDuplicateItem;
+            default:
+                return keychainInternalError;
+            }
+        }
+        if (error->domain == G_DBUS_ERROR) {
+            switch (error->code) {
+            case G_DBUS_ERROR_SERVICE_UNKNOWN:
+            case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+            case G_DBUS_ERROR_NO_SERVER:
+            case G_DBUS_ERROR_NO_REPLY:
+            case G_DBUS_ERROR_DISCONNECTED:
+            case G_DBUS_ERROR_TIMEOUT:
+            case G_DBUS_ERROR_TIMED_OUT:
+            case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
+            case G_DBUS_ERROR_SPAWN_FORK_FAILED:
+            case G_DBUS_ERROR_SPAWN_CHILD_EXITED:
+            case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
+            case G_DBUS_ERROR_SPAWN_FAILED:
+            case G_DBUS_ERROR_SPAWN_SERVICE_INVALID:
+            case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
+            case G_DBUS_ERROR_SPAWN_PERMISSIONS_INVALID:
+            case G_DBUS_ERROR_SPAWN_FILE_INVALID:
+            case G_DBUS_ERROR_SPAWN_NO_MEMORY:
+                return keychainNotAvailable;
+            case G_DBUS_ERROR_ACCESS_DENIED:
+            case G_DBUS_ERROR_AUTH_FAILED:
+                return keychainAuthFailed;
+            case G_DBUS_ERROR_INVALID_ARGS:
+                return keychainBadParameter;
+            default:
+                return keychainInternalError;
+            }
+        }
+        // I/O errors come from reaching the session bus itself: no bus address, a socket nobody
+        // listens on, or no display to start a bus from.
+        if (error->domain == G_IO_ERROR && error->code != G_IO_ERROR_DBUS_ERROR)
+            return keychainNotAvailable;
+        return keychainInternalError;
+    }
+
+}
+
+KeychainStatus LibsecretKeychain::fail(KeychainStatus status, const std::string& detail)
+{
+    m_lastErrorDetail[status] = detail;
+    return status;
+}
+
+KeychainStatus LibsecretKeychain::fail(const GError* error)
+{
+    return fail(statusForError(error), error->message);
+}
+
+KeychainReadResult LibsecretKeychain::read(const KeychainItemID& item)
+{
+    if (!isValidIdentity(item))
+        return { fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text"), std::nullopt };
+
+    GUniqueOutPtr<GError> error;
+    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    if (!service)
+        return { fail(error.get()), std::nullopt };
+
+    auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
+    auto items = adoptItems(secret_service_search_sync(service.get(), itemSchema(), attributesFor(item).get(), flags, nullptr, error.outPtr()));
+    if (error)
+        return { fail(error.get()), std::nullopt };
+    if (items.empty())
+        return { keychainItemNotFound, std::nullopt };
+
+    auto& found = items.front();
+    if (secret_item_get_locked(found.get()))
+        return { fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked"), std::nullopt };
+    auto secret = adoptGRef(secret_item_get_secret(found.get()));
+    if (!secret)
+        return { fail(keychainInternalError, "The Secret Service returned no secret for the item"), std::nullopt };
+
+    gsize length = 0;
+    const char* bytes = secret_value_get(secret.get(), &length);
+    return { keychainSuccess, std::string(bytes, length) };
+}
+
+KeychainStatus LibsecretKeychain::update(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
+{
+    if (!isValidIdentity(item) || !isValidText(attributes.label))
+        return fail(keychainBadParameter, "The service, account and label must be UTF-8 text");
+
+    GUniqueOutPtr<GError> error;
+    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    if (!service)
+        return fail(error.get());
+
+    auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    auto items = adoptItems(secret_service_search_sync(service.get(), itemSchema(), attributesFor(item).get(), flags, nullptr, error.outPtr()));
+    if (error)
+        return fail(error.get());
+    if (items.empty())
+        return keychainItemNotFound;
+
+    auto secret = adoptGRef(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
+    // Every match is rewritten, so that a duplicate left by another program cannot shadow the
+    // new data on the next read.
+    for (auto& found : items) {
+        if (secret_item_get_locked(found.get()))
+            return fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked");
+        if (!secret_item_set_secret_sync(found.get(), secret.get(), nullptr, error.outPtr()))
+            return fail(error.get());
+        if (!secret_item_set_label_sync(found.get(), attributes.label.c_str(), nullptr, error.outPtr()))
+            return fail(error.get());
+    }
+    return keychainSuccess;
+}
+
+KeychainStatus LibsecretKeychain::add(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
+{
+    if (!isValidIdentity(item) || !isValidText(attributes.label))
+        return fail(keychainBadParameter, "The service, account and label must be UTF-8 text");
+
+    GUniqueOutPtr<GError> error;
+    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    if (!service)
+        return fail(error.get());
+
+    auto secret = adoptGRef(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
+    // The Secret Service replaces an item with the same attributes in the collection instead of
+    // adding a second one.
+    if (!secret_service_store_sync(service.get(), itemSchema(), attributesFor(item).get(), SECRET_COLLECTION_DEFAULT, attributes.label.c_str(), secret.get(), nullptr, error.outPtr()))
+        return fail(error.get());
+    return keychainSuccess;
+}
+
+KeychainStatus LibsecretKeychain::remove(const KeychainItemID& item)
+{
+    if (!isValidIdentity(item))
+        return fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text");
+
+    GUniqueOutPtr<GError> error;
+    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    if (!service)
+        return fail(error.get());
+
+    // False without an error means that nothing matched.
+    if (!secret_service_clear_sync(service.get(), itemSchema(), attributesFor(item).get(), nullptr, error.outPtr()))
+        return error ? fail(error.get()) : keychainItemNotFound;
+    return keychainSuccess;
+}
+
+std::string LibsecretKeychain::messageForStatus(KeychainStatus status)
+{
+    std::string message;
+    switch (status) {
+    case keychainSuccess:
+        return "No error.";
+    case keychainItemNotFound:
+        return "The item could not be found in the keyring.";
+    case keychainNotAvailable:
+        message = "No Secret Service is running on the session bus.";
+        break;
+    case keychainAuthFailed:
+        message = "The Secret Service refused access to the item.";
+        break;
+    case keychainDuplicateItem:
+        message = "The item already exists in the keyring.";
+        break;
+    case keychainInteractionNotAllowed:
+        message = "The keyring is locked and could not be unlocked.";
+        break;
+    case keychainBadParameter:
+        message = "The item was described with invalid parameters.";
+        break;
+    case keychainInternalError:
+        message = "The Secret Service failed.";
+        break;
+    default:
+        return {};
+    }
+    auto detail = m_lastErrorDetail.find(status);
+    if (detail != m_lastErrorDetail.end())
+        message += " (" + detail->second + ")";
+    return message;
+}
+
+}

@@ -2,10 +2,10 @@
 (function () {
     "use strict";
     var POLL_MS = 200;
-    var status = document.getElementById("duo-status");
-    var sid = document.body.getAttribute("data-sid");
 
     function poll() {
+        var status = document.getElementById("duo-status");
+        var sid = document.body.getAttribute("data-sid");
         fetch("/frame/v4/status?sid=" + encodeURIComponent(sid), { cache: "no-store" })
             .then(function (response) {
                 if (!response.ok)

@@ -42,6 +42,10 @@ document.addEventListener("wd-rendered", function (event) {
 
     // data row: [photo style, photo URL, student ID, first, last, email, class of, programs, section]
     function fill(row, data, index) {
+        // A row element that already shows this row keeps its photo element, so that scrolling
+        // does not fetch photos again.
+        if (row.getAttribute("data-row-index") === String(index))
+            return;
         row.setAttribute("data-row-index", String(index));
         var cells = row.children;
         var photo = photoElement(data[0], data[1]);

@@ -10,9 +10,12 @@ function(halcyra_embed_scripts)
     foreach(script ${ARG_SCRIPTS})
         list(APPEND inputs ${CMAKE_CURRENT_SOURCE_DIR}/${script})
     endforeach()
+    # A CMake list cannot pass through a command line; the generator splits on "|".
+    string(REPLACE ";" "|" inputArgument "${inputs}")
     add_custom_command(
         OUTPUT ${header} ${source}
-        COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${outDir} "-DINPUTS=${inputs}" -P ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
+        COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${outDir} "-DINPUTS=${inputArgument}" -P ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
+        VERBATIM
         DEPENDS ${inputs} ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
         COMMENT "Embedding page scripts")
     add_library(${ARG_TARGET} STATIC ${source} ${header})

@@ -1,6 +1,7 @@
 file(MAKE_DIRECTORY ${OUT_DIR})
 set(header "// Generated from src/scripts at build time.\n#pragma once\n#include <string_view>\n\nnamespace halcyra::scripts {\n")
 set(source "// Generated from src/scripts at build time.\n#include \"EmbeddedScripts.h\"\n\nnamespace halcyra::scripts {\n")
+string(REPLACE "|" ";" INPUTS "${INPUTS}")
 foreach(input ${INPUTS})
     get_filename_component(stem ${input} NAME_WE)
     # sign-in -> signIn

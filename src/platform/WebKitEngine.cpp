@@ -1,0 +1,153 @@
+#include "WebKitEngine.h"
+
+#include "WebKitErrors.h"
+#include "WebKitView.h"
+#include "base/Log.h"
+
+#include <memory>
+#include <stdexcept>
+
+namespace halcyra {
+
+// One download of the engine, handed to the client of the view that started it.
+class WebKitEngine::DownloadAdapter final : public Download {
+public:
+    DownloadAdapter(WebKitDownload* download, std::weak_ptr<WebView> view)
+        : m_download(GRefPtr<WebKitDownload>(download))
+        , m_view(std::move(view))
+    {
+    }
+
+    std::optional<URL> requestURL() const override
+    {
+        auto* request = webkit_download_get_request(m_download.get());
+        return request ? URL::parse(webkit_uri_request_get_uri(request)) : std::nullopt;
+    }
+    void cancel() override { webkit_download_cancel(m_download.get()); }
+
+    WebViewClient* client() const
+    {
+        auto view = m_view.lock();
+        return view ? static_cast<WebKitView*>(view.get())->client() : nullptr;
+    }
+
+    bool hasFailed { false };
+
+private:
+    GRefPtr<WebKitDownload> m_download;
+    std::weak_ptr<WebView> m_view;
+};
+
+WebKitEngine::WebKitEngine(const Configuration& configuration, WebKitEngineOptions options)
+{
+    auto* context = webkit_web_context_get_default();
+    webkit_web_context_set_web_process_extensions_directory(context, options.webProcessExtensionDirectory.c_str());
+    std::vector<const char*> names;
+    for (const auto& name : options.scriptMessageHandlerNames)
+        names.push_back(name.c_str());
+    webkit_web_context_set_web_process_extensions_initialization_user_data(context, g_variant_new_strv(names.data(), static_cast<gssize>(names.size())));
+
+    m_networkSession = adoptGRef(webkit_network_session_new(options.dataDirectory.c_str(), options.cacheDirectory.c_str()));
+    applyConfiguration(configuration);
+    g_signal_connect(m_networkSession.get(), "download-started", G_CALLBACK(downloadStarted), this);
+}
+
+WebKitEngine::~WebKitEngine()
+{
+    g_signal_handlers_disconnect_by_data(m_networkSession.get(), this);
+    for (auto& [download, adapter] : m_downloads)
+        g_signal_handlers_disconnect_by_data(download, this);
+}
+
+std::filesystem::path WebKitEngine::webProcessExtensionDirectory()
+{
+    if (const char* overridden = g_getenv("HALCYRA_WEB_PROCESS_EXTENSION_DIR"))
+        return overridden;
+    // Beside the executable: bin/halcyra and lib/web-process-extensions/.
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    return executable.parent_path().parent_path() / "lib" / "web-process-extensions";
+}
+
+WebKitEngineOptions WebKitEngine::defaultOptions()
+{
+    WebKitEngineOptions options;
+    options.dataDirectory = std::filesystem::path(g_get_user_data_dir()) / "halcyra";
+    options.cacheDirectory = std::filesystem::path(g_get_user_cache_dir()) / "halcyra";
+    options.webProcessExtensionDirectory = webProcessExtensionDirectory();
+    return options;
+}
+
+void WebKitEngine::applyConfiguration(const Configuration& configuration)
+{
+    if (configuration.proxyURL) {
+        auto* settings = webkit_network_proxy_settings_new(configuration.proxyURL->c_str(), nullptr);
+        webkit_network_session_set_proxy_settings(m_networkSession.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
+        webkit_network_proxy_settings_free(settings);
+    }
+    for (const auto& trusted : configuration.trustedCertificates) {
+        GError* error = nullptr;
+        auto certificate = adoptGRef(g_tls_certificate_new_from_file(trusted.file.c_str(), &error));
+        if (!certificate) {
+            logError("Halcyra: " + configuration.file.string() + ": trustedCertificates: cannot load " + trusted.file.string() + ": " + (error ? error->message : "unknown error"));
+            g_clear_error(&error);
+            continue;
+        }
+        for (const auto& host : trusted.hosts)
+            webkit_network_session_allow_tls_certificate_for_host(m_networkSession.get(), certificate.get(), host.c_str());
+    }
+}
+
+std::shared_ptr<WebView> WebKitEngine::makeWebView(const WebViewConfiguration& configuration)
+{
+    return std::make_shared<WebKitView>(m_networkSession.get(), configuration);
+}
+
+void WebKitEngine::downloadStarted(WebKitNetworkSession*, WebKitDownload* download, WebKitEngine* engine)
+{
+    auto* webView = webkit_download_get_web_view(download);
+    auto* view = webView ? WebKitView::fromWidget(webView) : nullptr;
+    if (!view) {
+        webkit_download_cancel(download);
+        return;
+    }
+    auto adapter = std::make_unique<DownloadAdapter>(download, view->weak_from_this());
+    auto* downloadAdapter = adapter.get();
+    engine->m_downloads.emplace(download, std::move(adapter));
+
+    g_signal_connect(download, "decide-destination", G_CALLBACK(+[](WebKitDownload* download, const char* suggestedName, WebKitEngine* engine) -> gboolean {
+        auto& adapter = *engine->m_downloads.at(download);
+        auto* client = adapter.client();
+        auto destination = client ? client->decideDestination(adapter, suggestedName ? suggestedName : "") : std::nullopt;
+        if (!destination) {
+            webkit_download_cancel(download);
+            return TRUE;
+        }
+        webkit_download_set_allow_overwrite(download, FALSE);
+        webkit_download_set_destination(download, destination->c_str());
+        return TRUE;
+    }),
+        engine);
+    g_signal_connect(download, "failed", G_CALLBACK(+[](WebKitDownload* download, GError* error, WebKitEngine* engine) {
+        auto& adapter = *engine->m_downloads.at(download);
+        adapter.hasFailed = true;
+        if (auto* client = adapter.client())
+            client->downloadDidFail(adapter, webErrorFromGError(error, nullptr));
+    }),
+        engine);
+    // "finished" follows "failed" too; the download ends here either way.
+    g_signal_connect(download, "finished", G_CALLBACK(+[](WebKitDownload* download, WebKitEngine* engine) {
+        auto node = engine->m_downloads.extract(download);
+        g_signal_handlers_disconnect_by_data(download, engine);
+        if (node.empty() || node.mapped()->hasFailed)
+            return;
+        if (auto* client = node.mapped()->client())
+            client->downloadDidFinish(*node.mapped());
+    }),
+        engine);
+
+    if (auto* client = view->client())
+        client->downloadDidStart(*view, *downloadAdapter);
+}
+
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "GRefPtr.h"
+#include "app/Configuration.h"
+#include "session/WebEngine.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <webkit/webkit.h>
+
+namespace halcyra {
+
+class WebKitView;
+
+struct WebKitEngineOptions {
+    // Cookies and storage ($XDG_DATA_HOME/halcyra) and the cache ($XDG_CACHE_HOME/halcyra).
+    std::filesystem::path dataDirectory;
+    std::filesystem::path cacheDirectory;
+    // Where the web process extension that carries script messages is installed.
+    std::filesystem::path webProcessExtensionDirectory;
+    // The script message channels that every frame gets; a view answers only those it was made with.
+    std::vector<std::string> scriptMessageHandlerNames;
+};
+
+// The WebKitGTK engine: one persistent network session shared by every view, with the
+// deployment's proxy and extra trusted certificates, and the downloads of all views.
+class WebKitEngine final : public WebEngine {
+public:
+    // Gives a text naming the problem when a trusted certificate cannot be loaded.
+    WebKitEngine(const Configuration&, WebKitEngineOptions);
+    ~WebKitEngine() override;
+
+    std::shared_ptr<WebView> makeWebView(const WebViewConfiguration&) override;
+
+    WebKitNetworkSession* networkSession() const { return m_networkSession.get(); }
+    static WebKitEngineOptions defaultOptions();
+    static std::filesystem::path webProcessExtensionDirectory();
+
+private:
+    class DownloadAdapter;
+    static void downloadStarted(WebKitNetworkSession*, WebKitDownload*, WebKitEngine*);
+    void applyConfiguration(const Configuration&);
+
+    GRefPtr<WebKitNetworkSession> m_networkSession;
+    std::map<WebKitDownload*, std::unique_ptr<DownloadAdapter>> m_downloads;
+};
+
+}

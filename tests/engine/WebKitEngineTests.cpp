@@ -1,0 +1,235 @@
+#include "DemoTenant.h"
+#include "EngineTestSupport.h"
+#include "app/Configuration.h"
+#include "platform/WebKitEngine.h"
+#include "session/OfflineErrors.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Records what the engine reports and answers every script message with {"ok": true}.
+class RecordingClient final : public WebViewClient {
+public:
+    std::vector<std::string> events;
+    std::vector<ScriptMessage> messages;
+    std::vector<NavigationResponse> responses;
+    std::vector<WebError> failures;
+
+    NavigationResponsePolicy decidePolicyForNavigationResponse(WebView&, const NavigationResponse& response) override
+    {
+        responses.push_back(response);
+        return NavigationResponsePolicy::allow;
+    }
+    void didStartProvisionalNavigation(WebView&, NavigationID) override { events.push_back("start"); }
+    void didReceiveServerRedirectForProvisionalNavigation(WebView&, NavigationID) override { events.push_back("redirect"); }
+    void didCommitNavigation(WebView&, NavigationID) override { events.push_back("commit"); }
+    void didFinishNavigation(WebView&, NavigationID) override { events.push_back("finish"); }
+    void didFailNavigation(WebView&, NavigationID, const WebError& error) override
+    {
+        events.push_back("fail");
+        failures.push_back(error);
+    }
+    void didFailProvisionalNavigation(WebView&, NavigationID, const WebError& error) override
+    {
+        events.push_back("failProvisional");
+        failures.push_back(error);
+    }
+    void didReceiveScriptMessage(const ScriptMessage& message, ScriptReplyHandler reply) override
+    {
+        messages.push_back(message);
+        reply(ScriptReply::success({ { "ok", true } }));
+    }
+
+    bool hasFinished() const { return std::ranges::find(events, "finish") != events.end(); }
+};
+
+class WebKitEngineTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_tenant = new DemoTenant;
+        auto result = loadConfiguration(s_tenant->configurationFile());
+        ASSERT_TRUE(result.configuration) << result.error;
+        auto options = WebKitEngine::defaultOptions();
+        options.dataDirectory = s_tenant->stateFolder() / "web-data";
+        options.cacheDirectory = s_tenant->stateFolder() / "web-cache";
+        options.webProcessExtensionDirectory = HALCYRA_WEB_PROCESS_EXTENSION_DIR;
+        options.scriptMessageHandlerNames = { "workdayAuth" };
+        s_engine = new WebKitEngine(*result.configuration, options);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_engine;
+        delete s_tenant;
+    }
+    void SetUp() override { s_tenant->control("POST", "/reset"); }
+
+    std::shared_ptr<WebView> makeView(WebViewConfiguration configuration = {})
+    {
+        configuration.scriptMessageHandlerNames = { "workdayAuth" };
+        auto view = s_engine->makeWebView(configuration);
+        view->setClient(&m_client);
+        return view;
+    }
+
+    std::optional<ScriptResult> evaluate(WebView& view, const std::string& script)
+    {
+        std::optional<ScriptResult> result;
+        view.evaluateJavaScript(script, [&result](ScriptResult value) { result = std::move(value); });
+        runMainLoopUntil([&] { return result.has_value(); });
+        return result;
+    }
+
+    static DemoTenant* s_tenant;
+    static WebKitEngine* s_engine;
+    RecordingClient m_client;
+};
+
+DemoTenant* WebKitEngineTest::s_tenant = nullptr;
+WebKitEngine* WebKitEngineTest::s_engine = nullptr;
+
+const char* probeScript = R"JS((function () {
+    var handlers = window.webkit && window.webkit.messageHandlers;
+    if (!handlers || !handlers.workdayAuth)
+        return;
+    // A hostile frame may claim any address in the body; the application must not believe it.
+    window.addEventListener("load", function () {
+        handlers.workdayAuth.postMessage({ action: "probe", href: location.href, location: { protocol: "https:", host: "login.ashgrove.test", port: "" } })
+            .then(function (reply) { document.documentElement.dataset.reply = JSON.stringify(reply); });
+    });
+    if (window === window.top && location.hostname === "login.ashgrove.test") {
+        document.addEventListener("DOMContentLoaded", function () {
+            var inline = document.createElement("iframe");
+            inline.srcdoc = "<script>window.webkit.messageHandlers.workdayAuth.postMessage({action: 'probe', href: 'srcdoc'})<\/script>";
+            document.body.appendChild(inline);
+            var foreign = document.createElement("iframe");
+            foreign.src = "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld";
+            document.body.appendChild(foreign);
+        });
+    }
+})();)JS";
+
+}
+
+TEST_F(WebKitEngineTest, scriptMessagesCarryTheOriginOfTheFrameThatSentThem)
+{
+    WebViewConfiguration configuration;
+    configuration.userScripts = { probeScript };
+    auto view = makeView(configuration);
+    view->load(*URL::parse("https://login.ashgrove.test/cas/login"));
+
+    std::map<std::string, SecurityOrigin> originBySender;
+    auto hasHeardFromEveryFrame = [&] {
+        for (const auto& message : m_client.messages)
+            originBySender[message.body.value("href", "")] = message.frameOrigin;
+        return originBySender.contains("https://login.ashgrove.test/cas/login") && originBySender.contains("srcdoc")
+            && originBySender.contains("https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld");
+    };
+    ASSERT_TRUE(runMainLoopUntil(hasHeardFromEveryFrame)) << m_client.messages.size() << " messages";
+    for (const auto& message : m_client.messages) {
+        EXPECT_EQ(message.name, "workdayAuth");
+        EXPECT_EQ(message.webView.lock(), view);
+    }
+    auto& main = originBySender["https://login.ashgrove.test/cas/login"];
+    EXPECT_EQ(main.protocol, "https");
+    EXPECT_EQ(main.host, "login.ashgrove.test");
+    EXPECT_TRUE(main.port == 0 || main.port == 443) << main.port;
+
+    auto& inlineFrame = originBySender["srcdoc"];
+    EXPECT_NE(inlineFrame.protocol, "https");
+    EXPECT_EQ(inlineFrame.host, "");
+
+    auto& foreign = originBySender["https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld"];
+    EXPECT_EQ(foreign.host, "wd5.myworkday.test");
+
+    // The reply resolves the page's promise.
+    ASSERT_TRUE(runMainLoopUntil([&] {
+        auto reply = evaluate(*view, "document.documentElement.dataset.reply || ''");
+        return reply && reply->value == "{\"ok\":true}";
+    }));
+}
+
+TEST_F(WebKitEngineTest, loadReportsEveryStageAndTheResponse)
+{
+    auto view = makeView();
+    std::vector<std::string> urls;
+    auto observation = view->observeURL([&](const std::optional<URL>&, const std::optional<URL>& url) { urls.push_back(url ? url->string() : ""); });
+    view->load(*URL::parse("https://workday.ashgrove.test/"));
+
+    ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
+    EXPECT_EQ(m_client.events.front(), "start");
+    EXPECT_NE(std::ranges::find(m_client.events, "redirect"), m_client.events.end());
+    EXPECT_EQ(m_client.events.back(), "finish");
+    EXPECT_EQ(view->url()->host(), "login.ashgrove.test");
+    EXPECT_EQ(urls.back(), view->url()->string());
+
+    ASSERT_FALSE(m_client.responses.empty());
+    auto& response = m_client.responses.back();
+    EXPECT_EQ(response.httpStatus, 200);
+    EXPECT_TRUE(response.isForMainFrame);
+    EXPECT_TRUE(response.canShowMIMEType);
+    EXPECT_TRUE(response.header("content-type")->starts_with("text/html"));
+}
+
+TEST_F(WebKitEngineTest, scriptsGiveValuesAndErrors)
+{
+    auto view = makeView();
+    view->load(*URL::parse("https://login.ashgrove.test/cas/login"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
+
+    auto value = evaluate(*view, "({ count: 3, label: 'x', items: [1, null, true] })");
+    ASSERT_TRUE(value && !value->isError());
+    EXPECT_EQ(*value->value, nlohmann::json::parse(R"({"count": 3, "label": "x", "items": [1, null, true]})"));
+    EXPECT_TRUE(evaluate(*view, "undefined")->value->is_null());
+    EXPECT_TRUE(evaluate(*view, "throw new Error('boom')")->isError());
+
+    std::optional<ScriptResult> sum;
+    view->callAsyncJavaScript("await new Promise(r => setTimeout(r, 10)); return a + b.length;", { { "a", 2 }, { "b", "abc" } }, [&](ScriptResult result) { sum = result; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return sum.has_value(); }));
+    EXPECT_EQ(sum->value, 5);
+}
+
+TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeAndRunsTimersAtFullRate)
+{
+    WebViewConfiguration configuration;
+    configuration.width = 800;
+    configuration.height = 900;
+    auto view = makeView(configuration);
+    view->hostOffScreen();
+    view->load(*URL::parse("https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
+
+    EXPECT_EQ(evaluate(*view, "[window.innerWidth, window.innerHeight]")->value, nlohmann::json::parse("[800, 900]"));
+    std::optional<ScriptResult> ticks;
+    view->callAsyncJavaScript("let n = 0; const id = setInterval(() => n++, 100); await new Promise(r => setTimeout(r, ms)); clearInterval(id); return n;", { { "ms", 1000 } }, [&](ScriptResult result) { ticks = result; });
+    ASSERT_TRUE(runMainLoopUntil([&] { return ticks.has_value(); }));
+    ASSERT_FALSE(ticks->isError()) << ticks->errorMessage;
+    EXPECT_GE(ticks->value->get<int>(), 8);
+}
+
+TEST_F(WebKitEngineTest, loadsThatCannotReachTheNetworkAreReportedAsOffline)
+{
+    s_tenant->control("POST", "/offline", { { "offline", true } });
+    auto view = makeView();
+    view->load(*URL::parse("https://workday.ashgrove.test/"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !m_client.failures.empty(); }));
+    s_tenant->control("POST", "/offline", { { "offline", false } });
+
+    const auto& failure = m_client.failures.front();
+    EXPECT_EQ(m_client.events.back(), "failProvisional");
+    EXPECT_TRUE(isOfflineError(failure)) << failure.domain << " " << failure.code;
+    ASSERT_TRUE(failure.failingURL);
+    EXPECT_EQ(failure.failingURL->host(), "workday.ashgrove.test");
+}
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    gtk_init();
+    return RUN_ALL_TESTS();
+}

@@ -7,12 +7,17 @@ namespace halcyra {
 GioNetworkPathMonitor::GioNetworkPathMonitor()
     : m_monitor(g_network_monitor_get_default())
 {
+    // GIO's NetworkManager monitor reports NetworkManager's own state changes only as a
+    // property notification, never as "network-changed"; the netlink monitor reports route
+    // changes through both. Observers may hear the same status twice.
     m_changedHandler = g_signal_connect(m_monitor.get(), "network-changed", G_CALLBACK(networkChanged), this);
+    m_availabilityHandler = g_signal_connect(m_monitor.get(), "notify::network-available", G_CALLBACK(availabilityChanged), this);
 }
 
 GioNetworkPathMonitor::~GioNetworkPathMonitor()
 {
     g_signal_handler_disconnect(m_monitor.get(), m_changedHandler);
+    g_signal_handler_disconnect(m_monitor.get(), m_availabilityHandler);
 }
 
 bool GioNetworkPathMonitor::isSatisfied() const
@@ -23,6 +28,11 @@ bool GioNetworkPathMonitor::isSatisfied() const
 void GioNetworkPathMonitor::networkChanged(GNetworkMonitor*, gboolean isAvailable, GioNetworkPathMonitor* monitor)
 {
     monitor->m_changed.notify(isAvailable);
+}
+
+void GioNetworkPathMonitor::availabilityChanged(GNetworkMonitor*, GParamSpec*, GioNetworkPathMonitor* monitor)
+{
+    monitor->m_changed.notify(monitor->isSatisfied());
 }
 
 Connection GioNetworkPathMonitor::observe(std::function<void(bool isSatisfied)> observer)

@@ -23,9 +23,11 @@ public:
 
 private:
     static void networkChanged(GNetworkMonitor*, gboolean isAvailable, GioNetworkPathMonitor*);
+    static void availabilityChanged(GNetworkMonitor*, GParamSpec*, GioNetworkPathMonitor*);
 
     GRefPtr<GNetworkMonitor> m_monitor;
     gulong m_changedHandler { 0 };
+    gulong m_availabilityHandler { 0 };
     Signal<bool> m_changed;
 };
 

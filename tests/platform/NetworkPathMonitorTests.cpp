@@ -1,0 +1,89 @@
+#include "ServiceTestSupport.h"
+#include "platform/GioNetworkPathMonitor.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <vector>
+
+using namespace halcyra;
+
+namespace {
+
+// NetworkManager's global states: what GIO's monitor derives network availability from.
+constexpr guint32 nmStateDisconnected = 20;
+constexpr guint32 nmStateConnectedGlobal = 70;
+
+// Against python3-dbusmock's NetworkManager on the private system bus of run-with-services,
+// read by GIO's own NetworkManager monitor.
+class NetworkPathMonitorTests : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_STREQ(G_OBJECT_TYPE_NAME(g_network_monitor_get_default()), "GNetworkMonitorNM") << "run under tests/platform/run-with-services";
+        setState(nmStateConnectedGlobal);
+        ASSERT_TRUE(runLoopUntil([] { return g_network_monitor_get_network_available(g_network_monitor_get_default()); }));
+    }
+
+    void TearDown() override { setState(nmStateConnectedGlobal); }
+
+    static void setState(guint32 state)
+    {
+        callSystemBus("org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Mock", "SetGlobalConnectionState", g_variant_new("(u)", state));
+    }
+};
+
+TEST_F(NetworkPathMonitorTests, currentStatusArrivesOnTheLoopAfterObserving)
+{
+    GioNetworkPathMonitor monitor;
+    std::vector<bool> statuses;
+    auto connection = monitor.observe([&](bool isSatisfied) { statuses.push_back(isSatisfied); });
+
+    EXPECT_TRUE(statuses.empty()) << "observers must not be called inside observe()";
+    ASSERT_TRUE(runLoopUntil([&] { return !statuses.empty(); }));
+    EXPECT_EQ(statuses, std::vector<bool> { true });
+}
+
+TEST_F(NetworkPathMonitorTests, losingAndRegainingConnectivityIsDelivered)
+{
+    GioNetworkPathMonitor monitor;
+    std::optional<bool> lastStatus;
+    auto connection = monitor.observe([&](bool isSatisfied) { lastStatus = isSatisfied; });
+    ASSERT_TRUE(runLoopUntil([&] { return lastStatus == true; }));
+
+    setState(nmStateDisconnected);
+    ASSERT_TRUE(runLoopUntil([&] { return lastStatus == false; })) << "offline never reported";
+    EXPECT_FALSE(monitor.isSatisfied());
+
+    setState(nmStateConnectedGlobal);
+    ASSERT_TRUE(runLoopUntil([&] { return lastStatus == true; })) << "network return never reported";
+    EXPECT_TRUE(monitor.isSatisfied());
+}
+
+TEST_F(NetworkPathMonitorTests, anObserverThatDisconnectedHearsNothingMore)
+{
+    GioNetworkPathMonitor monitor;
+    int disconnectedCalls = 0;
+    std::optional<bool> keptStatus;
+    auto disconnected = monitor.observe([&](bool) { ++disconnectedCalls; });
+    auto kept = monitor.observe([&](bool isSatisfied) { keptStatus = isSatisfied; });
+    disconnected.disconnect();
+
+    setState(nmStateDisconnected);
+    ASSERT_TRUE(runLoopUntil([&] { return keptStatus == false; }));
+    EXPECT_EQ(disconnectedCalls, 0);
+}
+
+TEST_F(NetworkPathMonitorTests, aMonitorDestroyedBeforeTheFirstStatusDoesNotCallBack)
+{
+    int calls = 0;
+    std::optional<Connection> connection;
+    {
+        GioNetworkPathMonitor monitor;
+        connection = monitor.observe([&](bool) { ++calls; });
+    }
+    connection.reset();
+    runLoopFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(calls, 0);
+}
+
+}

@@ -1,0 +1,52 @@
+#include "ServiceTestSupport.h"
+#include "platform/GioNetworkPathMonitor.h"
+#include "platform/LibsecretKeychain.h"
+#include "platform/LogindWakeMonitor.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+
+using namespace halcyra;
+
+namespace {
+
+// Run with both bus addresses pointing at sockets that do not exist, as in a container or a
+// session started without D-Bus.
+
+TEST(WithoutServices, everyKeychainOperationReportsThatNoSecretServiceRuns)
+{
+    LibsecretKeychain keychain;
+    KeychainItemID item { "com.ashgrove.workday.sso", "ashgrove-ss" };
+
+    auto read = keychain.read(item);
+    EXPECT_EQ(read.status, keychainNotAvailable);
+    EXPECT_FALSE(read.data);
+    EXPECT_EQ(keychain.update(item, "{}", { "Workday SSO credentials" }), keychainNotAvailable);
+    EXPECT_EQ(keychain.add(item, "{}", { "Workday SSO credentials" }), keychainNotAvailable);
+    EXPECT_EQ(keychain.remove(item), keychainNotAvailable);
+
+    // The log line names the cause and keeps what GLib said about the bus.
+    auto message = keychain.messageForStatus(keychainNotAvailable);
+    EXPECT_EQ(message.rfind("No Secret Service is running on the session bus. (", 0), 0u) << message;
+}
+
+TEST(WithoutServices, wakeMonitorWithoutASystemBusObservesQuietly)
+{
+    LogindWakeMonitor monitor;
+    EXPECT_FALSE(monitor.isListening());
+    int wakes = 0;
+    auto connection = monitor.observe([&] { ++wakes; });
+    runLoopFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(wakes, 0);
+}
+
+TEST(WithoutServices, networkMonitorWithoutNetworkManagerStillReportsAStatus)
+{
+    GioNetworkPathMonitor monitor;
+    std::optional<bool> status;
+    auto connection = monitor.observe([&](bool isSatisfied) { status = isSatisfied; });
+    ASSERT_TRUE(runLoopUntil([&] { return status.has_value(); }));
+    EXPECT_EQ(*status, monitor.isSatisfied());
+}
+
+}

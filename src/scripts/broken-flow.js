@@ -1,0 +1,1 @@
+/Invalid\/Unknown Webflow Configuration/i.test(document.body ? document.body.innerText : "")

@@ -1,0 +1,74 @@
+#include "DownloadDestination.h"
+
+#include "DownloadsFolder.h"
+
+#include <string>
+
+namespace halcyra {
+
+namespace {
+
+    constexpr std::string_view fallbackFileName = "Download";
+    // A folder in which this many names are taken is not one to keep counting in.
+    constexpr int maximumCounter = 10000;
+
+}
+
+std::string downloadFileName(std::string_view suggestedName)
+{
+    std::string name(suggestedName);
+    // Control characters (NUL above all) have no place in a file name and could cut it short
+    // further down.
+    for (auto& character : name) {
+        if (static_cast<unsigned char>(character) < 0x20 || character == 0x7f)
+            character = '_';
+    }
+
+    // Servers may send directory parts, in either separator style; only the last component
+    // is kept.
+    constexpr std::string_view separators = "/\\";
+    auto end = name.find_last_not_of(separators);
+    if (end == std::string::npos)
+        return std::string(fallbackFileName);
+    name.erase(end + 1);
+    auto start = name.find_last_of(separators);
+    if (start != std::string::npos)
+        name.erase(0, start + 1);
+
+    if (name.empty() || name == "." || name == "..")
+        return std::string(fallbackFileName);
+    return name;
+}
+
+std::optional<std::filesystem::path> uniqueDownloadDestination(const DownloadsFolder& folder, std::string_view suggestedName)
+{
+    auto location = folder.location();
+    if (!location)
+        return std::nullopt;
+
+    auto name = downloadFileName(suggestedName);
+
+    std::string baseName = name;
+    std::string extension;
+    auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && dot + 1 < name.size()) {
+        baseName = name.substr(0, dot);
+        extension = name.substr(dot + 1);
+    }
+
+    auto candidate = *location / name;
+    if (!folder.fileExists(candidate))
+        return candidate;
+
+    for (int counter = 1; counter <= maximumCounter; ++counter) {
+        auto numberedName = baseName + " (" + std::to_string(counter) + ")";
+        if (!extension.empty())
+            numberedName += "." + extension;
+        candidate = *location / numberedName;
+        if (!folder.fileExists(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+}

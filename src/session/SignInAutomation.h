@@ -1,0 +1,58 @@
+#pragma once
+
+#include "base/TaskGroup.h"
+#include "base/Time.h"
+#include "session/WebEngine.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halcyra {
+
+class KeychainStore;
+class RunLoop;
+class SettingsStore;
+class WorkdayWebCoordinator;
+
+// Answers the sign-in page script over the "workdayAuth" channel and decides whether the saved
+// password may be handed out at all: never to a frame outside the SSO host, never after CAS
+// rejected it, at most once per 120 seconds, and at most twice in 24 hours without a sign-in
+// that reached Workday. Also answers Workday's "remember this device" prompt.
+class SignInAutomation {
+public:
+    static constexpr const char* passwordRejectedKey = "ssoPasswordRejected";
+    static constexpr const char* unconfirmedAutoSubmitsKey = "ssoUnconfirmedAutoSubmits";
+    static constexpr const char* deniedMessage = "Credential request denied";
+    static constexpr const char* unknownActionMessage = "Unknown credential action";
+
+    SignInAutomation(WorkdayWebCoordinator&, RunLoop&, SettingsStore&, KeychainStore&);
+
+    ScriptReply handleAuthMessage(const ScriptMessage&);
+    // Why the saved password must not be handed out now; nothing when it may.
+    std::optional<std::string> autoSubmitBlockReason() const;
+    void markPasswordRejected(const std::string& reason);
+    void confirmSignIn(const std::optional<URL>&);
+    void checkUnauthorized(const NavigationResponse&);
+    void answerRememberDevice(WebView&);
+
+    bool isPasswordRejected() const;
+    // Hand-out instants (seconds since 1970) not yet followed by a confirmed sign-in.
+    std::vector<double> unconfirmedAutoSubmits() const;
+
+private:
+    bool isTrustedSender(const ScriptMessage&) const;
+    ScriptReply getCredentials(const nlohmann::json& body);
+    ScriptReply saveCredentials(const nlohmann::json& body);
+    void setUnconfirmedAutoSubmits(const std::vector<double>&);
+    Task<void> runRememberDeviceScript(std::shared_ptr<WebView>);
+
+    WorkdayWebCoordinator& m_coordinator;
+    RunLoop& m_loop;
+    SettingsStore& m_settings;
+    KeychainStore& m_keychain;
+    std::optional<MonotonicTime> m_lastRememberDeviceAnswer;
+    TaskGroup m_tasks;
+};
+
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "session/BackgroundSession.h"
+#include "session/Connectivity.h"
+#include "session/CountsPoller.h"
+#include "session/DownloadAnnouncer.h"
+#include "session/ExternalOpener.h"
+#include "session/LockController.h"
+#include "session/OpenPanel.h"
+#include "session/PollBrowser.h"
+#include "session/RosterReader.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace halcyra {
+
+// Records what the session asks of the counts poller.
+class FakeCountsPoller final : public CountsPoller {
+public:
+    void attach(std::shared_ptr<WebView> view) override { attachedViews.push_back(view); }
+    void setTaskURL(const std::string& url) override { taskURL = url; }
+    void setNotificationURL(const std::string& url) override { notificationURL = url; }
+    void setState(PollState newState) override { states.push_back(newState); }
+    bool isSignInBlocked(const std::optional<URL>& url) const override { return signInBlockedTest && signInBlockedTest(url); }
+    Task<void> refresh() override
+    {
+        ++refreshCount;
+        co_return;
+    }
+
+    std::optional<PollState> lastState() const { return states.empty() ? std::nullopt : std::optional(states.back()); }
+
+    std::vector<std::shared_ptr<WebView>> attachedViews;
+    std::string taskURL;
+    std::string notificationURL;
+    std::vector<PollState> states;
+    std::function<bool(const std::optional<URL>&)> signInBlockedTest;
+    int refreshCount { 0 };
+};
+
+class FakePollBrowser final : public PollBrowser {
+public:
+    void createIfNeeded() override { ++createCount; }
+    int createCount { 0 };
+};
+
+// A gate whose authentication the test completes by hand.
+class FakeLockGate final : public LockGate {
+public:
+    void lock() override { ++lockCount; }
+    void authenticate(std::function<void(bool)> completion) override { pendingAuthentications.push_back(std::move(completion)); }
+
+    void finishAuthentication(bool succeeded)
+    {
+        auto completion = std::move(pendingAuthentications.front());
+        pendingAuthentications.erase(pendingAuthentications.begin());
+        completion(succeeded);
+    }
+
+    int lockCount { 0 };
+    std::vector<std::function<void(bool)>> pendingAuthentications;
+};
+
+class FakeLockController final : public LockController {
+public:
+    bool isLocked() const override { return locked; }
+    bool isOpenForSignIn() const override { return openForSignIn; }
+    void endSignInOpening() override
+    {
+        openForSignIn = false;
+        ++endSignInOpeningCount;
+    }
+    LockGate* gate() override { return hasGate ? &fakeGate : nullptr; }
+
+    bool locked { false };
+    bool openForSignIn { false };
+    bool hasGate { true };
+    int endSignInOpeningCount { 0 };
+    FakeLockGate fakeGate;
+};
+
+class FakeBackgroundSession final : public BackgroundSession {
+public:
+    std::shared_ptr<WebView> webView() const override { return view; }
+    void setWebView(std::shared_ptr<WebView> newView) override { view = std::move(newView); }
+    void endOffScreenHosting() override { ++endCount; }
+
+    std::shared_ptr<WebView> view;
+    int endCount { 0 };
+};
+
+class FakeRosterReader final : public RosterReader {
+public:
+    void attach(std::weak_ptr<WebView> view) override { attachedViews.push_back(view); }
+    std::vector<std::weak_ptr<WebView>> attachedViews;
+};
+
+class FakeExternalOpener final : public ExternalOpener {
+public:
+    void openExternally(const URL& url) override { openedURLs.push_back(url); }
+    std::vector<URL> openedURLs;
+};
+
+class FakeOpenPanel final : public OpenPanel {
+public:
+    void run(WebView&, const OpenPanelParameters& parameters, OpenPanelCompletion completion) override
+    {
+        requests.push_back(parameters);
+        completion(chosenFiles);
+    }
+    std::vector<OpenPanelParameters> requests;
+    std::optional<std::vector<std::filesystem::path>> chosenFiles;
+};
+
+class FakeDownloadAnnouncer final : public DownloadAnnouncer {
+public:
+    void announceFinishedDownload(const std::filesystem::path& path) override { announcedPaths.push_back(path); }
+    std::vector<std::filesystem::path> announcedPaths;
+};
+
+// Network path and wake events that the test sends by hand.
+class FakeNetworkPathMonitor final : public NetworkPathMonitor {
+public:
+    [[nodiscard]] Connection observe(std::function<void(bool)> observer) override { return m_changes.connect(std::move(observer)); }
+    void send(bool isSatisfied) { m_changes.notify(isSatisfied); }
+
+private:
+    Signal<bool> m_changes;
+};
+
+class FakeWakeMonitor final : public WakeMonitor {
+public:
+    [[nodiscard]] Connection observe(std::function<void()> observer) override { return m_wakes.connect(std::move(observer)); }
+    void wake() { m_wakes.notify(); }
+
+private:
+    Signal<> m_wakes;
+};
+
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "support/DemoEndpoints.h"
+#include "support/FakeKeychain.h"
+#include "support/FakeSessionCollaborators.h"
+#include "support/FakeWebEngine.h"
+#include "support/VirtualRunLoop.h"
+
+#include "base/SettingsStore.h"
+#include "credentials/KeychainStore.h"
+#include "session/DownloadsFolder.h"
+#include "session/WorkdayWebCoordinator.h"
+
+#include <memory>
+
+namespace halcyra {
+
+// A coordinator wired to fakes, with its main view made and attached. `restart` replaces the
+// coordinator and the credential store as a new process would, keeping the settings and the
+// keychain.
+class SessionHarness {
+public:
+    SessionHarness() { start(); }
+
+    void restart()
+    {
+        coordinator.reset();
+        keychainStore.reset();
+        start();
+    }
+
+    WorkdayWebCoordinator& session() { return *coordinator; }
+    FakeWebView& view() { return static_cast<FakeWebView&>(*coordinator->webView()); }
+    std::shared_ptr<FakeWebView> sharedView() { return std::static_pointer_cast<FakeWebView>(coordinator->webView()); }
+
+    void saveCredentials(const std::string& username, const std::string& password) { keychainStore->save(username, password); }
+
+    static SecurityOrigin ssoOrigin() { return { "https", demoEndpoints().ssoHost, 0 }; }
+
+    std::optional<ScriptReply> requestCredentials(bool showsError = false)
+    {
+        return view().sendScriptMessage("workdayAuth", { { "action", "getCredentials" }, { "showsError", showsError } }, ssoOrigin());
+    }
+
+    // The password of a credentials reply; empty when withheld or denied.
+    std::string handedOutPassword()
+    {
+        auto reply = requestCredentials();
+        if (!reply || reply->isError())
+            return {};
+        return (*reply->value)["password"].get<std::string>();
+    }
+
+    // Lands the view on a page by a committed, finished navigation.
+    void land(const std::string& address)
+    {
+        auto navigation = view().startNavigation();
+        view().commit(navigation, url(address));
+        view().finish(navigation);
+    }
+
+    void commit(const std::string& address)
+    {
+        auto navigation = view().startNavigation();
+        view().commit(navigation, url(address));
+    }
+
+    VirtualRunLoop loop;
+    MemorySettingsStore settings;
+    FakeKeychain keychain;
+    FakeWebEngine engine;
+    FakeNetworkPathMonitor networkPathMonitor;
+    FakeWakeMonitor wakeMonitor;
+    FakeCountsPoller poller;
+    FakePollBrowser pollBrowser;
+    FakeLockController lockController;
+    FakeBackgroundSession backgroundSession;
+    FakeRosterReader rosterReader;
+    FakeExternalOpener externalOpener;
+    FakeOpenPanel openPanel;
+    LocalDownloadsFolder downloadsFolder { std::nullopt };
+    FakeDownloadAnnouncer downloadAnnouncer;
+    std::unique_ptr<KeychainStore> keychainStore;
+    std::unique_ptr<WorkdayWebCoordinator> coordinator;
+
+private:
+    void start()
+    {
+        keychainStore = std::make_unique<KeychainStore>(keychain, settings);
+        coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
+            WorkdayWebCoordinator::Collaborators { poller, pollBrowser, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer });
+        coordinator->attach(coordinator->makeWebView());
+    }
+};
+
+}

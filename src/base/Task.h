@@ -191,7 +191,8 @@ inline TaskHandle spawn(Task<void> task)
 }
 
 // `co_await sleep(loop, delay)` gives true when the delay passed, false when the task was
-// cancelled (before or during the wait).
+// cancelled (before or during the wait). Store the result before testing it: GCC 12 reads an
+// uninitialised value for `if (co_await sleep(...))` (seen under valgrind).
 class SleepAwaiter {
 public:
     SleepAwaiter(RunLoop& loop, Seconds delay)

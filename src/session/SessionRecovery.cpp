@@ -134,7 +134,9 @@ void SessionRecovery::handleLoadFailure(WebView& webView, const WebError& error)
 
 Task<void> SessionRecovery::retryAfter(Seconds delay)
 {
-    if (co_await sleep(m_loop, delay))
+    // GCC 12 misreads an awaited value used directly as a condition: keep it in a variable.
+    bool hasElapsed = co_await sleep(m_loop, delay);
+    if (hasElapsed)
         retryPendingLoad();
 }
 

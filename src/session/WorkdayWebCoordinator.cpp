@@ -366,7 +366,8 @@ void WorkdayWebCoordinator::closeAppBanner(WebView& webView)
 
 Task<void> WorkdayWebCoordinator::closeAppBannerLater(std::shared_ptr<WebView> webView)
 {
-    if (!co_await sleep(m_loop, appBannerDelay))
+    bool hasElapsed = co_await sleep(m_loop, appBannerDelay);
+    if (!hasElapsed)
         co_return;
     co_await evaluate(*webView, std::string(appBannerScript()));
 }
@@ -379,7 +380,8 @@ void WorkdayWebCoordinator::schedulePageLoadRefresh()
 
 Task<void> WorkdayWebCoordinator::refreshAfterPageLoad()
 {
-    if (!co_await sleep(m_loop, pageLoadRefreshDelay))
+    bool hasElapsed = co_await sleep(m_loop, pageLoadRefreshDelay);
+    if (!hasElapsed)
         co_return;
     m_pageLoadRefresh = {};
     co_await m_collaborators.poller.refresh();

@@ -1,9 +1,8 @@
+#include "app/Application.h"
 #include "app/Configuration.h"
 #include "base/Log.h"
 
-#include <cstdio>
-
-int main(int, char**)
+int main(int argc, char** argv)
 {
     using namespace halcyra;
     auto file = configurationFilePath();
@@ -12,7 +11,7 @@ int main(int, char**)
         logError("Halcyra: " + result.error);
         return 2;
     }
-    logVerbose("[App] configuration loaded from " + file.string());
-    std::puts("Halcyra: the application window is not built yet.");
-    return 0;
+    logVerbose("[App] configuration: " + file.string());
+    Application application(std::move(*result.configuration));
+    return application.run(argc, argv);
 }

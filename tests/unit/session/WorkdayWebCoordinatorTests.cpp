@@ -1,0 +1,262 @@
+#include "support/LogCapture.h"
+#include "support/SessionHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace halcyra {
+namespace {
+
+    using namespace std::chrono_literals;
+
+    const std::string homePage = "https://wd5.myworkday.test/ashgrove/d/home.htmld";
+    const std::string inboxPage = "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld";
+
+    class WorkdayWebCoordinatorTest : public ::testing::Test {
+    protected:
+        NavigationActionPolicy click(const std::string& address, NavigationType type = NavigationType::linkActivated)
+        {
+            return session.view().decideAction({ type, true, true, url(address), false });
+        }
+
+        SessionHarness session;
+        LogCapture log;
+    };
+
+    TEST_F(WorkdayWebCoordinatorTest, madeViewsCarryTheUserAgentSignInScriptAndAuthChannel)
+    {
+        const auto& configuration = session.view().configuration();
+        EXPECT_EQ(configuration.userAgent, "MyApp/1.0 (Workday Task Viewer)");
+        EXPECT_EQ(configuration.scriptMessageHandlerNames, std::vector<std::string> { "workdayAuth" });
+        ASSERT_EQ(configuration.userScripts.size(), 1u);
+        EXPECT_NE(configuration.userScripts[0].find("var hosts = [\"login.ashgrove.test\"];"), std::string::npos);
+        EXPECT_EQ(session.view().client(), &session.session());
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, attachConnectsThePollerAndRosterAndDropsTheRetiredKey)
+    {
+        session.settings.setBoolean("ssoLoginPendingConfirmation", true);
+        std::shared_ptr<WebView> readyView;
+        session.session().setOnWebViewReady([&](auto& view) { readyView = view; });
+
+        auto view = session.session().makeWebView();
+        session.session().attach(view);
+
+        EXPECT_FALSE(session.settings.hasValue("ssoLoginPendingConfirmation"));
+        EXPECT_EQ(session.poller.attachedViews.back(), view);
+        EXPECT_EQ(session.rosterReader.attachedViews.back().lock(), view);
+        EXPECT_EQ(readyView, view);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, linksLeaveTheAppUnlessHTTPSOnTheDefaultPortToASignInOrWorkdayHost)
+    {
+        EXPECT_EQ(click("http://wd5.myworkday.test/ashgrove/d/home.htmld"), NavigationActionPolicy::cancel);
+        EXPECT_EQ(click("https://wd5.myworkday.test:8443/ashgrove/d/home.htmld"), NavigationActionPolicy::cancel);
+        EXPECT_EQ(click("https://www.example.org/article"), NavigationActionPolicy::cancel);
+        ASSERT_EQ(session.externalOpener.openedURLs.size(), 3u);
+        EXPECT_EQ(session.externalOpener.openedURLs[1], url("https://wd5.myworkday.test:8443/ashgrove/d/home.htmld"));
+
+        EXPECT_EQ(click("https://wd5.myworkday.test/ashgrove/d/home.htmld"), NavigationActionPolicy::allow);
+        EXPECT_EQ(click("https://WD5.myworkday.test:443/ashgrove/d/home.htmld"), NavigationActionPolicy::allow);
+        EXPECT_EQ(click("https://api-d3m0.duosecurity.test/frame/prompt"), NavigationActionPolicy::allow);
+        EXPECT_EQ(click("mailto:help@ashgrove.test"), NavigationActionPolicy::allow);
+        // Only link activations are tested.
+        EXPECT_EQ(click("https://www.example.org/form", NavigationType::formSubmitted), NavigationActionPolicy::allow);
+        EXPECT_EQ(click("http://www.example.org/", NavigationType::other), NavigationActionPolicy::allow);
+        EXPECT_EQ(session.externalOpener.openedURLs.size(), 3u);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, linkClickedWhileLockedOpensOnlyAfterASuccessfulUnlock)
+    {
+        session.lockController.locked = true;
+        EXPECT_EQ(click("https://www.example.org/one"), NavigationActionPolicy::cancel);
+        EXPECT_EQ(click("https://www.example.org/two"), NavigationActionPolicy::cancel);
+        EXPECT_TRUE(session.externalOpener.openedURLs.empty());
+
+        session.lockController.fakeGate.finishAuthentication(false);
+        EXPECT_TRUE(session.externalOpener.openedURLs.empty());
+        session.lockController.fakeGate.finishAuthentication(true);
+        EXPECT_EQ(session.externalOpener.openedURLs, std::vector<URL> { url("https://www.example.org/two") });
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, backAndForwardIntoTheSignInFlowAreBlocked)
+    {
+        for (auto address : { "https://workday.ashgrove.test/", "https://login.ashgrove.test/cas/login", "https://webapps.ashgrove.test/x",
+                 "https://shib.ashgrove.test/idp", "https://api-d3m0.duosecurity.test/frame", "https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login",
+                 "https://wd5.myworkday.test/wday/authgwy/ashgrove/login.htmld", "https://wd5.myworkday.test/ashgrove/login" })
+            EXPECT_EQ(click(address, NavigationType::backForward), NavigationActionPolicy::cancel) << address;
+        EXPECT_TRUE(log.contains("[Workday] BLOCKED back/forward nav to https://login.ashgrove.test"));
+        EXPECT_TRUE(log.contains("[Workday] decidePolicy type=backForward url=https://wd5.myworkday.test"));
+
+        EXPECT_EQ(click(inboxPage, NavigationType::backForward), NavigationActionPolicy::allow);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, pageAskingForADownloadIsDownloaded)
+    {
+        auto policy = session.view().decideAction({ NavigationType::linkActivated, true, true, url("https://wd5.myworkday.test/ashgrove/d/reports/summary.pdf"), true });
+        EXPECT_EQ(policy, NavigationActionPolicy::download);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, newWindowRequestsLoadInTheSameViewOrGoOutside)
+    {
+        session.view().client()->didRequestNewWebView(session.view(), { NavigationType::linkActivated, false, false, url(inboxPage), false });
+        EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(inboxPage) });
+
+        session.view().client()->didRequestNewWebView(session.view(), { NavigationType::linkActivated, false, false, url("https://www.example.org/"), false });
+        EXPECT_EQ(session.view().loadedURLs().size(), 1u);
+        EXPECT_EQ(session.externalOpener.openedURLs.size(), 1u);
+        EXPECT_EQ(session.engine.views().size(), 1u);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, bubbleTapLearnsTheTaskPageReachedWithin5Seconds)
+    {
+        session.land(homePage);
+        session.session().clickAutomationID("inbox_preview", "task");
+        ASSERT_FALSE(session.view().scriptLog().empty());
+        EXPECT_NE(session.view().scriptLog().back().find("[data-automation-id=\"inbox_preview\"]"), std::string::npos);
+
+        session.loop.advance(Seconds(4.9));
+        session.view().changeURL(url(inboxPage));
+
+        EXPECT_EQ(session.settings.string("learnedTaskURL"), inboxPage);
+        EXPECT_EQ(session.poller.taskURL, inboxPage);
+        EXPECT_TRUE(log.contains("[Workday] captured task badge link: https://wd5.myworkday.test"));
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, bubbleTapIsConsumedByTheNextNavigationEvenWhenNothingIsLearned)
+    {
+        session.land(homePage);
+        session.session().clickAutomationID("notification_preview", "notification");
+        session.loop.advance(Seconds(5.0));
+        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/notifications/2998$2.htmld"));
+        EXPECT_FALSE(session.settings.hasValue("learnedNotificationURL"));
+
+        session.land(homePage);
+        session.session().clickAutomationID("notification_preview", "notification");
+        EXPECT_EQ(click("https://wd5.identity.myworkday.test/x"), NavigationActionPolicy::allow);
+        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/notifications/2998$2.htmld"));
+        EXPECT_FALSE(session.settings.hasValue("learnedNotificationURL"));
+        EXPECT_TRUE(session.poller.notificationURL.empty());
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, bubbleTapAwayFromTheHomePageDoesNothing)
+    {
+        session.land(inboxPage);
+        session.session().clickAutomationID("inbox_preview", "task");
+        EXPECT_TRUE(session.view().scriptLog().empty());
+        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/other.htmld"));
+        EXPECT_FALSE(session.settings.hasValue("learnedTaskURL"));
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, automationIDThatCouldBreakOutOfTheSelectorIsNotClicked)
+    {
+        session.land(homePage);
+        session.session().clickAutomationID("x\"]'); alert(1); ('", "task");
+        EXPECT_TRUE(session.view().scriptLog().empty());
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, reachingHomeBuildsThePollViewsAndLocksAFirstSignIn)
+    {
+        bool reportedWorkday = false;
+        session.session().setOnSessionStateChange([&](bool hasReachedWorkday) { reportedWorkday = hasReachedWorkday; });
+        session.lockController.openForSignIn = true;
+
+        session.land("https://login.ashgrove.test/cas/login");
+        EXPECT_FALSE(session.session().hasReachedWorkday());
+        EXPECT_EQ(session.pollBrowser.createCount, 0);
+
+        session.land(homePage);
+        EXPECT_TRUE(session.session().hasReachedWorkday());
+        EXPECT_TRUE(reportedWorkday);
+        EXPECT_GE(session.pollBrowser.createCount, 1);
+        EXPECT_GE(session.lockController.fakeGate.lockCount, 1);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, workdayPageLoadsRefreshTheCountsOnce3SecondsAfterTheLastOne)
+    {
+        session.land(homePage);
+        session.loop.advance(2s);
+        session.land(inboxPage);
+        session.loop.advance(Seconds(2.9));
+        EXPECT_EQ(session.poller.refreshCount, 0);
+        session.loop.advance(Seconds(0.1));
+        EXPECT_EQ(session.poller.refreshCount, 1);
+
+        session.land("https://login.ashgrove.test/cas/login");
+        session.loop.advance(10s);
+        EXPECT_EQ(session.poller.refreshCount, 1);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, appBannerIsClosed3SecondsAfterAWorkdayPageFinishes)
+    {
+        session.land(homePage);
+        session.loop.advance(Seconds(2.9));
+        EXPECT_TRUE(session.view().scriptLog().empty());
+        session.loop.advance(Seconds(0.1));
+        ASSERT_EQ(session.view().scriptLog().size(), 1u);
+        EXPECT_NE(session.view().scriptLog()[0].find("Use the Workday App"), std::string::npos);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, finishedSignInPageThatBlocksShowsNotSignedIn)
+    {
+        session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
+        session.land("https://login.ashgrove.test/cas/login");
+        EXPECT_EQ(session.poller.lastState(), PollState::notSignedIn());
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, navigationEventsBumpTheRevisionAndNotifyFirst)
+    {
+        long long seenBeforeChange = -1;
+        auto connection = session.session().observeNavigationStateRevision([&] { seenBeforeChange = session.session().navigationStateRevision(); });
+        auto before = session.session().navigationStateRevision();
+        session.land(homePage);
+        EXPECT_GT(session.session().navigationStateRevision(), before);
+        EXPECT_EQ(seenBeforeChange, session.session().navigationStateRevision() - 1);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, navigateLoadsValidURLsAndLogsInvalidOnes)
+    {
+        session.session().navigate(inboxPage);
+        EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(inboxPage) });
+        EXPECT_TRUE(log.contains("[Workday] navigate(full load) -> https://wd5.myworkday.test"));
+
+        session.session().navigate("not a url");
+        EXPECT_TRUE(log.contains("[Workday] navigate: invalid URL"));
+        EXPECT_EQ(session.view().loadedURLs().size(), 1u);
+
+        session.session().loadHome();
+        EXPECT_EQ(session.view().loadedURLs().back(), url(homePage));
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, mainWindowReusesTheAttachedViewAndKeepsItInTheBackgroundSlot)
+    {
+        auto view = session.session().webViewForMainWindow();
+        EXPECT_EQ(view, session.session().webView());
+        EXPECT_EQ(session.backgroundSession.view, view);
+        EXPECT_EQ(session.engine.views().size(), 1u);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, openPanelIsDelegatedWithThePagesParameters)
+    {
+        session.openPanel.chosenFiles = std::vector<std::filesystem::path> { "/tmp/a.pdf" };
+        std::optional<std::vector<std::filesystem::path>> chosen;
+        session.view().client()->runOpenPanel(session.view(), { true, false }, [&](auto files) { chosen = files; });
+        ASSERT_EQ(session.openPanel.requests.size(), 1u);
+        EXPECT_TRUE(session.openPanel.requests[0].allowsMultipleSelection);
+        EXPECT_EQ(chosen, session.openPanel.chosenFiles);
+    }
+
+    TEST_F(WorkdayWebCoordinatorTest, tasksStillWaitingEndWithTheCoordinator)
+    {
+        session.land(homePage);
+        session.commit("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login?pending=trust");
+        session.coordinator.reset();
+        EXPECT_EQ(session.engine.views()[0]->client(), nullptr);
+
+        session.loop.advance(60s);
+        EXPECT_EQ(session.poller.refreshCount, 0);
+        session.engine.views()[0]->answerScript(ScriptResult::success("answered"));
+        EXPECT_FALSE(log.contains("[Workday] remember-device prompt: answered"));
+    }
+
+}
+}

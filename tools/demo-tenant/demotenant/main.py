@@ -79,6 +79,10 @@ def _setUpLog(stateDir):
 
 
 async def serve(args, stateDir, state, certPath, keyPath, log):
+    stop = asyncio.Event()
+    loop = asyncio.get_running_loop()
+    for signalNumber in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(signalNumber, stop.set)
     sites = Sites(state, log)
     proxy = ProxyServer(sites, serverContext(certPath, keyPath), log)
     control = ControlApi(state, proxy, log)
@@ -105,10 +109,6 @@ async def serve(args, stateDir, state, certPath, keyPath, log):
     print(json.dumps({"proxy": "%s:%d" % (LOOPBACK, proxyPort), "control": "%s:%d" % (LOOPBACK, controlPort),
                       "config": str(configPath)}), flush=True)
 
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for signalNumber in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(signalNumber, stop.set)
     await stop.wait()
     log.info("stopping")
     controlServer.close()
@@ -117,7 +117,13 @@ async def serve(args, stateDir, state, certPath, keyPath, log):
     await proxy.close()
 
 
+def _exitOnSignal(signalNumber, frame):
+    sys.exit(0)
+
+
 def main(argv=None):
+    # Until the event loop takes over, a stop request ends the start-up quietly.
+    signal.signal(signal.SIGTERM, _exitOnSignal)
     args = parseArguments(sys.argv[1:] if argv is None else argv)
     stateDir = Path(args.state_dir).resolve()
     try:

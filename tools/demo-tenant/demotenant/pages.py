@@ -351,7 +351,8 @@ def rosterPage(counts, roster):
                '<span data-automation-id="rowCountLabel">%d items</span></div>'
                '<div class="wd-grid-wrapper" data-automation-id="tableWrapper"><div class="wd-grid-sizer">'
                '<table class="wd-table" data-automation-id="table"><thead><tr>%s</tr></thead><tbody></tbody>'
-               '</table><div class="wd-grid-loader">Loading more\u2026</div></div></div></section>') % (
+               '</table></div></div><div class="wd-grid-loader" data-automation-id="loadingMore" hidden>Loading more\u2026</div>'
+               '</section>') % (
         e(title), len(roster.rows), headers)
     head = '<script type="application/json" id="wd-roster-data">%s</script>' % _jsonForScript(data)
     return _tenantPage(title + " - Workday", content, counts, head=head, scripts=("roster.js",))

@@ -1,8 +1,10 @@
-// The roster grid loads rows in batches as the list is scrolled towards its end and keeps at
-// most MAX_ROWS row elements in the table, reusing them for whichever rows are in view.
+// The roster grid loads rows in batches as the list is scrolled to its end and keeps at most
+// MAX_ROWS row elements in the table, reusing them for whichever rows are in view. The window
+// of rendered rows slides only as far as the view needs, so that each scroll to the end shows
+// the rows that follow the ones shown before, however late a batch arrives.
 document.addEventListener("wd-rendered", function (event) {
     "use strict";
-    var ROW_HEIGHT = 44, MAX_ROWS = 20, BATCH = 20, ROWS_ABOVE = 6, LOAD_DELAY_MS = 250;
+    var MAX_ROWS = 20, BATCH = 20, LOAD_DELAY_MS = 250;
 
     var wrapper = event.detail.querySelector("[data-automation-id='tableWrapper']");
     var source = document.getElementById("wd-roster-data");
@@ -12,9 +14,11 @@ document.addEventListener("wd-rendered", function (event) {
     var sizer = wrapper.querySelector(".wd-grid-sizer");
     var table = sizer.querySelector("table");
     var body = table.tBodies[0];
-    var loader = sizer.querySelector(".wd-grid-loader");
+    var loader = event.detail.querySelector("[data-automation-id='loadingMore']");
+    var rowHeight = 44;
     var loaded = Math.min(rows.length, BATCH);
     var loading = false;
+    var start = 0;
     var pool = [];
 
     function makeRow() {
@@ -58,16 +62,22 @@ document.addEventListener("wd-rendered", function (event) {
     }
 
     function layout() {
-        var more = loaded < rows.length;
-        sizer.style.height = (table.tHead.offsetHeight + loaded * ROW_HEIGHT + (more ? ROW_HEIGHT : 0)) + "px";
-        loader.hidden = !more;
+        sizer.style.height = (table.tHead.offsetHeight + loaded * rowHeight) + "px";
+        if (loader)
+            loader.hidden = !loading;
     }
 
     function render() {
-        var firstVisible = Math.floor(wrapper.scrollTop / ROW_HEIGHT);
-        var start = Math.max(0, Math.min(firstVisible - ROWS_ABOVE, loaded - MAX_ROWS));
+        var top = wrapper.scrollTop - table.tHead.offsetHeight;
+        var firstVisible = Math.max(0, Math.floor(top / rowHeight));
+        var lastVisible = Math.min(loaded - 1, Math.floor((top + wrapper.clientHeight - 1) / rowHeight));
+        if (firstVisible < start)
+            start = firstVisible;
+        else if (lastVisible >= start + MAX_ROWS)
+            start = lastVisible - MAX_ROWS + 1;
+        start = Math.max(0, Math.min(start, loaded - MAX_ROWS));
         var end = Math.min(loaded, start + MAX_ROWS);
-        table.style.top = (start * ROW_HEIGHT) + "px";
+        table.style.top = (start * rowHeight) + "px";
         for (var i = 0; i < end - start; ++i) {
             if (!pool[i])
                 pool[i] = makeRow();
@@ -77,8 +87,10 @@ document.addEventListener("wd-rendered", function (event) {
         }
         while (body.children.length > end - start)
             body.lastElementChild.remove();
-        if (end >= loaded - 2 && loaded < rows.length && !loading) {
+        if (lastVisible >= loaded - 2 && loaded < rows.length && !loading) {
             loading = true;
+            if (loader)
+                loader.hidden = false;
             setTimeout(function () {
                 loaded = Math.min(rows.length, loaded + BATCH);
                 loading = false;
@@ -89,6 +101,8 @@ document.addEventListener("wd-rendered", function (event) {
     }
 
     wrapper.addEventListener("scroll", render);
-    layout();
     render();
+    if (body.rows.length)
+        rowHeight = body.rows[0].getBoundingClientRect().height || rowHeight;
+    layout();
 });

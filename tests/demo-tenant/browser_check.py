@@ -227,6 +227,19 @@ def run(args, facts):
     driver.view.load_uri(HOME)
     facts["afterExpiry"] = driver.waitForUrl(TENANT + "/wday/authgwy/ashgrove/logout.htmld")
 
+    # Signing in again with the remember-device prompt on: answered as the application does.
+    control(args.control, "/remember-device", {"on": True})
+    driver.load("https://workday.ashgrove.test/")
+    driver.waitFor("!!document.querySelector('#fm1 input[type=password]')")
+    driver.evaluate(fill + "('ashgrove-demo')")
+    driver.waitForUrl("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login?pending=trust", 20)
+    driver.waitFor("/Remember Device\\?/i.test(document.body.innerText)")
+    driver.evaluate("(() => { document.querySelector('input[type=checkbox]').click();"
+                    " [...document.querySelectorAll('button, input[type=submit]')]"
+                    ".find(b => /^submit$/i.test((b.innerText || b.value).trim())).click(); return true; })()")
+    driver.waitForUrl(HOME)
+    facts["rememberDevice"] = control(args.control, "/remember-device", {"on": False})["rememberDevicePrompt"]
+
 
 def main():
     parser = argparse.ArgumentParser()

@@ -60,6 +60,9 @@ class RealEngineTests(unittest.TestCase):
         self.assertTrue(self.fact("reachedHome"))
         self.assertEqual(self.fact("afterExpiry"), "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld")
 
+    def test_rememberDevicePromptCanBeAnsweredInThePage(self):
+        self.assertEqual(self.fact("rememberDevice"), {"shown": 1, "submitted": 1, "trusted": 1})
+
     def test_homeShowsTheBadgesTheBannerClosesAndTheInboxBadgeNavigates(self):
         self.assertEqual(self.fact("homeBadges"), ["4", ""])
         self.assertGreater(self.fact("homeBodyLength"), 1000)

@@ -75,7 +75,9 @@ class ControlApi:
                 except HttpError as error:
                     raise ControlError(error.message)
                 await self._routes[path](body)
-                self.log.info("control %s %s", path, request.body.decode("utf-8", "replace")[:200])
+                # The account's password stays out of the log.
+                shown = "" if path == "/account" else request.body.decode("utf-8", "replace")[:200]
+                self.log.info("control %s %s", path, shown)
             else:
                 return jsonResponse(404, {"error": "Unknown control call %s." % request.path})
         except ControlError as error:

@@ -39,8 +39,15 @@ class RealEngineTests(unittest.TestCase):
              "--proxy", "%s:%d" % cls.tenant.proxy, "--control", "%s:%d" % cls.tenant.controlAddress,
              "--cert", str(cls.tenant.certPath), "--out", str(OUTPUT)],
             capture_output=True, text=True, timeout=240)
-        lines = result.stdout.strip().splitlines()
-        cls.facts = json.loads(lines[-1]) if lines else {"error": "no output; stderr: " + result.stderr[-2000:]}
+        cls.facts = {"error": "no result (exit %d); stdout: %s; stderr: %s"
+                              % (result.returncode, result.stdout[-1000:], result.stderr[-2000:])}
+        for line in reversed(result.stdout.splitlines()):
+            if line.startswith("{"):
+                try:
+                    cls.facts = json.loads(line)
+                    break
+                except ValueError:
+                    pass
 
     @classmethod
     def tearDownClass(cls):

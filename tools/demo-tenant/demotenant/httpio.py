@@ -13,13 +13,14 @@ import urllib.parse
 from dataclasses import dataclass, field
 from email.utils import formatdate
 from http import HTTPStatus
-from http.cookies import CookieError, SimpleCookie
 
 MAX_HEADER_BYTES = 64 * 1024
 MAX_HEADER_COUNT = 100
 MAX_BODY_BYTES = 1024 * 1024
 STREAM_LIMIT = MAX_HEADER_BYTES + 1024
 IDLE_TIMEOUT_SECONDS = 300
+LINGER_SECONDS = 0.5
+LINGER_BYTES = 4 * MAX_BODY_BYTES
 BODY_TIMEOUT_SECONDS = 30
 
 _TOKEN_CHARS = set("!#$%&'*+-.^_`|~0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ")
@@ -62,15 +63,14 @@ class Request:
         return self.path + ("?" + self.rawQuery if self.rawQuery else "")
 
     def cookies(self):
+        """Name -> value of the Cookie headers; the first of a repeated name wins, and pairs
+        that are not name=value are skipped rather than spoiling the rest."""
         jar = {}
-        for value in (v for k, v in self.headers if k.lower() == "cookie"):
-            parsed = SimpleCookie()
-            try:
-                parsed.load(value)
-            except CookieError:
-                continue
-            for key, morsel in parsed.items():
-                jar.setdefault(key, morsel.value)
+        for header in (v for k, v in self.headers if k.lower() == "cookie"):
+            for pair in header.split(";"):
+                name, equals, value = pair.strip().partition("=")
+                if equals and name:
+                    jar.setdefault(name, value.strip('"'))
         return jar
 
     def form(self):
@@ -239,7 +239,10 @@ def _splitTarget(request):
     if target.startswith("/"):
         pathPart, _, request.rawQuery = target.partition("?")
     elif target.lower().startswith(("http://", "https://")):
-        parsed = urllib.parse.urlsplit(target)
+        try:
+            parsed = urllib.parse.urlsplit(target)
+        except ValueError:
+            raise HttpError(400, "Malformed request target.")
         if not parsed.hostname:
             raise HttpError(400, "Malformed request target.")
         request.absoluteHost = parsed.hostname
@@ -268,9 +271,7 @@ async def serveHttp(reader, writer, handler, log, firstRequest=None):
                 request = await asyncio.wait_for(readRequest(reader), IDLE_TIMEOUT_SECONDS)
             except HttpError as error:
                 log.info("bad request: %d %s", error.status, error.message)
-                response = errorPage(error.status, error.message)
-                response.close = True
-                await sendResponse(writer, response)
+                await refuse(reader, writer, error)
                 return
             except (asyncio.TimeoutError, ConnectionError, ssl.SSLError, OSError):
                 return
@@ -294,6 +295,29 @@ async def serveHttp(reader, writer, handler, log, firstRequest=None):
         if response.close:
             return
         request = None
+
+
+async def refuse(reader, writer, error):
+    """Answers a request that could not be read, then reads and drops what the client is still
+    sending for a moment: closing at once with unread data would reset the connection, and the
+    client might lose the answer."""
+    response = errorPage(error.status, error.message)
+    response.close = True
+    if not await sendResponse(writer, response):
+        return
+    deadline = asyncio.get_running_loop().time() + LINGER_SECONDS
+    dropped = 0
+    try:
+        while dropped < LINGER_BYTES:
+            remaining = deadline - asyncio.get_running_loop().time()
+            if remaining <= 0:
+                break
+            chunk = await asyncio.wait_for(reader.read(65536), remaining)
+            if not chunk:
+                break
+            dropped += len(chunk)
+    except (asyncio.TimeoutError, ConnectionError, ssl.SSLError, OSError):
+        pass
 
 
 async def sendResponse(writer, response, headOnly=False):

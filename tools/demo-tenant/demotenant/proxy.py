@@ -10,7 +10,7 @@ import ssl
 
 from . import hosts
 from .httpio import (IDLE_TIMEOUT_SECONDS, STREAM_LIMIT, HttpError, closeWriter, errorPage, readRequest,
-                     redirect, serveHttp, sendResponse)
+                     redirect, refuse, serveHttp, sendResponse)
 
 LOOPBACK = "127.0.0.1"
 HANDSHAKE_TIMEOUT_SECONDS = 15
@@ -72,7 +72,7 @@ class ProxyServer:
             request = await asyncio.wait_for(readRequest(reader), IDLE_TIMEOUT_SECONDS)
         except HttpError as error:
             self.log.info("proxy: bad request: %d %s", error.status, error.message)
-            await sendResponse(writer, _closing(errorPage(error.status, error.message)))
+            await refuse(reader, writer, error)
             return
         except (asyncio.TimeoutError, ConnectionError, OSError):
             return

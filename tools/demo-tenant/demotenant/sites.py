@@ -34,7 +34,7 @@ class Sites:
         self.summaryPdf = files.summaryPdf()
         self.budgetXlsx = files.budgetXlsx()
         self._tenantPages = {
-            pages.HOME_PATH: lambda counts: pages.homePage(counts),
+            pages.HOME_PATH: pages.homePage,
             pages.EXPENSES_HUB_PATH: pages.expensesHubPage,
             pages.REPORT_GRID_PATH: pages.reportGridPage,
             pages.INBOX_PATH: pages.inboxPage,

@@ -146,6 +146,7 @@ void Application::presentMainWindow()
     services.offScreenHost.endOffScreenHosting();
 
     auto* window = adw_application_window_new(GTK_APPLICATION(m_gtkApplication));
+    gtk_window_set_title(GTK_WINDOW(window), windowTitle);
     gtk_window_set_default_size(GTK_WINDOW(window), defaultWindowWidth, defaultWindowHeight);
     gtk_window_set_hide_on_close(GTK_WINDOW(window), TRUE);
     auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);

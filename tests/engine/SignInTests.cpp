@@ -1,118 +1,14 @@
-#include "DemoTenant.h"
+#include "EngineSession.h"
 #include "EngineTestSupport.h"
-#include "app/Configuration.h"
-#include "base/SettingsStore.h"
-#include "credentials/KeychainStore.h"
-#include "platform/GLibRunLoop.h"
-#include "platform/LibsecretKeychain.h"
-#include "platform/WebKitEngine.h"
-#include "session/DownloadsFolder.h"
-#include "session/WorkdayWebCoordinator.h"
-#include "support/FakeSessionCollaborators.h"
 
 #include <gtest/gtest.h>
-#include <gtk/gtk.h>
 
 using namespace halcyra;
 using namespace std::chrono_literals;
 
 namespace {
 
-// The real main loop with a clock that a test may move forward, so that a rule measured in
-// minutes can be passed without waiting for it. Timers still run on real time.
-class ShiftableRunLoop final : public RunLoop {
-public:
-    MonotonicTime now() const override { return m_loop.now() + m_shift; }
-    WallTime wallNow() const override { return m_loop.wallNow() + std::chrono::duration_cast<WallTime::duration>(m_shift); }
-    TimerID schedule(Seconds delay, std::function<void()> callback) override { return m_loop.schedule(delay, std::move(callback)); }
-    void cancel(TimerID timer) override { m_loop.cancel(timer); }
-
-    void shiftClock(Seconds span) { m_shift += std::chrono::duration_cast<std::chrono::nanoseconds>(span); }
-
-private:
-    GLibRunLoop m_loop;
-    std::chrono::nanoseconds m_shift { 0 };
-};
-
-// One run of the application's session logic on the real engine and the real keyring: building
-// a new one over the same settings is a restart.
-struct SessionRun {
-    SessionRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain)
-        : keychainStore(keychain, settings)
-        , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
-              { poller, pollBrowser, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
-    {
-        auto view = coordinator.makeWebView(800, 900);
-        view->hostOffScreen();
-        coordinator.attach(view);
-        coordinator.loadEntry(*view);
-    }
-
-    std::optional<URL> url() const { return coordinator.webView()->url(); }
-    bool isOnHomePage() const { return coordinator.isOnHomePage(); }
-
-    ShiftableRunLoop runLoop;
-    KeychainStore keychainStore;
-    FakeNetworkPathMonitor networkPathMonitor;
-    FakeWakeMonitor wakeMonitor;
-    FakeCountsPoller poller;
-    FakePollBrowser pollBrowser;
-    FakeLockController lockController;
-    FakeBackgroundSession backgroundSession;
-    FakeRosterReader rosterReader;
-    FakeExternalOpener externalOpener;
-    FakeOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder { std::nullopt };
-    FakeDownloadAnnouncer downloadAnnouncer;
-    WorkdayWebCoordinator coordinator;
-};
-
-class SignInTest : public testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_tenant = new DemoTenant;
-        auto result = loadConfiguration(s_tenant->configurationFile());
-        ASSERT_TRUE(result.configuration) << result.error;
-        s_configuration = new Configuration(*result.configuration);
-        auto options = WebKitEngine::defaultOptions();
-        options.dataDirectory = s_tenant->stateFolder() / "web-data";
-        options.cacheDirectory = s_tenant->stateFolder() / "web-cache";
-        options.webProcessExtensionDirectory = HALCYRA_WEB_PROCESS_EXTENSION_DIR;
-        options.scriptMessageHandlerNames = { "workdayAuth" };
-        s_engine = new WebKitEngine(*s_configuration, options);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_engine;
-        delete s_configuration;
-        delete s_tenant;
-    }
-    void SetUp() override
-    {
-        s_tenant->control("POST", "/reset");
-        s_tenant->control("POST", "/duo", { { "mode", "approve" }, { "delayMs", 200 } });
-        s_tenant->control("POST", "/expire-sessions");
-        m_keychain.remove({ "com.ashgrove.workday.sso", "ashgrove-ss" });
-    }
-
-    std::unique_ptr<SessionRun> start() { return std::make_unique<SessionRun>(*s_engine, *s_configuration, m_settings, m_keychain); }
-    int passwordSubmissions() { return s_tenant->state()["passwordSubmissions"].get<int>(); }
-    void saveCredentials(const std::string& password)
-    {
-        KeychainStore(m_keychain, m_settings).save("demo", password);
-    }
-
-    static DemoTenant* s_tenant;
-    static Configuration* s_configuration;
-    static WebKitEngine* s_engine;
-    MemorySettingsStore m_settings;
-    LibsecretKeychain m_keychain;
-};
-
-DemoTenant* SignInTest::s_tenant = nullptr;
-Configuration* SignInTest::s_configuration = nullptr;
-WebKitEngine* SignInTest::s_engine = nullptr;
+class SignInTest : public EngineSessionTest { };
 
 }
 
@@ -183,7 +79,5 @@ TEST_F(SignInTest, endedSessionIsSignedBackInOnceWithin180Seconds)
 
 int main(int argc, char** argv)
 {
-    testing::InitGoogleTest(&argc, argv);
-    gtk_init();
-    return RUN_ALL_TESTS();
+    return runEngineTests(argc, argv);
 }

@@ -1,0 +1,96 @@
+#include "EngineSession.h"
+
+#include "EngineTestSupport.h"
+
+#include <gtk/gtk.h>
+
+namespace halcyra {
+
+using namespace std::chrono_literals;
+
+SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, std::optional<std::filesystem::path> downloadsLocation)
+    : keychainStore(keychain, settings)
+    , downloadsFolder(std::move(downloadsLocation))
+    , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
+          { poller, pollBrowser, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+{
+    auto view = coordinator.makeWebView(800, 900);
+    view->hostOffScreen();
+    coordinator.attach(view);
+    coordinator.loadEntry(*view);
+}
+
+ScriptResult SessionRun::evaluate(const std::string& script)
+{
+    std::optional<ScriptResult> result;
+    coordinator.webView()->evaluateJavaScript(script, [&](ScriptResult value) { result = std::move(value); });
+    if (!runMainLoopUntil([&] { return result.has_value(); }, 10s))
+        return ScriptResult::failure("no result in time");
+    return *result;
+}
+
+DemoTenant* EngineSessionTest::s_tenant = nullptr;
+Configuration* EngineSessionTest::s_configuration = nullptr;
+WebKitEngine* EngineSessionTest::s_engine = nullptr;
+
+void EngineSessionTest::SetUpTestSuite()
+{
+    s_tenant = new DemoTenant;
+    auto result = loadConfiguration(s_tenant->configurationFile());
+    ASSERT_TRUE(result.configuration) << result.error;
+    s_configuration = new Configuration(*result.configuration);
+    auto options = WebKitEngine::defaultOptions();
+    options.dataDirectory = s_tenant->stateFolder() / "web-data";
+    options.cacheDirectory = s_tenant->stateFolder() / "web-cache";
+    options.webProcessExtensionDirectory = HALCYRA_WEB_PROCESS_EXTENSION_DIR;
+    options.scriptMessageHandlerNames = { WorkdayWebCoordinator::authMessageName };
+    s_engine = new WebKitEngine(*s_configuration, options);
+}
+
+void EngineSessionTest::TearDownTestSuite()
+{
+    delete std::exchange(s_engine, nullptr);
+    delete std::exchange(s_configuration, nullptr);
+    delete std::exchange(s_tenant, nullptr);
+}
+
+void EngineSessionTest::SetUp()
+{
+    s_tenant->control("POST", "/reset");
+    s_tenant->control("POST", "/duo", { { "mode", "approve" }, { "delayMs", 200 } });
+    s_tenant->control("POST", "/expire-sessions");
+    m_keychain.remove({ KeychainStore::service, KeychainStore::account });
+}
+
+std::unique_ptr<SessionRun> EngineSessionTest::start(std::optional<std::filesystem::path> downloadsLocation)
+{
+    return std::make_unique<SessionRun>(*s_engine, *s_configuration, m_settings, m_keychain, std::move(downloadsLocation));
+}
+
+std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::filesystem::path> downloadsLocation)
+{
+    saveCredentials("ashgrove-demo");
+    auto run = start(std::move(downloadsLocation));
+    bool isSignedIn = runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s);
+    EXPECT_TRUE(isSignedIn) << (run->url() ? run->url()->string() : "no URL");
+    return run;
+}
+
+int EngineSessionTest::passwordSubmissions()
+{
+    return s_tenant->state()["passwordSubmissions"].get<int>();
+}
+
+void EngineSessionTest::saveCredentials(const std::string& password)
+{
+    KeychainStore(m_keychain, m_settings).save("demo", password);
+}
+
+int runEngineTests(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    gtk_init();
+    return RUN_ALL_TESTS();
+}
+
+}

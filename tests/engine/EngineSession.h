@@ -1,0 +1,90 @@
+#pragma once
+
+#include "DemoTenant.h"
+#include "app/Configuration.h"
+#include "base/SettingsStore.h"
+#include "credentials/KeychainStore.h"
+#include "platform/GLibRunLoop.h"
+#include "platform/LibsecretKeychain.h"
+#include "platform/WebKitEngine.h"
+#include "session/DownloadsFolder.h"
+#include "session/WorkdayWebCoordinator.h"
+#include "support/FakeSessionCollaborators.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+
+namespace halcyra {
+
+// The real main loop with a clock that a test may move forward, so that a rule measured in
+// minutes can be passed without waiting for it. Timers still run on real time.
+class ShiftableRunLoop final : public RunLoop {
+public:
+    MonotonicTime now() const override { return m_loop.now() + m_shift; }
+    WallTime wallNow() const override { return m_loop.wallNow() + std::chrono::duration_cast<WallTime::duration>(m_shift); }
+    TimerID schedule(Seconds delay, std::function<void()> callback) override { return m_loop.schedule(delay, std::move(callback)); }
+    void cancel(TimerID timer) override { m_loop.cancel(timer); }
+
+    void shiftClock(Seconds span) { m_shift += std::chrono::duration_cast<std::chrono::nanoseconds>(span); }
+
+private:
+    GLibRunLoop m_loop;
+    std::chrono::nanoseconds m_shift { 0 };
+};
+
+// One run of the application's session logic on the real engine and the real keyring: building
+// a new one over the same settings is a restart. The main view is hosted off screen, as at a
+// launch with the window hidden, and starts signing in at once.
+struct SessionRun {
+    SessionRun(WebKitEngine&, const Configuration&, SettingsStore&, Keychain&, std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+
+    std::optional<URL> url() const { return coordinator.webView()->url(); }
+    bool isOnHomePage() const { return coordinator.isOnHomePage(); }
+    // Runs a script in the main view's page and waits (with a limit) for its result.
+    ScriptResult evaluate(const std::string& script);
+
+    ShiftableRunLoop runLoop;
+    KeychainStore keychainStore;
+    FakeNetworkPathMonitor networkPathMonitor;
+    FakeWakeMonitor wakeMonitor;
+    FakeCountsPoller poller;
+    FakePollBrowser pollBrowser;
+    FakeLockController lockController;
+    FakeBackgroundSession backgroundSession;
+    FakeRosterReader rosterReader;
+    FakeExternalOpener externalOpener;
+    FakeOpenPanel openPanel;
+    LocalDownloadsFolder downloadsFolder;
+    FakeDownloadAnnouncer downloadAnnouncer;
+    WorkdayWebCoordinator coordinator;
+};
+
+// A suite that shares one demo tenant and one engine (one persistent network session, as the
+// application has) and uses the real keyring of the private session bus. Each test starts with
+// the tenant reset, no live session and no saved credentials.
+class EngineSessionTest : public testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+    std::unique_ptr<SessionRun> start(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+    // Saved credentials, then a start that must reach the home page by itself.
+    std::unique_ptr<SessionRun> startSignedIn(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+    int passwordSubmissions();
+    void saveCredentials(const std::string& password);
+
+    static DemoTenant* s_tenant;
+    static Configuration* s_configuration;
+    static WebKitEngine* s_engine;
+    MemorySettingsStore m_settings;
+    LibsecretKeychain m_keychain;
+};
+
+// Every engine test program starts GTK before its tests.
+int runEngineTests(int argc, char** argv);
+
+}

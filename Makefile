@@ -1,7 +1,7 @@
 # The two commands of README.md, plus the build they share.
 BUILD_DIR := build
 
-.PHONY: all build configure deps check demo sanitize format clean
+.PHONY: all build configure deps check demo benchmark sanitize format clean
 
 all: build
 
@@ -21,6 +21,11 @@ check: deps
 demo: deps
 	$(MAKE) build
 	tools/demo
+
+# Prints launch-to-home time and memory figures; not part of the tests.
+benchmark: deps
+	$(MAKE) build
+	tests/app/run-benchmark 5
 
 sanitize: deps
 	cmake --preset sanitize

@@ -41,9 +41,9 @@ private:
 WebKitEngine::WebKitEngine(const Configuration& configuration, WebKitEngineOptions options)
 {
     auto* context = webkit_web_context_get_default();
-    // Measured on the demo tenant: the browser cache model kept a suspended web process for every
-    // site of the sign-in chain (four processes, 1.3 GB resident for one signed-in view). Workday
-    // is a single-page application that gains nothing from a back/forward page cache.
+    // Measured on the demo tenant after one sign-in: the browser cache model kept four web
+    // processes (1.3 GB resident), this model three (1.0 GB). Workday is a single-page
+    // application that gains nothing from a back/forward page cache.
     webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     webkit_web_context_set_web_process_extensions_directory(context, options.webProcessExtensionDirectory.c_str());
     std::vector<const char*> names;

@@ -44,9 +44,11 @@ struct Application::Services {
         , keychainStore(keychain, settings)
         , engine(configuration, engineOptions())
         , downloadsFolder(userDownloadsFolder())
+        , offScreenHost(runLoop, settings)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollBrowser, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
+        offScreenHost.setCoordinator(&coordinator);
     }
 
     static WebKitEngineOptions engineOptions()
@@ -102,6 +104,7 @@ void Application::startup(void* gtkApplication, Application* self)
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
     services.keychainStore.deleteLegacyUsername();
+    services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.
     g_application_hold(G_APPLICATION(gtkApplication));
@@ -120,6 +123,11 @@ void Application::startup(void* gtkApplication, Application* self)
 
 void Application::activate(void*, Application* self)
 {
+    // With "hideOnLaunch" on, the launch itself shows no window; a later activation (the user
+    // starting Halcyra again from the launcher) does.
+    bool isLaunch = !std::exchange(self->m_hasActivated, true);
+    if (isLaunch && self->m_services->settings.boolean("hideOnLaunch").value_or(false))
+        return;
     self->presentMainWindow();
 }
 
@@ -130,19 +138,10 @@ void Application::presentMainWindow()
         return;
     }
     auto& services = *m_services;
-    auto& coordinator = services.coordinator;
 
     // The one main web view: the coordinator's, else the background host's, else a new one.
-    auto webView = coordinator.webView() ? coordinator.webView() : services.offScreenHost.webView();
-    if (!webView) {
-        webView = coordinator.makeWebView(0, 0);
-        coordinator.attach(webView);
-        if (!services.offScreenHost.webView())
-            services.offScreenHost.setWebView(webView);
-        coordinator.loadEntry(*webView);
-    }
-    if (!services.offScreenHost.webView())
-        services.offScreenHost.setWebView(webView);
+    // Taking it into the window ends its off-screen hosting.
+    auto webView = services.coordinator.webViewForMainWindow();
     services.offScreenHost.endOffScreenHosting();
 
     auto* window = adw_application_window_new(GTK_APPLICATION(m_gtkApplication));

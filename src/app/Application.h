@@ -25,6 +25,7 @@ private:
     std::unique_ptr<Services> m_services;
     void* m_gtkApplication { nullptr };
     void* m_mainWindow { nullptr };
+    bool m_hasActivated { false };
 };
 
 }

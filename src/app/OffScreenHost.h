@@ -1,38 +1,50 @@
 #pragma once
 
+#include "base/RunLoop.h"
+#include "base/Task.h"
 #include "session/BackgroundSession.h"
 #include "session/WebEngine.h"
 
+#include <functional>
 #include <memory>
 
 namespace halcyra {
 
-// Keeps the main web view alive and running while no window shows it, so that the session
-// stays signed in with the window hidden.
+class SettingsStore;
+class WorkdayWebCoordinator;
+
+// Keeps the main web view alive, signed in and running while no window shows it. Whichever of
+// this host and the main window first needs the view creates it; the other reuses it.
 class OffScreenHost final : public BackgroundSession {
 public:
-    std::shared_ptr<WebView> webView() const override { return m_webView; }
-    void setWebView(std::shared_ptr<WebView> webView) override { m_webView = std::move(webView); }
+    OffScreenHost(RunLoop&, SettingsStore&);
+    ~OffScreenHost() override;
 
-    // Lays the view out off screen at its own size.
-    void hostOffScreen()
-    {
-        if (m_webView && !m_isHosting) {
-            m_webView->hostOffScreen();
-            m_isHosting = true;
-        }
-    }
-    void endOffScreenHosting() override
-    {
-        if (m_webView && m_isHosting)
-            m_webView->endOffScreenHosting();
-        m_isHosting = false;
-    }
-    bool isHostingOffScreen() const { return m_isHosting; }
+    // Set once the coordinator exists (it receives this host as its background session).
+    void setCoordinator(WorkdayWebCoordinator* coordinator) { m_coordinator = coordinator; }
+
+    std::shared_ptr<WebView> webView() const override { return m_webView; }
+    void setWebView(std::shared_ptr<WebView> webView) override;
+    void endOffScreenHosting() override;
+
+    // Starts the background session: makes, attaches and loads the main web view and hosts it
+    // off screen; with a view already made, only loads the entry page into a view without one.
+    void hostOffScreen();
+    bool isHostedOffScreen() const { return m_isHostedOffScreen; }
+
+    // At launch: host at once when "hideOnLaunch" is on, otherwise only if no main window has
+    // appeared 3 seconds later.
+    void startAfterLaunch(std::function<bool()> hasMainWindow);
 
 private:
+    Task<void> hostUnlessAMainWindowAppears(std::function<bool()> hasMainWindow);
+
+    RunLoop& m_runLoop;
+    SettingsStore& m_settings;
+    WorkdayWebCoordinator* m_coordinator { nullptr };
     std::shared_ptr<WebView> m_webView;
-    bool m_isHosting { false };
+    bool m_isHostedOffScreen { false };
+    TaskHandle m_launchFallback;
 };
 
 }

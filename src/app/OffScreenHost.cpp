@@ -1,0 +1,79 @@
+#include "OffScreenHost.h"
+
+#include "base/Log.h"
+#include "base/SettingsStore.h"
+#include "session/WorkdayWebCoordinator.h"
+
+namespace halcyra {
+
+namespace {
+
+    constexpr Seconds launchFallbackDelay { 3.0 };
+    constexpr int offScreenWidth = 800;
+    constexpr int offScreenHeight = 900;
+
+}
+
+OffScreenHost::OffScreenHost(RunLoop& runLoop, SettingsStore& settings)
+    : m_runLoop(runLoop)
+    , m_settings(settings)
+{
+}
+
+OffScreenHost::~OffScreenHost()
+{
+    m_launchFallback.cancel();
+}
+
+void OffScreenHost::setWebView(std::shared_ptr<WebView> webView)
+{
+    // The view is recorded once and never replaced.
+    if (!m_webView)
+        m_webView = std::move(webView);
+}
+
+void OffScreenHost::hostOffScreen()
+{
+    if (!m_coordinator)
+        return;
+    if (m_webView) {
+        if (!m_webView->url())
+            m_coordinator->loadEntry(*m_webView);
+        return;
+    }
+    auto webView = m_coordinator->makeWebView(offScreenWidth, offScreenHeight);
+    m_coordinator->attach(webView);
+    m_coordinator->loadEntry(*webView);
+    m_webView = webView;
+    m_webView->hostOffScreen();
+    m_isHostedOffScreen = true;
+}
+
+void OffScreenHost::endOffScreenHosting()
+{
+    if (!m_isHostedOffScreen)
+        return;
+    m_webView->endOffScreenHosting();
+    m_isHostedOffScreen = false;
+}
+
+void OffScreenHost::startAfterLaunch(std::function<bool()> hasMainWindow)
+{
+    if (m_settings.boolean("hideOnLaunch").value_or(false)) {
+        hostOffScreen();
+        return;
+    }
+    m_launchFallback = spawn(hostUnlessAMainWindowAppears(std::move(hasMainWindow)));
+}
+
+Task<void> OffScreenHost::hostUnlessAMainWindowAppears(std::function<bool()> hasMainWindow)
+{
+    bool hasElapsed = co_await sleep(m_runLoop, launchFallbackDelay);
+    // Only the host's own destruction cancels the wait.
+    if (!hasElapsed || hasMainWindow())
+        co_return;
+    logVerbose("[App] no main window 3.0 seconds after launch; loading Workday in the background");
+    hostOffScreen();
+}
+
+}

@@ -65,9 +65,10 @@ TEST_F(SessionBehaviourTest, brokenSignInFlowIsStartedOverOnceThenLeftForTheUser
     saveCredentials("ashgrove-demo");
     s_tenant->control("POST", "/broken-flow", { { "on", true } });
     auto run = start();
+    // Loads of the entry URL made while the broken CAS page shows.
     int entryLoads = 0;
-    auto entryObservation = run->coordinator.webView()->observeURL([&](const std::optional<URL>&, const std::optional<URL>& newURL) {
-        if (newURL && newURL->host() == s_configuration->endpoints.entryHost)
+    auto entryObservation = run->coordinator.webView()->observeURL([&](const std::optional<URL>& oldURL, const std::optional<URL>& newURL) {
+        if (oldURL && oldURL->host() == s_configuration->endpoints.ssoHost && newURL && newURL->host() == s_configuration->endpoints.entryHost)
             ++entryLoads;
     });
 
@@ -170,7 +171,17 @@ TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
     EXPECT_EQ(run->externalOpener.openedURLs[2].host(), "www.example.com");
     EXPECT_EQ(run->url()->string(), homeURL);
 
+    // A page script that moves the page itself is no link activation: the http address stays in
+    // the view (the server moves it on to https).
+    auto result = run->evaluate("location.href = document.querySelector('[data-automation-id=\"helpfulLinkHttp\"]').href, true");
+    ASSERT_FALSE(result.isError()) << result.errorMessage;
+    EXPECT_TRUE(runMainLoopUntil([&] { return !run->isOnHomePage() && run->url()->scheme() == "https" && !run->coordinator.webView()->isLoading(); }, 20s))
+        << run->url()->string();
+    EXPECT_EQ(run->externalOpener.openedURLs.size(), 3u);
+
     // A blank-target link on a university host opens in this same view.
+    run->coordinator.loadHome();
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 20s));
     click(*run, "helpfulLinkNewWindow");
     auto webappsURL = "https://" + s_configuration->endpoints.webappsHost + "/";
     EXPECT_TRUE(runMainLoopUntil([&] { return run->url() && run->url()->host() == s_configuration->endpoints.webappsHost; }, 20s))

@@ -74,8 +74,13 @@ class Application:
         return json.loads(path.read_text()) if path.exists() else {}
 
     def windows(self):
-        found = xdotool("search", "--name", "^Ashgrove Workday$")
+        found = xdotool("search", "--onlyvisible", "--name", "^Ashgrove Workday$")
         return found.stdout.split()
+
+    def writeSettings(self, values):
+        path = self.home / "config" / "halcyra" / "defaults.json"
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_text(json.dumps(values))
 
 
 def homeServedCount(tenant):
@@ -143,6 +148,18 @@ class FirstRunAndRestart(unittest.TestCase):
         self.application.launch()
         waitFor(lambda: self.tenant.log().count("GET /cas/login -> 200") >= 2, what="the CAS form again")
         time.sleep(3)
+        self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
+
+    def test_hiddenLaunchSignsInWithoutAWindowUntilTheUserOpensIt(self):
+        subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
+                       input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
+        self.application.writeSettings({"hideOnLaunch": True})
+        self.application.launch()
+        waitFor(lambda: homeServedCount(self.tenant) >= 1, what="the home page in the background")
+        self.assertEqual(self.application.windows(), [])
+
+        subprocess.run([str(APPLICATION)], env=self.application.environment(), capture_output=True, timeout=30)
+        waitFor(lambda: self.application.windows(), limit=10, what="the window after a second launch")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
 

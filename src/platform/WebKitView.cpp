@@ -90,16 +90,18 @@ namespace {
         return origin;
     }
 
-    void applyPolicy(WebKitPolicyDecision* decision, NavigationActionPolicy policy)
+    // Both policy kinds answer with the same three decisions.
+    template <typename Policy>
+    void applyPolicy(WebKitPolicyDecision* decision, Policy policy)
     {
         switch (policy) {
-        case NavigationActionPolicy::allow:
+        case Policy::allow:
             webkit_policy_decision_use(decision);
             break;
-        case NavigationActionPolicy::cancel:
+        case Policy::cancel:
             webkit_policy_decision_ignore(decision);
             break;
-        case NavigationActionPolicy::download:
+        case Policy::download:
             webkit_policy_decision_download(decision);
             break;
         }
@@ -341,17 +343,7 @@ gboolean WebKitView::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision
         auto policy = client ? client->decidePolicyForNavigationResponse(*self, response) : NavigationResponsePolicy::allow;
         if (policy == NavigationResponsePolicy::allow && !response.canShowMIMEType && response.isForMainFrame)
             policy = NavigationResponsePolicy::download;
-        switch (policy) {
-        case NavigationResponsePolicy::allow:
-            webkit_policy_decision_use(decision);
-            break;
-        case NavigationResponsePolicy::cancel:
-            webkit_policy_decision_ignore(decision);
-            break;
-        case NavigationResponsePolicy::download:
-            webkit_policy_decision_download(decision);
-            break;
-        }
+        applyPolicy(decision, policy);
         return TRUE;
     }
     default:

@@ -14,8 +14,13 @@ configure:
 build: configure
 	cmake --build $(BUILD_DIR)
 
+# The unit tests also run under AddressSanitizer and UndefinedBehaviorSanitizer (leaks included);
+# then every test runs on the normal build, whose summary closes the output.
 check: deps
 	$(MAKE) build
+	@test -f build-sanitize/build.ninja || cmake --preset sanitize
+	cmake --build build-sanitize --target halcyra-unit-tests
+	ASAN_OPTIONS=detect_leaks=1 build-sanitize/bin/halcyra-unit-tests --gtest_brief=1
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
 
 demo: deps

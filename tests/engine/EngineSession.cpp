@@ -9,10 +9,9 @@ namespace halcyra {
 using namespace std::chrono_literals;
 
 SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, std::optional<std::filesystem::path> downloadsLocation)
-    : keychainStore(keychain, settings)
-    , downloadsFolder(std::move(downloadsLocation))
-    , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
-          { poller, pollBrowser, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+    : FakeCoordinatorCollaborators(std::move(downloadsLocation))
+    , keychainStore(keychain, settings)
+    , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor, collaborators())
 {
     auto view = coordinator.makeWebView(800, 900);
     view->hostOffScreen();

@@ -9,7 +9,7 @@
 #include "platform/WebKitEngine.h"
 #include "session/DownloadsFolder.h"
 #include "session/WorkdayWebCoordinator.h"
-#include "support/FakeSessionCollaborators.h"
+#include "support/FakeCoordinatorCollaborators.h"
 
 #include <chrono>
 #include <filesystem>
@@ -38,7 +38,7 @@ private:
 // One run of the application's session logic on the real engine and the real keyring: building
 // a new one over the same settings is a restart. The main view is hosted off screen, as at a
 // launch with the window hidden, and starts signing in at once.
-struct SessionRun {
+struct SessionRun : FakeCoordinatorCollaborators {
     SessionRun(WebKitEngine&, const Configuration&, SettingsStore&, Keychain&, std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
 
     std::optional<URL> url() const { return coordinator.webView()->url(); }
@@ -48,17 +48,6 @@ struct SessionRun {
 
     ShiftableRunLoop runLoop;
     KeychainStore keychainStore;
-    FakeNetworkPathMonitor networkPathMonitor;
-    FakeWakeMonitor wakeMonitor;
-    FakeCountsPoller poller;
-    FakePollBrowser pollBrowser;
-    FakeLockController lockController;
-    FakeBackgroundSession backgroundSession;
-    FakeRosterReader rosterReader;
-    FakeExternalOpener externalOpener;
-    FakeOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder;
-    FakeDownloadAnnouncer downloadAnnouncer;
     WorkdayWebCoordinator coordinator;
 };
 

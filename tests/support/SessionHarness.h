@@ -1,8 +1,8 @@
 #pragma once
 
 #include "support/DemoEndpoints.h"
+#include "support/FakeCoordinatorCollaborators.h"
 #include "support/FakeKeychain.h"
-#include "support/FakeSessionCollaborators.h"
 #include "support/FakeWebEngine.h"
 #include "support/VirtualRunLoop.h"
 
@@ -18,7 +18,7 @@ namespace halcyra {
 // A coordinator wired to fakes, with its main view made and attached. `restart` replaces the
 // coordinator and the credential store as a new process would, keeping the settings and the
 // keychain.
-class SessionHarness {
+class SessionHarness : public FakeCoordinatorCollaborators {
 public:
     SessionHarness() { start(); }
 
@@ -69,17 +69,6 @@ public:
     MemorySettingsStore settings;
     FakeKeychain keychain;
     FakeWebEngine engine;
-    FakeNetworkPathMonitor networkPathMonitor;
-    FakeWakeMonitor wakeMonitor;
-    FakeCountsPoller poller;
-    FakePollBrowser pollBrowser;
-    FakeLockController lockController;
-    FakeBackgroundSession backgroundSession;
-    FakeRosterReader rosterReader;
-    FakeExternalOpener externalOpener;
-    FakeOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder { std::nullopt };
-    FakeDownloadAnnouncer downloadAnnouncer;
     std::unique_ptr<KeychainStore> keychainStore;
     std::unique_ptr<WorkdayWebCoordinator> coordinator;
 
@@ -88,7 +77,7 @@ private:
     {
         keychainStore = std::make_unique<KeychainStore>(keychain, settings);
         coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
-            WorkdayWebCoordinator::Collaborators { poller, pollBrowser, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer });
+            collaborators());
         coordinator->attach(coordinator->makeWebView());
     }
 };

@@ -1,7 +1,7 @@
 #include "app/OffScreenHost.h"
 #include "support/DemoEndpoints.h"
+#include "support/FakeCoordinatorCollaborators.h"
 #include "support/FakeKeychain.h"
-#include "support/FakeSessionCollaborators.h"
 #include "support/FakeWebEngine.h"
 #include "support/LogCapture.h"
 #include "support/VirtualRunLoop.h"
@@ -19,13 +19,13 @@ using namespace std::chrono_literals;
 namespace {
 
 // The background host with the real coordinator over the fake engine.
-class OffScreenHostTest : public testing::Test {
+class OffScreenHostTest : public testing::Test, protected FakeCoordinatorCollaborators {
 protected:
     OffScreenHostTest()
         : keychainStore(keychain, settings)
         , host(loop, settings)
         , coordinator(loop, settings, demoEndpoints(), engine, keychainStore, networkPathMonitor, wakeMonitor,
-              { poller, pollBrowser, lockController, host, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+              collaborators(host))
     {
         host.setCoordinator(&coordinator);
     }
@@ -37,17 +37,7 @@ protected:
     FakeKeychain keychain;
     KeychainStore keychainStore;
     FakeWebEngine engine;
-    FakeNetworkPathMonitor networkPathMonitor;
-    FakeWakeMonitor wakeMonitor;
-    FakeCountsPoller poller;
-    FakePollBrowser pollBrowser;
-    FakeLockController lockController;
     OffScreenHost host;
-    FakeRosterReader rosterReader;
-    FakeExternalOpener externalOpener;
-    FakeOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder { std::nullopt };
-    FakeDownloadAnnouncer downloadAnnouncer;
     WorkdayWebCoordinator coordinator;
     bool hasMainWindow { false };
 };

@@ -171,8 +171,6 @@ WebKitView::~WebKitView()
     g_signal_handlers_disconnect_by_data(m_view.get(), this);
     g_object_set_data(G_OBJECT(m_view.get()), viewDataKey, nullptr);
     endOffScreenHosting();
-    if (auto* parent = gtk_widget_get_parent(widget()))
-        gtk_widget_unparent(widget()), (void)parent;
 }
 
 WebKitView* WebKitView::fromWidget(WebKitWebView* view)

@@ -112,6 +112,23 @@ namespace {
 
 }
 
+namespace {
+
+    // After the first call libsecret hands out the same connection, so each operation may ask.
+    GRefPtr<SecretService> connectToSecretService(GUniqueOutPtr<GError>& error)
+    {
+        return adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    }
+
+    bool isValidItem(const KeychainItemID& item, const KeychainItemAttributes& attributes)
+    {
+        return isValidIdentity(item) && isValidText(attributes.label);
+    }
+
+    constexpr const char* badItemMessage = "The service, account and label must be UTF-8 text";
+
+}
+
 KeychainStatus LibsecretKeychain::fail(KeychainStatus status, const std::string& detail)
 {
     m_lastErrorDetail[status] = detail;
@@ -129,7 +146,7 @@ KeychainReadResult LibsecretKeychain::read(const KeychainItemID& item)
         return { fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text"), std::nullopt };
 
     GUniqueOutPtr<GError> error;
-    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    auto service = connectToSecretService(error);
     if (!service)
         return { fail(error.get()), std::nullopt };
 
@@ -154,11 +171,11 @@ KeychainReadResult LibsecretKeychain::read(const KeychainItemID& item)
 
 KeychainStatus LibsecretKeychain::update(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
 {
-    if (!isValidIdentity(item) || !isValidText(attributes.label))
-        return fail(keychainBadParameter, "The service, account and label must be UTF-8 text");
+    if (!isValidItem(item, attributes))
+        return fail(keychainBadParameter, badItemMessage);
 
     GUniqueOutPtr<GError> error;
-    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    auto service = connectToSecretService(error);
     if (!service)
         return fail(error.get());
 
@@ -185,11 +202,11 @@ KeychainStatus LibsecretKeychain::update(const KeychainItemID& item, const std::
 
 KeychainStatus LibsecretKeychain::add(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
 {
-    if (!isValidIdentity(item) || !isValidText(attributes.label))
-        return fail(keychainBadParameter, "The service, account and label must be UTF-8 text");
+    if (!isValidItem(item, attributes))
+        return fail(keychainBadParameter, badItemMessage);
 
     GUniqueOutPtr<GError> error;
-    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    auto service = connectToSecretService(error);
     if (!service)
         return fail(error.get());
 
@@ -207,7 +224,7 @@ KeychainStatus LibsecretKeychain::remove(const KeychainItemID& item)
         return fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text");
 
     GUniqueOutPtr<GError> error;
-    auto service = adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
+    auto service = connectToSecretService(error);
     if (!service)
         return fail(error.get());
 

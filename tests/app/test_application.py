@@ -4,7 +4,6 @@ keyring, the demo tenant. Run through tests/app/run-tests (display and services 
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -15,7 +14,7 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 REPOSITORY = HERE.parents[1]
 sys.path.insert(0, str(REPOSITORY / "tests" / "demo-tenant"))
-from support import Tenant  # noqa: E402
+from support import Tenant, stopProcess  # noqa: E402
 
 APPLICATION = Path(os.environ.get("HALCYRA_BINARY", REPOSITORY / "build" / "bin" / "halcyra"))
 SERVICE = ["service", "com.ashgrove.workday.sso", "account", "ashgrove-ss"]
@@ -61,13 +60,7 @@ class Application:
         return self
 
     def quit(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stopProcess(self.process)
 
     def settings(self):
         path = self.home / "config" / "halcyra" / "defaults.json"

@@ -22,6 +22,17 @@ RUN = REPOSITORY / "tools" / "demo-tenant" / "run"
 START_TIMEOUT_SECONDS = 10
 
 
+def stopProcess(process):
+    """Ends a process politely (SIGTERM), forcefully after 10 s."""
+    if process and process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
 class Tenant:
     """One tenant process on free ports in its own state folder."""
 
@@ -53,13 +64,7 @@ class Tenant:
         return self
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stopProcess(self.process)
         if self.process:
             self.process.stdout.close()
             self.process.stderr.close()

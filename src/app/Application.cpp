@@ -1,8 +1,8 @@
 #include "Application.h"
 
-#include "OffScreenHost.h"
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
+#include "base/TaskGroup.h"
 #include "credentials/KeychainStore.h"
 #include "platform/DesktopExternalOpener.h"
 #include "platform/FileChooserOpenPanel.h"
@@ -15,18 +15,18 @@
 #include "platform/WebKitView.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
+#include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "ui/MainWindow.h"
 
 #include <adwaita.h>
+#include <string_view>
 
 namespace halcyra {
 
 namespace {
 
     constexpr const char* applicationID = "com.ashgrove.Halcyra";
-    constexpr const char* windowTitle = "Ashgrove Workday";
-    constexpr int defaultWindowWidth = 1200;
-    constexpr int defaultWindowHeight = 900;
 
     std::optional<std::filesystem::path> userDownloadsFolder()
     {
@@ -40,7 +40,7 @@ namespace {
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
     explicit Services(const Configuration& configuration)
-        : settings(FileSettingsStore::defaultPath())
+        : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
         , engine(configuration, engineOptions())
         , downloadsFolder(userDownloadsFolder())
@@ -75,6 +75,7 @@ struct Application::Services {
     NullLockController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;
+    TaskGroup tasks { runLoop };
 };
 
 Application::Application(Configuration configuration)
@@ -90,10 +91,16 @@ int Application::run(int argc, char** argv)
     m_gtkApplication = application;
     g_signal_connect(application, "startup", G_CALLBACK(startup), this);
     g_signal_connect(application, "activate", G_CALLBACK(activate), this);
-    // Only the first instance sees "-HalcyraVerbose"; GApplication must not reject it.
-    std::vector<char*> arguments { argv[0] };
-    int status = g_application_run(G_APPLICATION(application), static_cast<int>(arguments.size()), arguments.data());
-    (void)argc;
+    // GApplication would read "-HalcyraVerbose" as a run of unknown short options; the log reads
+    // it from the process's own arguments, so everything else is passed on.
+    std::vector<char*> arguments;
+    for (int index = 0; index < argc; ++index) {
+        if (index == 0 || std::string_view(argv[index]) != "-HalcyraVerbose")
+            arguments.push_back(argv[index]);
+    }
+    arguments.push_back(nullptr);
+    int status = g_application_run(G_APPLICATION(application), static_cast<int>(arguments.size() - 1), arguments.data());
+    m_mainWindow.reset();
     m_services.reset();
     g_object_unref(application);
     return status;
@@ -103,7 +110,7 @@ void Application::startup(void* gtkApplication, Application* self)
 {
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
-    services.keychainStore.deleteLegacyUsername();
+    services.tasks.spawn([](KeychainStore& store) -> Task<void> { co_await store.deleteLegacyUsername(); }(services.keychainStore));
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.
@@ -123,10 +130,10 @@ void Application::startup(void* gtkApplication, Application* self)
 
 void Application::activate(void*, Application* self)
 {
-    // With "hideOnLaunch" on, the launch itself shows no window; a later activation (the user
+    // Started hidden, the launch itself shows no window; a later activation (the user
     // starting Halcyra again from the launcher) does.
     bool isLaunch = !std::exchange(self->m_hasActivated, true);
-    if (isLaunch && self->m_services->settings.boolean("hideOnLaunch").value_or(false))
+    if (isLaunch && self->m_services->offScreenHost.isHiddenOnLaunch())
         return;
     self->presentMainWindow();
 }
@@ -134,7 +141,7 @@ void Application::activate(void*, Application* self)
 void Application::presentMainWindow()
 {
     if (m_mainWindow) {
-        gtk_window_present(GTK_WINDOW(m_mainWindow));
+        m_mainWindow->present();
         return;
     }
     auto& services = *m_services;
@@ -143,22 +150,8 @@ void Application::presentMainWindow()
     // Taking it into the window ends its off-screen hosting.
     auto webView = services.coordinator.webViewForMainWindow();
     services.offScreenHost.endOffScreenHosting();
-
-    auto* window = adw_application_window_new(GTK_APPLICATION(m_gtkApplication));
-    gtk_window_set_title(GTK_WINDOW(window), windowTitle);
-    gtk_window_set_default_size(GTK_WINDOW(window), defaultWindowWidth, defaultWindowHeight);
-    gtk_window_set_hide_on_close(GTK_WINDOW(window), TRUE);
-    auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    auto* header = adw_header_bar_new();
-    adw_header_bar_set_title_widget(ADW_HEADER_BAR(header), adw_window_title_new(windowTitle, ""));
-    gtk_box_append(GTK_BOX(content), header);
-    auto* viewWidget = static_cast<WebKitView&>(*webView).widget();
-    gtk_widget_set_vexpand(viewWidget, TRUE);
-    gtk_widget_set_hexpand(viewWidget, TRUE);
-    gtk_box_append(GTK_BOX(content), viewWidget);
-    adw_application_window_set_content(ADW_APPLICATION_WINDOW(window), content);
-    m_mainWindow = window;
-    gtk_window_present(GTK_WINDOW(window));
+    m_mainWindow = std::make_unique<MainWindow>(GTK_APPLICATION(m_gtkApplication), webView);
+    m_mainWindow->present();
 }
 
 }

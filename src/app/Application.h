@@ -1,10 +1,12 @@
 #pragma once
 
-#include "app/Configuration.h"
+#include "config/Configuration.h"
 
 #include <memory>
 
 namespace halcyra {
+
+class MainWindow;
 
 // The GTK application: one instance per user session ("com.ashgrove.Halcyra"); a second launch
 // presents the running instance's window. Wires the real services to the logic.
@@ -24,7 +26,7 @@ private:
     Configuration m_configuration;
     std::unique_ptr<Services> m_services;
     void* m_gtkApplication { nullptr };
-    void* m_mainWindow { nullptr };
+    std::unique_ptr<MainWindow> m_mainWindow;
     bool m_hasActivated { false };
 };
 

@@ -1,6 +1,6 @@
 #include "app/Application.h"
-#include "app/Configuration.h"
 #include "base/Log.h"
+#include "config/Configuration.h"
 
 int main(int argc, char** argv)
 {

@@ -2,9 +2,9 @@
 
 #include "AtomicFile.h"
 #include "Log.h"
+#include "UserFolders.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -25,20 +25,22 @@ namespace {
 
 }
 
-FileSettingsStore::FileSettingsStore(std::filesystem::path path)
+FileSettingsStore::FileSettingsStore(std::filesystem::path path, RunLoop& loop)
     : m_path(std::move(path))
+    , m_loop(loop)
 {
     load();
 }
 
+FileSettingsStore::~FileSettingsStore()
+{
+    flush();
+}
+
 std::filesystem::path FileSettingsStore::defaultPath()
 {
-    std::filesystem::path configHome;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        configHome = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        configHome = std::filesystem::path(home) / ".config";
-    else
+    auto configHome = userConfigFolder();
+    if (configHome.empty())
         configHome = "/tmp";
     return configHome / "halcyra" / "defaults.json";
 }
@@ -77,18 +79,22 @@ void FileSettingsStore::moveAside(const std::string& reason)
     logError("Halcyra: cannot read the settings file " + m_path.string() + " (" + reason + "); moved it to " + aside.string() + " and started with empty settings.");
 }
 
-void FileSettingsStore::setValue(const std::string& key, nlohmann::json value)
+void FileSettingsStore::valuesDidChange()
 {
-    MemorySettingsStore::setValue(key, std::move(value));
-    write();
+    if (m_pendingWrite)
+        return;
+    m_pendingWrite = m_loop.schedule(Seconds(0), [this] {
+        m_pendingWrite.reset();
+        write();
+    });
 }
 
-void FileSettingsStore::removeValue(const std::string& key)
+void FileSettingsStore::flush()
 {
-    if (!m_values.contains(key))
-        return;
-    MemorySettingsStore::removeValue(key);
-    write();
+    if (auto pending = std::exchange(m_pendingWrite, std::nullopt)) {
+        m_loop.cancel(*pending);
+        write();
+    }
 }
 
 void FileSettingsStore::write()

@@ -26,6 +26,10 @@ public:
     virtual void cancel(TimerID) = 0;
 
     void dispatch(std::function<void()> callback) { schedule(Seconds(0), std::move(callback)); }
+
+    // Runs `callback` on the loop soon, never inside the call. The one operation that is safe
+    // from any thread: work done elsewhere comes back to the loop through it.
+    virtual void post(std::function<void()> callback) = 0;
 };
 
 }

@@ -44,12 +44,21 @@ std::optional<nlohmann::json> MemorySettingsStore::value(const std::string& key)
 
 void MemorySettingsStore::setValue(const std::string& key, nlohmann::json value)
 {
+    auto found = m_values.find(key);
+    if (found != m_values.end() && *found == value && found->type() == value.type())
+        return;
+    notifyWillChange(key);
     m_values[key] = std::move(value);
+    valuesDidChange();
 }
 
 void MemorySettingsStore::removeValue(const std::string& key)
 {
+    if (!m_values.contains(key))
+        return;
+    notifyWillChange(key);
     m_values.erase(key);
+    valuesDidChange();
 }
 
 }

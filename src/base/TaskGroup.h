@@ -2,58 +2,52 @@
 
 #include "Task.h"
 
-#include <cstdint>
-#include <map>
-#include <memory>
-#include <utility>
+#include <algorithm>
+#include <vector>
 
 namespace halcyra {
 
-// Owns the tasks an object starts, so that none of them outlives it: destroying the group
-// cancels every task still running. Finished tasks leave the group by themselves.
+// Owns the tasks an object starts, so that none of them outlives it: destroying the group ends
+// every task still running without resuming it, so no task touches its owner once the owner is
+// going away. Declare the group after everything its tasks use, so it goes first.
 class TaskGroup {
 public:
-    TaskGroup()
-        : m_running(std::make_shared<std::map<std::uint64_t, TaskHandle>>())
+    explicit TaskGroup(RunLoop& loop)
+        : m_loop(loop)
     {
     }
     TaskGroup(const TaskGroup&) = delete;
     TaskGroup& operator=(const TaskGroup&) = delete;
-    ~TaskGroup() { cancelAll(); }
+    ~TaskGroup()
+    {
+        for (auto& handle : std::exchange(m_tasks, {}))
+            handle.destroy();
+    }
 
     TaskHandle spawn(Task<void> task)
     {
-        auto id = m_nextID++;
-        auto hasFinished = std::make_shared<bool>(false);
-        auto handle = halcyra::spawn(track(std::move(task), m_running, id, hasFinished));
-        if (!*hasFinished)
-            m_running->emplace(id, handle);
+        std::erase_if(m_tasks, [](auto& handle) { return handle.isFinished(); });
+        auto handle = halcyra::spawn(m_loop, std::move(task));
+        if (!handle.isFinished())
+            m_tasks.push_back(handle);
         return handle;
     }
 
+    // Cancels every task; each resumes later, from the loop, with its wait's result absent.
     void cancelAll()
     {
-        // Cancelled tasks resume at once and remove themselves; work on a copy.
-        auto running = std::exchange(*m_running, {});
-        for (auto& [id, handle] : running)
+        for (auto& handle : m_tasks)
             handle.cancel();
     }
 
-    size_t runningCount() const { return m_running->size(); }
-
-private:
-    using Running = std::map<std::uint64_t, TaskHandle>;
-
-    static Task<void> track(Task<void> task, std::weak_ptr<Running> running, std::uint64_t id, std::shared_ptr<bool> hasFinished)
+    size_t runningCount() const
     {
-        co_await std::move(task);
-        *hasFinished = true;
-        if (auto tasks = running.lock())
-            tasks->erase(id);
+        return std::ranges::count_if(m_tasks, [](auto& handle) { return !handle.isFinished(); });
     }
 
-    std::shared_ptr<Running> m_running;
-    std::uint64_t m_nextID { 1 };
+private:
+    RunLoop& m_loop;
+    std::vector<TaskHandle> m_tasks;
 };
 
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Task.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,17 +30,18 @@ struct KeychainReadResult {
     std::optional<std::string> data;
 };
 
-// The desktop's secret store, reduced to the operations the credential store needs. Every call
-// is synchronous and made on the main loop.
+// The desktop's secret store, reduced to the operations the credential store needs. Calls are
+// made on the main loop and answer there later: a keyring that must first be unlocked may wait
+// for the user, and the window goes on meanwhile.
 class Keychain {
 public:
     virtual ~Keychain() = default;
 
-    virtual KeychainReadResult read(const KeychainItemID&) = 0;
+    virtual Task<KeychainReadResult> read(KeychainItemID) = 0;
     // Replaces the data of an existing item; keychainItemNotFound when there is none.
-    virtual KeychainStatus update(const KeychainItemID&, const std::string& data, const KeychainItemAttributes&) = 0;
-    virtual KeychainStatus add(const KeychainItemID&, const std::string& data, const KeychainItemAttributes&) = 0;
-    virtual KeychainStatus remove(const KeychainItemID&) = 0;
+    virtual Task<KeychainStatus> update(KeychainItemID, std::string data, KeychainItemAttributes) = 0;
+    virtual Task<KeychainStatus> add(KeychainItemID, std::string data, KeychainItemAttributes) = 0;
+    virtual Task<KeychainStatus> remove(KeychainItemID) = 0;
     // The platform's message for a status, empty when it has none.
     virtual std::string messageForStatus(KeychainStatus) = 0;
 };

@@ -95,85 +95,97 @@ bool KeychainStore::isForgotten() const
     return m_settings.boolean(forgottenKey).value_or(false);
 }
 
-std::optional<Credentials> KeychainStore::load()
+std::optional<std::optional<Credentials>> KeychainStore::answerFromMemory() const
 {
     if (isForgotten())
+        return std::optional<Credentials>();
+    if (!m_cacheLoaded)
         return std::nullopt;
+    if (!m_cachedPassword)
+        return std::optional<Credentials>();
+    return Credentials { m_cachedUsername.value_or(account), *m_cachedPassword };
+}
 
-    if (m_cacheLoaded) {
-        if (!m_cachedPassword)
-            return std::nullopt;
-        return Credentials { m_cachedUsername.value_or(account), *m_cachedPassword };
+Task<std::optional<Credentials>> KeychainStore::load()
+{
+    if (auto answer = answerFromMemory())
+        co_return *answer;
+
+    auto generation = m_generation;
+    auto result = co_await m_keychain.read(credentialsItem());
+    if (generation != m_generation) {
+        if (auto answer = answerFromMemory())
+            co_return *answer;
     }
-
-    auto result = m_keychain.read(credentialsItem());
     if (result.status == keychainItemNotFound)
-        return std::nullopt;
+        co_return std::nullopt;
     if (result.status != keychainSuccess) {
         logVerbose("[Keychain] load credentials failed: " + keychainStatusText(result.status));
-        return std::nullopt;
+        co_return std::nullopt;
     }
     if (!result.data)
-        return std::nullopt;
+        co_return std::nullopt;
 
     auto credentials = decodeCredentials(*result.data);
     if (!credentials) {
         if (!isValidUTF8(*result.data))
-            return std::nullopt;
+            co_return std::nullopt;
         // The first releases stored the password alone, as text.
         credentials = Credentials { account, *result.data };
     }
     m_cachedUsername = credentials->username;
     m_cachedPassword = credentials->password;
     m_cacheLoaded = true;
-    return credentials;
+    co_return credentials;
 }
 
-void KeychainStore::save(const std::string& username, const std::string& password)
+Task<void> KeychainStore::save(std::string username, std::string password)
 {
     std::string data;
     try {
         data = nlohmann::json { { "username", username }, { "password", password } }.dump();
     } catch (const nlohmann::json::exception&) {
         // Strings that are not UTF-8 cannot be written as JSON.
-        return;
+        co_return;
     }
 
     KeychainItemAttributes attributes { label };
-    auto status = m_keychain.update(credentialsItem(), data, attributes);
+    auto status = co_await m_keychain.update(credentialsItem(), data, attributes);
     if (status == keychainItemNotFound)
-        status = m_keychain.add(credentialsItem(), data, attributes);
+        status = co_await m_keychain.add(credentialsItem(), data, attributes);
     if (status != keychainSuccess) {
         logVerbose("[Keychain] save credentials failed: " + keychainStatusText(status));
-        return;
+        co_return;
     }
 
+    ++m_generation;
     m_settings.setBoolean(forgottenKey, false);
-    m_cachedUsername = username;
-    m_cachedPassword = password;
+    m_cachedUsername = std::move(username);
+    m_cachedPassword = std::move(password);
     m_cacheLoaded = true;
 }
 
-void KeychainStore::setUsername(const std::string& username)
+Task<void> KeychainStore::setUsername(std::string username)
 {
     if (isForgotten())
-        return;
+        co_return;
     m_cachedUsername = username;
     if (m_cachedPassword)
-        save(username, *m_cachedPassword);
+        co_await save(std::move(username), *m_cachedPassword);
 }
 
-void KeychainStore::deleteCredentials()
+Task<void> KeychainStore::deleteCredentials()
 {
     // First, so that autofill is off even when the keychain refuses what follows.
     m_settings.setBoolean(forgottenKey, true);
 
+    ++m_generation;
     m_cacheLoaded = false;
     m_cachedUsername.reset();
     m_cachedPassword.reset();
 
-    auto credentialsStatus = m_keychain.remove(credentialsItem());
-    auto usernameStatus = deleteLegacyUsername();
+    auto credentialsStatus = co_await m_keychain.remove(credentialsItem());
+    auto usernameStatus = co_await deleteLegacyUsername();
 
     if (!isDeletedOrMissing(credentialsStatus)) {
         logVerbose("[Keychain] delete credentials failed: " + keychainStatusText(credentialsStatus));
@@ -183,12 +195,12 @@ void KeychainStore::deleteCredentials()
         throw DeletionError(credentialsStatus, usernameStatus);
 }
 
-KeychainStatus KeychainStore::deleteLegacyUsername()
+Task<KeychainStatus> KeychainStore::deleteLegacyUsername()
 {
-    auto status = m_keychain.remove(legacyUsernameItem());
+    auto status = co_await m_keychain.remove(legacyUsernameItem());
     if (!isDeletedOrMissing(status))
         logVerbose("[Keychain] delete legacy username failed: " + keychainStatusText(status));
-    return status;
+    co_return status;
 }
 
 std::string KeychainStore::keychainStatusText(KeychainStatus status)

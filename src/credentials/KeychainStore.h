@@ -29,7 +29,9 @@ private:
 
 // The saved sign-in credentials: one item in the desktop's secret store, mirrored in memory
 // once read, plus a "forgotten" flag in the settings that wins over whatever the keychain still
-// holds. The cache is never refreshed from the keychain once loaded.
+// holds. The cache is never refreshed from the keychain once loaded. Operations that reach the
+// keychain are tasks; a save or a delete that ends while a load waits decides what that load
+// gives.
 class KeychainStore {
 public:
     static constexpr const char* service = "com.ashgrove.workday.sso";
@@ -40,23 +42,27 @@ public:
 
     KeychainStore(Keychain&, SettingsStore&);
 
-    std::optional<Credentials> load();
+    Task<std::optional<Credentials>> load();
     // Failures are only logged.
-    void save(const std::string& username, const std::string& password);
-    void setUsername(const std::string& username);
+    Task<void> save(std::string username, std::string password);
+    Task<void> setUsername(std::string username);
     // Forgets the credentials; throws DeletionError when the keychain refused.
-    void deleteCredentials();
-    KeychainStatus deleteLegacyUsername();
+    Task<void> deleteCredentials();
+    Task<KeychainStatus> deleteLegacyUsername();
     std::string keychainStatusText(KeychainStatus);
 
 private:
     bool isForgotten() const;
+    // What load gives without asking the keychain, when the flag or the cache decides.
+    std::optional<std::optional<Credentials>> answerFromMemory() const;
 
     Keychain& m_keychain;
     SettingsStore& m_settings;
     bool m_cacheLoaded { false };
     std::optional<std::string> m_cachedUsername;
     std::optional<std::string> m_cachedPassword;
+    // Grows with every save or delete that took effect.
+    unsigned m_generation { 0 };
 };
 
 }

@@ -8,7 +8,7 @@
 namespace halcyra {
 
 // The application's run loop: timers are GLib sources on the default main context, measured on
-// GLib's monotonic clock.
+// GLib's monotonic clock. Posts from other threads wake that context.
 class GLibRunLoop final : public RunLoop {
 public:
     GLibRunLoop() = default;
@@ -18,6 +18,7 @@ public:
     WallTime wallNow() const override;
     TimerID schedule(Seconds delay, std::function<void()> callback) override;
     void cancel(TimerID) override;
+    void post(std::function<void()> callback) override;
 
 private:
     struct Timer;

@@ -11,11 +11,18 @@ namespace halcyra {
 
 // How a reference-counted GLib type is referenced and released. GObject subclasses use the
 // primary template; other counted types (GSource, GHashTable, a library's boxed values) add a
-// specialisation beside their first user.
+// specialisation beside their first user. A floating reference (a new GtkWidget, any
+// GInitiallyUnowned) is sunk, as WebKit's GRefPtr does: wrapping it takes it over instead of
+// adding a second one that nobody would release.
 template <typename T>
 struct GRefTraits {
-    static T* ref(T* pointer) { return static_cast<T*>(g_object_ref(pointer)); }
+    static T* ref(T* pointer) { return static_cast<T*>(g_object_ref_sink(pointer)); }
     static void unref(T* pointer) { g_object_unref(pointer); }
+    static void sinkIfFloating(T* pointer)
+    {
+        if (g_object_is_floating(pointer))
+            g_object_ref_sink(pointer);
+    }
 };
 
 template <>
@@ -30,6 +37,11 @@ template <>
 struct GRefTraits<GVariant> {
     static GVariant* ref(GVariant* pointer) { return g_variant_ref_sink(pointer); }
     static void unref(GVariant* pointer) { g_variant_unref(pointer); }
+    static void sinkIfFloating(GVariant* pointer)
+    {
+        if (g_variant_is_floating(pointer))
+            g_variant_ref_sink(pointer);
+    }
 };
 
 template <>
@@ -63,7 +75,8 @@ template <typename T>
 GRefPtr<T> adoptGRef(T*);
 
 // Owns one reference. `adoptGRef` takes over a reference the caller already owns (what a
-// "transfer full" function returns); constructing from a raw pointer adds a reference.
+// "transfer full" function returns); constructing from a raw pointer adds a reference, or sinks
+// a floating one.
 template <typename T>
 class GRefPtr {
 public:
@@ -108,10 +121,10 @@ template <typename T>
 GRefPtr<T> adoptGRef(T* pointer)
 {
     GRefPtr<T> adopted;
-    if constexpr (std::is_same_v<T, GVariant>) {
-        // A floating reference becomes the owned one; no count is added.
-        if (pointer && g_variant_is_floating(pointer))
-            g_variant_ref_sink(pointer);
+    // A floating reference becomes the owned one; no count is added.
+    if constexpr (requires { GRefTraits<T>::sinkIfFloating(pointer); }) {
+        if (pointer)
+            GRefTraits<T>::sinkIfFloating(pointer);
     }
     adopted.m_pointer = pointer;
     return adopted;

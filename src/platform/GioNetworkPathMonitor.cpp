@@ -10,8 +10,9 @@ GioNetworkPathMonitor::GioNetworkPathMonitor()
     // GIO's NetworkManager monitor reports NetworkManager's own state changes only as a
     // property notification, never as "network-changed"; the netlink monitor reports route
     // changes through both. Observers may hear the same status twice.
-    m_changedHandler = g_signal_connect(m_monitor.get(), "network-changed", G_CALLBACK(networkChanged), this);
-    m_availabilityHandler = g_signal_connect(m_monitor.get(), "notify::network-available", G_CALLBACK(availabilityChanged), this);
+    auto releaseSignal = [](gpointer signal, GClosure*) { delete static_cast<SharedSignal*>(signal); };
+    m_changedHandler = g_signal_connect_data(m_monitor.get(), "network-changed", G_CALLBACK(networkChanged), new SharedSignal(m_changed), releaseSignal, G_CONNECT_DEFAULT);
+    m_availabilityHandler = g_signal_connect_data(m_monitor.get(), "notify::network-available", G_CALLBACK(availabilityChanged), new SharedSignal(m_changed), releaseSignal, G_CONNECT_DEFAULT);
 }
 
 GioNetworkPathMonitor::~GioNetworkPathMonitor()
@@ -25,20 +26,22 @@ bool GioNetworkPathMonitor::isSatisfied() const
     return g_network_monitor_get_network_available(m_monitor.get());
 }
 
-void GioNetworkPathMonitor::networkChanged(GNetworkMonitor*, gboolean isAvailable, GioNetworkPathMonitor* monitor)
+void GioNetworkPathMonitor::networkChanged(GNetworkMonitor*, gboolean isAvailable, SharedSignal* changed)
 {
-    monitor->m_changed.notify(isAvailable);
+    auto protectedChanged = *changed;
+    protectedChanged->notify(isAvailable);
 }
 
-void GioNetworkPathMonitor::availabilityChanged(GNetworkMonitor*, GParamSpec*, GioNetworkPathMonitor* monitor)
+void GioNetworkPathMonitor::availabilityChanged(GNetworkMonitor* monitor, GParamSpec*, SharedSignal* changed)
 {
-    monitor->m_changed.notify(monitor->isSatisfied());
+    auto protectedChanged = *changed;
+    protectedChanged->notify(g_network_monitor_get_network_available(monitor));
 }
 
 Connection GioNetworkPathMonitor::observe(std::function<void(bool isSatisfied)> observer)
 {
     auto sharedObserver = std::make_shared<std::function<void(bool)>>(std::move(observer));
-    auto changes = std::make_shared<Connection>(m_changed.connect([sharedObserver](bool isSatisfied) {
+    auto changes = std::make_shared<Connection>(m_changed->connect([sharedObserver](bool isSatisfied) {
         (*sharedObserver)(isSatisfied);
     }));
 

@@ -5,6 +5,7 @@
 #include "session/Connectivity.h"
 
 #include <gio/gio.h>
+#include <memory>
 
 namespace halcyra {
 
@@ -22,13 +23,16 @@ public:
     bool isSatisfied() const;
 
 private:
-    static void networkChanged(GNetworkMonitor*, gboolean isAvailable, GioNetworkPathMonitor*);
-    static void availabilityChanged(GNetworkMonitor*, GParamSpec*, GioNetworkPathMonitor*);
+    using SharedSignal = std::shared_ptr<Signal<bool>>;
+    static void networkChanged(GNetworkMonitor*, gboolean isAvailable, SharedSignal*);
+    static void availabilityChanged(GNetworkMonitor*, GParamSpec*, SharedSignal*);
 
     GRefPtr<GNetworkMonitor> m_monitor;
     gulong m_changedHandler { 0 };
     gulong m_availabilityHandler { 0 };
-    Signal<bool> m_changed;
+    // Shared with the signal handlers, so that an observer may destroy the adapter while it is
+    // told.
+    SharedSignal m_changed { std::make_shared<Signal<bool>>() };
 };
 
 }

@@ -2,7 +2,9 @@
 
 #include "GRefPtr.h"
 
+#include <functional>
 #include <libsecret/secret.h>
+#include <memory>
 #include <vector>
 
 namespace halcyra {
@@ -105,6 +107,8 @@ namespace {
         }
         // I/O errors come from reaching the session bus itself: no bus address, a socket nobody
         // listens on, or no display to start a bus from.
+        if (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED)
+            return keychainUserCanceled;
         if (error->domain == G_IO_ERROR && error->code != G_IO_ERROR_DBUS_ERROR)
             return keychainNotAvailable;
         return keychainInternalError;
@@ -114,19 +118,40 @@ namespace {
 
 namespace {
 
-    // After the first call libsecret hands out the same connection, so each operation may ask.
-    GRefPtr<SecretService> connectToSecretService(GUniqueOutPtr<GError>& error)
-    {
-        return adoptGRef(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, error.outPtr()));
-    }
-
     bool isValidItem(const KeychainItemID& item, const KeychainItemAttributes& attributes)
     {
         return isValidIdentity(item) && isValidText(attributes.label);
     }
 
     constexpr const char* badItemMessage = "The service, account and label must be UTF-8 text";
+    constexpr const char* badIdentityMessage = "The service and account must be non-empty UTF-8 text";
 
+    using AsyncCompletion = std::function<void(GRefPtr<GAsyncResult>)>;
+
+    // Awaits one libsecret "…_async" call: `start` passes the callback and its data on. The answer
+    // arrives on the main loop, which runs on meanwhile (an unlock prompt may take minutes).
+    CallbackAwaiter<GRefPtr<GAsyncResult>> asyncResult(std::function<void(GAsyncReadyCallback, gpointer)> start)
+    {
+        return awaitCallback<GRefPtr<GAsyncResult>>([start = std::move(start)](AsyncCompletion done) {
+            start(
+                [](GObject*, GAsyncResult* result, gpointer data) {
+                    std::unique_ptr<AsyncCompletion> completion(static_cast<AsyncCompletion*>(data));
+                    (*completion)(GRefPtr<GAsyncResult>(result));
+                },
+                new AsyncCompletion(std::move(done)));
+        });
+    }
+
+}
+
+LibsecretKeychain::LibsecretKeychain()
+    : m_cancellable(adoptGRef(g_cancellable_new()))
+{
+}
+
+LibsecretKeychain::~LibsecretKeychain()
+{
+    g_cancellable_cancel(m_cancellable.get());
 }
 
 KeychainStatus LibsecretKeychain::fail(KeychainStatus status, const std::string& detail)
@@ -140,98 +165,149 @@ KeychainStatus LibsecretKeychain::fail(const GError* error)
     return fail(statusForError(error), error->message);
 }
 
-KeychainReadResult LibsecretKeychain::read(const KeychainItemID& item)
+// After the first call libsecret hands out the same connection, so each operation may ask.
+Task<LibsecretKeychain::ServiceResult> LibsecretKeychain::connect()
+{
+    auto result = co_await asyncResult([cancellable = m_cancellable](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_get(SECRET_SERVICE_OPEN_SESSION, cancellable.get(), callback, data);
+    });
+    if (!result)
+        co_return ServiceResult { nullptr, fail(keychainUserCanceled, "The operation was cancelled") };
+    GUniqueOutPtr<GError> error;
+    auto service = adoptGRef(secret_service_get_finish(result->get(), error.outPtr()));
+    if (!service)
+        co_return ServiceResult { nullptr, fail(error.get()) };
+    co_return ServiceResult { std::move(service), keychainSuccess };
+}
+
+Task<LibsecretKeychain::SearchResult> LibsecretKeychain::search(SecretService* service, const KeychainItemID& item, SecretSearchFlags flags)
+{
+    auto attributes = attributesFor(item);
+    auto result = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_search(service, itemSchema(), attributes.get(), flags, m_cancellable.get(), callback, data);
+    });
+    if (!result)
+        co_return SearchResult { {}, fail(keychainUserCanceled, "The operation was cancelled") };
+    GUniqueOutPtr<GError> error;
+    auto items = adoptItems(secret_service_search_finish(service, result->get(), error.outPtr()));
+    if (error)
+        co_return SearchResult { {}, fail(error.get()) };
+    co_return SearchResult { std::move(items), keychainSuccess };
+}
+
+Task<KeychainReadResult> LibsecretKeychain::read(KeychainItemID item)
 {
     if (!isValidIdentity(item))
-        return { fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text"), std::nullopt };
+        co_return KeychainReadResult { fail(keychainBadParameter, badIdentityMessage), std::nullopt };
 
-    GUniqueOutPtr<GError> error;
-    auto service = connectToSecretService(error);
-    if (!service)
-        return { fail(error.get()), std::nullopt };
+    auto connection = co_await connect();
+    if (!connection.service)
+        co_return KeychainReadResult { connection.status, std::nullopt };
 
     auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS);
-    auto items = adoptItems(secret_service_search_sync(service.get(), itemSchema(), attributesFor(item).get(), flags, nullptr, error.outPtr()));
-    if (error)
-        return { fail(error.get()), std::nullopt };
-    if (items.empty())
-        return { keychainItemNotFound, std::nullopt };
+    auto found = co_await search(connection.service.get(), item, flags);
+    if (found.status != keychainSuccess)
+        co_return KeychainReadResult { found.status, std::nullopt };
+    if (found.items.empty())
+        co_return KeychainReadResult { keychainItemNotFound, std::nullopt };
 
-    auto& found = items.front();
-    if (secret_item_get_locked(found.get()))
-        return { fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked"), std::nullopt };
-    auto secret = adoptGRef(secret_item_get_secret(found.get()));
+    auto& first = found.items.front();
+    if (secret_item_get_locked(first.get()))
+        co_return KeychainReadResult { fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked"), std::nullopt };
+    auto secret = adoptGRef(secret_item_get_secret(first.get()));
     if (!secret)
-        return { fail(keychainInternalError, "The Secret Service returned no secret for the item"), std::nullopt };
+        co_return KeychainReadResult { fail(keychainInternalError, "The Secret Service returned no secret for the item"), std::nullopt };
 
     gsize length = 0;
     const char* bytes = secret_value_get(secret.get(), &length);
-    return { keychainSuccess, std::string(bytes, length) };
+    co_return KeychainReadResult { keychainSuccess, std::string(bytes, length) };
 }
 
-KeychainStatus LibsecretKeychain::update(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
+Task<KeychainStatus> LibsecretKeychain::update(KeychainItemID item, std::string data, KeychainItemAttributes attributes)
 {
     if (!isValidItem(item, attributes))
-        return fail(keychainBadParameter, badItemMessage);
+        co_return fail(keychainBadParameter, badItemMessage);
 
-    GUniqueOutPtr<GError> error;
-    auto service = connectToSecretService(error);
-    if (!service)
-        return fail(error.get());
+    auto connection = co_await connect();
+    if (!connection.service)
+        co_return connection.status;
 
     auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
-    auto items = adoptItems(secret_service_search_sync(service.get(), itemSchema(), attributesFor(item).get(), flags, nullptr, error.outPtr()));
-    if (error)
-        return fail(error.get());
-    if (items.empty())
-        return keychainItemNotFound;
+    auto found = co_await search(connection.service.get(), item, flags);
+    if (found.status != keychainSuccess)
+        co_return found.status;
+    if (found.items.empty())
+        co_return keychainItemNotFound;
 
     auto secret = adoptGRef(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
     // Every match is rewritten, so that a duplicate left by another program cannot shadow the
     // new data on the next read.
-    for (auto& found : items) {
-        if (secret_item_get_locked(found.get()))
-            return fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked");
-        if (!secret_item_set_secret_sync(found.get(), secret.get(), nullptr, error.outPtr()))
-            return fail(error.get());
-        if (!secret_item_set_label_sync(found.get(), attributes.label.c_str(), nullptr, error.outPtr()))
-            return fail(error.get());
+    for (auto& match : found.items) {
+        if (secret_item_get_locked(match.get()))
+            co_return fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked");
+        GUniqueOutPtr<GError> error;
+        auto secretSet = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
+            secret_item_set_secret(match.get(), secret.get(), m_cancellable.get(), callback, callbackData);
+        });
+        if (!secretSet)
+            co_return fail(keychainUserCanceled, "The operation was cancelled");
+        if (!secret_item_set_secret_finish(match.get(), secretSet->get(), error.outPtr()))
+            co_return fail(error.get());
+        auto labelSet = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
+            secret_item_set_label(match.get(), attributes.label.c_str(), m_cancellable.get(), callback, callbackData);
+        });
+        if (!labelSet)
+            co_return fail(keychainUserCanceled, "The operation was cancelled");
+        if (!secret_item_set_label_finish(match.get(), labelSet->get(), error.outPtr()))
+            co_return fail(error.get());
     }
-    return keychainSuccess;
+    co_return keychainSuccess;
 }
 
-KeychainStatus LibsecretKeychain::add(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes)
+Task<KeychainStatus> LibsecretKeychain::add(KeychainItemID item, std::string data, KeychainItemAttributes attributes)
 {
     if (!isValidItem(item, attributes))
-        return fail(keychainBadParameter, badItemMessage);
+        co_return fail(keychainBadParameter, badItemMessage);
 
-    GUniqueOutPtr<GError> error;
-    auto service = connectToSecretService(error);
-    if (!service)
-        return fail(error.get());
+    auto connection = co_await connect();
+    if (!connection.service)
+        co_return connection.status;
 
     auto secret = adoptGRef(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
+    auto itemAttributes = attributesFor(item);
     // The Secret Service replaces an item with the same attributes in the collection instead of
     // adding a second one.
-    if (!secret_service_store_sync(service.get(), itemSchema(), attributesFor(item).get(), SECRET_COLLECTION_DEFAULT, attributes.label.c_str(), secret.get(), nullptr, error.outPtr()))
-        return fail(error.get());
-    return keychainSuccess;
+    auto result = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
+        secret_service_store(connection.service.get(), itemSchema(), itemAttributes.get(), SECRET_COLLECTION_DEFAULT, attributes.label.c_str(), secret.get(), m_cancellable.get(), callback, callbackData);
+    });
+    if (!result)
+        co_return fail(keychainUserCanceled, "The operation was cancelled");
+    GUniqueOutPtr<GError> error;
+    if (!secret_service_store_finish(connection.service.get(), result->get(), error.outPtr()))
+        co_return fail(error.get());
+    co_return keychainSuccess;
 }
 
-KeychainStatus LibsecretKeychain::remove(const KeychainItemID& item)
+Task<KeychainStatus> LibsecretKeychain::remove(KeychainItemID item)
 {
     if (!isValidIdentity(item))
-        return fail(keychainBadParameter, "The service and account must be non-empty UTF-8 text");
+        co_return fail(keychainBadParameter, badIdentityMessage);
 
+    auto connection = co_await connect();
+    if (!connection.service)
+        co_return connection.status;
+
+    auto itemAttributes = attributesFor(item);
+    auto result = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
+        secret_service_clear(connection.service.get(), itemSchema(), itemAttributes.get(), m_cancellable.get(), callback, callbackData);
+    });
+    if (!result)
+        co_return fail(keychainUserCanceled, "The operation was cancelled");
     GUniqueOutPtr<GError> error;
-    auto service = connectToSecretService(error);
-    if (!service)
-        return fail(error.get());
-
     // False without an error means that nothing matched.
-    if (!secret_service_clear_sync(service.get(), itemSchema(), attributesFor(item).get(), nullptr, error.outPtr()))
-        return error ? fail(error.get()) : keychainItemNotFound;
-    return keychainSuccess;
+    if (!secret_service_clear_finish(connection.service.get(), result->get(), error.outPtr()))
+        co_return error ? fail(error.get()) : keychainItemNotFound;
+    co_return keychainSuccess;
 }
 
 std::string LibsecretKeychain::messageForStatus(KeychainStatus status)
@@ -259,6 +335,9 @@ std::string LibsecretKeychain::messageForStatus(KeychainStatus status)
         break;
     case keychainInternalError:
         message = "The Secret Service failed.";
+        break;
+    case keychainUserCanceled:
+        message = "The keychain operation was cancelled.";
         break;
     default:
         return {};

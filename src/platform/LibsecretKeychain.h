@@ -1,11 +1,13 @@
 #pragma once
 
+#include "GRefPtr.h"
 #include "credentials/Keychain.h"
 
+#include <gio/gio.h>
+#include <libsecret/secret.h>
 #include <map>
 #include <string>
-
-typedef struct _GError GError;
+#include <vector>
 
 namespace halcyra {
 
@@ -18,21 +20,42 @@ constexpr KeychainStatus keychainAuthFailed = -25293;
 constexpr KeychainStatus keychainDuplicateItem = -25299;
 constexpr KeychainStatus keychainInteractionNotAllowed = -25308;
 constexpr KeychainStatus keychainInternalError = -26276;
+constexpr KeychainStatus keychainUserCanceled = -128;
 
 // The user's keyring through the Secret Service (GNOME Keyring, KWallet, KeePassXC), one
 // generic item per service and account: `secret-tool lookup service S account A` finds what
-// this stores. Items are written to the default collection.
+// this stores. Items are written to the default collection. Every call is libsecret's
+// asynchronous one, so a locked keyring's unlock prompt never stops the main loop; destroying the
+// keychain cancels what is under way. It must outlive the tasks that await it.
 class LibsecretKeychain final : public Keychain {
 public:
-    KeychainReadResult read(const KeychainItemID&) override;
-    KeychainStatus update(const KeychainItemID&, const std::string& data, const KeychainItemAttributes&) override;
-    KeychainStatus add(const KeychainItemID&, const std::string& data, const KeychainItemAttributes&) override;
-    KeychainStatus remove(const KeychainItemID&) override;
+    LibsecretKeychain();
+    ~LibsecretKeychain() override;
+    LibsecretKeychain(const LibsecretKeychain&) = delete;
+    LibsecretKeychain& operator=(const LibsecretKeychain&) = delete;
+
+    Task<KeychainReadResult> read(KeychainItemID) override;
+    Task<KeychainStatus> update(KeychainItemID, std::string data, KeychainItemAttributes) override;
+    Task<KeychainStatus> add(KeychainItemID, std::string data, KeychainItemAttributes) override;
+    Task<KeychainStatus> remove(KeychainItemID) override;
     std::string messageForStatus(KeychainStatus) override;
 
 private:
+    struct ServiceResult {
+        GRefPtr<SecretService> service;
+        KeychainStatus status;
+    };
+    struct SearchResult {
+        std::vector<GRefPtr<SecretItem>> items;
+        KeychainStatus status;
+    };
+
+    Task<ServiceResult> connect();
+    Task<SearchResult> search(SecretService*, const KeychainItemID&, SecretSearchFlags);
     KeychainStatus fail(KeychainStatus, const std::string& detail);
     KeychainStatus fail(const GError*);
+
+    GRefPtr<GCancellable> m_cancellable;
 
     // The service's own words for the most recent failure of each status, so that a logged
     // status says what actually went wrong.

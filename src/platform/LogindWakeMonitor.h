@@ -5,6 +5,7 @@
 #include "session/Connectivity.h"
 
 #include <gio/gio.h>
+#include <memory>
 
 namespace halcyra {
 
@@ -21,11 +22,12 @@ public:
     bool isListening() const { return m_subscription; }
 
 private:
-    static void prepareForSleep(GDBusConnection*, const char* sender, const char* path, const char* interface, const char* signal, GVariant* parameters, gpointer monitor);
+    static void prepareForSleep(GDBusConnection*, const char* sender, const char* path, const char* interface, const char* signal, GVariant* parameters, gpointer woke);
 
     GRefPtr<GDBusConnection> m_systemBus;
     guint m_subscription { 0 };
-    Signal<> m_woke;
+    // Shared with the subscription, so that an observer may destroy the monitor while it is told.
+    std::shared_ptr<Signal<>> m_woke { std::make_shared<Signal<>>() };
 };
 
 }

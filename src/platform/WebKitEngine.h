@@ -1,7 +1,7 @@
 #pragma once
 
 #include "GRefPtr.h"
-#include "app/Configuration.h"
+#include "config/Configuration.h"
 #include "session/WebEngine.h"
 
 #include <filesystem>

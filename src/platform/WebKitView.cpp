@@ -130,10 +130,10 @@ namespace {
         if (error) {
             std::string message = error->message;
             g_error_free(error);
-            (*completion)(ScriptResult::failure(message));
+            (*completion)(ScriptReply::failure(message));
             return;
         }
-        (*completion)(ScriptResult::success(jsonFromJSCValue(value.get())));
+        (*completion)(ScriptReply::success(jsonFromJSCValue(value.get())));
     }
 
 }

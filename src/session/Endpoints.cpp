@@ -5,7 +5,9 @@ namespace halcyra {
 namespace {
 
     constexpr std::string_view gatewayPrefix = "/wday/authgwy/";
-    constexpr std::string_view homePath = "/ashgrove/d/home.htmld";
+    // Every page of the signed-in tenant lives below this path.
+    constexpr std::string_view tenantPagesPath = "/ashgrove/d/";
+    constexpr std::string_view homePageName = "home.htmld";
     constexpr std::string_view logoutPath = "/wday/authgwy/ashgrove/logout.htmld";
     constexpr std::string_view loginPath = "/wday/authgwy/ashgrove/login.htmld";
     constexpr std::string_view upcLoginPath = "/wday/authgwy/ashgrove/upc/login";
@@ -34,7 +36,7 @@ URL Endpoints::entryURL() const
 
 URL Endpoints::homeURL() const
 {
-    return *URL::parse("https://" + tenantHost + std::string(homePath));
+    return *URL::parse("https://" + tenantHost + std::string(tenantPagesPath) + std::string(homePageName));
 }
 
 std::vector<std::string> Endpoints::allowedInAppHosts() const
@@ -72,7 +74,12 @@ bool Endpoints::isSignInFlowURL(const std::optional<URL>& url) const
 
 bool Endpoints::isHomeURL(const std::optional<URL>& url) const
 {
-    return url && hasHost(*url, tenantHost) && url->path() == homePath;
+    return url && hasHost(*url, tenantHost) && url->path() == std::string(tenantPagesPath) + std::string(homePageName);
+}
+
+bool Endpoints::isSignedInTenantPage(const std::optional<URL>& url) const
+{
+    return url && isHTTPS(*url) && hasHost(*url, tenantHost) && url->path().starts_with(tenantPagesPath);
 }
 
 bool Endpoints::isUPCLoginWithoutPending(const std::optional<URL>& url) const

@@ -35,6 +35,8 @@ struct Endpoints {
     bool isSignInHost(const std::string& host) const;
     bool isSignInFlowURL(const std::optional<URL>&) const;
     bool isHomeURL(const std::optional<URL>&) const;
+    // A page of the tenant that only a signed-in session reaches (https, below "/ashgrove/d/").
+    bool isSignedInTenantPage(const std::optional<URL>&) const;
     bool isUPCLoginWithoutPending(const std::optional<URL>&) const;
     bool isSessionEndedURL(const std::optional<URL>&) const;
     bool isSignedOutURL(const std::optional<URL>&) const;

@@ -5,6 +5,7 @@
 #include "LogFormatting.h"
 #include "OfflineErrors.h"
 #include "PageScripts.h"
+#include "SignInAutomation.h"
 #include "WorkdayWebCoordinator.h"
 #include "base/Log.h"
 #include "base/RunLoop.h"
@@ -23,27 +24,25 @@ namespace {
         return text.str();
     }
 
-    bool isSignedInWorkdayPage(const Endpoints& endpoints, const std::optional<URL>& url)
-    {
-        return url && url->scheme() == "https" && url->host() == endpoints.tenantHost && url->path().starts_with("/ashgrove/d/");
-    }
-
 }
 
-SessionRecovery::SessionRecovery(WorkdayWebCoordinator& coordinator, RunLoop& loop, NetworkPathMonitor& networkPathMonitor, WakeMonitor& wakeMonitor)
+SessionRecovery::SessionRecovery(WorkdayWebCoordinator& coordinator, RunLoop& loop, NetworkPathMonitor& networkPathMonitor, WakeMonitor& wakeMonitor, CountsPoller& poller, SignInAutomation& signIn)
     : m_coordinator(coordinator)
     , m_loop(loop)
     , m_networkPathMonitor(networkPathMonitor)
     , m_wakeMonitor(wakeMonitor)
+    , m_poller(poller)
+    , m_signIn(signIn)
+    , m_tasks(loop)
 {
 }
 
 void SessionRecovery::recoverSession(const std::optional<URL>& url)
 {
-    auto& coordinator = m_coordinator;
-    if (coordinator.m_lastRecoveryAttempt && m_loop.now() - *coordinator.m_lastRecoveryAttempt < recoveryInterval)
+    if (m_lastRecoveryAttempt && m_loop.now() - *m_lastRecoveryAttempt < recoveryInterval)
         return;
-    if (!coordinator.m_webView)
+    auto webView = m_coordinator.webView();
+    if (!webView)
         return;
     if (!m_isOnline) {
         logVerbose("[Workday] session ended (" + redactedURL(url) + "); signing back in once online");
@@ -52,36 +51,36 @@ void SessionRecovery::recoverSession(const std::optional<URL>& url)
     }
     m_isRecoveryAwaitingNetwork = false;
     logVerbose("[Workday] session ended (" + redactedURL(url) + "); signing back in");
-    coordinator.m_lastRecoveryAttempt = m_loop.now();
-    coordinator.m_isRecoveryInProgress = true;
-    coordinator.m_collaborators.poller.setState(PollState::signingIn());
-    coordinator.loadEntry(*coordinator.m_webView);
+    m_lastRecoveryAttempt = m_loop.now();
+    m_isRecoveryInProgress = true;
+    m_poller.setState(PollState::signingIn());
+    m_coordinator.loadEntry(*webView);
 }
 
 void SessionRecovery::noteRecoveryOutcome(const std::optional<URL>& url)
 {
-    auto& coordinator = m_coordinator;
-    if (isSignedInWorkdayPage(coordinator.m_endpoints, url)) {
-        if (coordinator.m_isRecoveryInProgress)
+    const auto& endpoints = m_coordinator.endpoints();
+    if (endpoints.isSignedInTenantPage(url)) {
+        if (m_isRecoveryInProgress)
             logVerbose("[Workday] session recovered (" + redactedURL(url) + ")");
-        coordinator.m_isRecoveryInProgress = false;
+        m_isRecoveryInProgress = false;
         return;
     }
-    if (!coordinator.m_endpoints.isSessionEndedURL(url))
+    if (!endpoints.isSessionEndedURL(url))
         return;
-    if (!coordinator.m_isRecoveryInProgress) {
+    if (!m_isRecoveryInProgress) {
         recoverSession(url);
         return;
     }
     // The automatic sign-in ended on a session-ended page again.
     logVerbose("[Workday] sign-in didn't complete (" + redactedURL(url) + "); waiting for the user");
-    coordinator.m_isRecoveryInProgress = false;
+    m_isRecoveryInProgress = false;
 }
 
 void SessionRecovery::checkBrokenFlow(WebView& webView)
 {
     auto url = webView.url();
-    if (!url || url->host() != m_coordinator.m_endpoints.ssoHost)
+    if (!url || url->host() != m_coordinator.endpoints().ssoHost)
         return;
     m_tasks.spawn(runBrokenFlowCheck(webView.shared_from_this()));
 }
@@ -96,7 +95,7 @@ Task<void> SessionRecovery::runBrokenFlowCheck(std::shared_ptr<WebView> webView)
         logVerbose("[Workday] CAS flow broke again; waiting for the user");
         co_return;
     }
-    if (webView != m_coordinator.m_webView)
+    if (webView != m_coordinator.webView())
         co_return;
     logVerbose("[Workday] CAS flow broke (" + redactedURL(webView->url()) + "); starting the sign-in over");
     restartSignIn(*webView);
@@ -104,29 +103,28 @@ Task<void> SessionRecovery::runBrokenFlowCheck(std::shared_ptr<WebView> webView)
 
 void SessionRecovery::restartSignIn(WebView& webView)
 {
-    auto& coordinator = m_coordinator;
     m_lastBrokenFlowRestart = m_loop.now();
     // The fresh attempt must get the password even though it was handed out moments ago.
-    coordinator.m_lastPasswordHandOut.reset();
-    coordinator.m_lastRecoveryAttempt = m_loop.now();
-    coordinator.m_isRecoveryInProgress = true;
-    coordinator.m_collaborators.poller.setState(PollState::signingIn());
-    coordinator.loadEntry(webView);
+    m_signIn.forgetLastPasswordHandOut({});
+    m_lastRecoveryAttempt = m_loop.now();
+    m_isRecoveryInProgress = true;
+    m_poller.setState(PollState::signingIn());
+    m_coordinator.loadEntry(webView);
 }
 
 void SessionRecovery::handleLoadFailure(WebView& webView, const WebError& error)
 {
     if (!isOfflineError(error))
         return;
-    auto url = error.failingURL ? *error.failingURL : m_coordinator.m_endpoints.entryURL();
+    auto url = error.failingURL ? *error.failingURL : m_coordinator.endpoints().entryURL();
     if (url.scheme() != "https")
         return;
 
     auto delay = m_loadRetryDelay;
     m_loadRetryDelay = std::min(delay * 2, maximumLoadRetryDelay);
     logVerbose("[Workday] load failed offline (" + std::to_string(error.code) + "); retrying in " + formattedDelay(delay));
-    m_coordinator.m_loadRetryURL = url;
-    m_pendingLoadRetry = PendingLoadRetry { url, m_coordinator.m_mainNavigationCount, webView.weak_from_this() };
+    m_loadRetryURL = url;
+    m_pendingLoadRetry = PendingLoadRetry { url, m_coordinator.mainNavigationCount(), webView.weak_from_this() };
 
     m_loadRetry.cancel();
     m_loadRetry = m_tasks.spawn(retryAfter(delay));
@@ -148,7 +146,7 @@ void SessionRecovery::retryPendingLoad()
     auto retry = std::move(*m_pendingLoadRetry);
     m_pendingLoadRetry.reset();
 
-    if (m_coordinator.m_mainNavigationCount != retry.navigationCount) {
+    if (m_coordinator.mainNavigationCount() != retry.navigationCount) {
         logVerbose("[Workday] retry skipped: navigated since the failure");
         return;
     }
@@ -192,21 +190,21 @@ void SessionRecovery::networkPathChanged(bool isSatisfied)
 
 void SessionRecovery::resumeAfterConnectivityChange()
 {
-    auto& coordinator = m_coordinator;
-    if (!m_isOnline || !coordinator.m_webView)
+    auto webView = m_coordinator.webView();
+    if (!m_isOnline || !webView)
         return;
     if (m_pendingLoadRetry)
         retryPendingLoad();
-    else if (m_isRecoveryAwaitingNetwork || coordinator.m_endpoints.isSignInOrSignedOutPage(coordinator.m_webView->url())) {
-        coordinator.m_lastRecoveryAttempt.reset();
-        recoverSession(coordinator.m_webView->url());
+    else if (m_isRecoveryAwaitingNetwork || m_coordinator.endpoints().isSignInOrSignedOutPage(webView->url())) {
+        m_lastRecoveryAttempt.reset();
+        recoverSession(webView->url());
     }
     m_tasks.spawn(refreshPoller());
 }
 
 Task<void> SessionRecovery::refreshPoller()
 {
-    co_await m_coordinator.m_collaborators.poller.refresh();
+    co_await m_poller.refresh();
 }
 
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Badge.h"
 #include "base/Signal.h"
 #include "base/TaskGroup.h"
 #include "base/Time.h"
@@ -10,8 +11,10 @@
 
 namespace halcyra {
 
+class CountsPoller;
 class NetworkPathMonitor;
 class RunLoop;
+class SignInAutomation;
 class WakeMonitor;
 class WorkdayWebCoordinator;
 
@@ -26,7 +29,7 @@ public:
     static constexpr Seconds initialLoadRetryDelay { 5 };
     static constexpr Seconds maximumLoadRetryDelay { 60 };
 
-    SessionRecovery(WorkdayWebCoordinator&, RunLoop&, NetworkPathMonitor&, WakeMonitor&);
+    SessionRecovery(WorkdayWebCoordinator&, RunLoop&, NetworkPathMonitor&, WakeMonitor&, CountsPoller&, SignInAutomation&);
 
     void recoverSession(const std::optional<URL>&);
     void noteRecoveryOutcome(const std::optional<URL>&);
@@ -40,6 +43,12 @@ public:
     // Any finished navigation starts the offline back-off over.
     void resetLoadRetryDelay() { m_loadRetryDelay = initialLoadRetryDelay; }
 
+    // The sign-in withheld the password: the recovery under way now waits for the user.
+    void waitForUser(Badge<SignInAutomation>) { m_isRecoveryInProgress = false; }
+    // URL changes to and from the page an offline retry reloads are not the user's navigations.
+    bool isLoadRetryURL(const URL& url) const { return m_loadRetryURL == url; }
+
+    bool isRecoveryInProgress() const { return m_isRecoveryInProgress; }
     bool isOnline() const { return m_isOnline; }
     bool isRecoveryAwaitingNetwork() const { return m_isRecoveryAwaitingNetwork; }
     bool hasPendingLoadRetry() const { return m_pendingLoadRetry.has_value(); }
@@ -61,8 +70,13 @@ private:
     RunLoop& m_loop;
     NetworkPathMonitor& m_networkPathMonitor;
     WakeMonitor& m_wakeMonitor;
+    CountsPoller& m_poller;
+    SignInAutomation& m_signIn;
 
+    std::optional<MonotonicTime> m_lastRecoveryAttempt;
+    bool m_isRecoveryInProgress { false };
     std::optional<MonotonicTime> m_lastBrokenFlowRestart;
+    std::optional<URL> m_loadRetryURL;
     TaskHandle m_loadRetry;
     Seconds m_loadRetryDelay { initialLoadRetryDelay };
     std::optional<PendingLoadRetry> m_pendingLoadRetry;

@@ -41,11 +41,14 @@ namespace {
 
 }
 
-SignInAutomation::SignInAutomation(WorkdayWebCoordinator& coordinator, RunLoop& loop, SettingsStore& settings, KeychainStore& keychain)
+SignInAutomation::SignInAutomation(WorkdayWebCoordinator& coordinator, RunLoop& loop, SettingsStore& settings, KeychainStore& keychain, CountsPoller& poller, LockController& lockController)
     : m_coordinator(coordinator)
     , m_loop(loop)
     , m_settings(settings)
     , m_keychain(keychain)
+    , m_poller(poller)
+    , m_lockController(lockController)
+    , m_tasks(loop)
 {
     // A restart must not reopen the 120-second window: a hand-out recorded moments before the
     // previous process ended counts as this process's last hand-out.
@@ -53,7 +56,7 @@ SignInAutomation::SignInAutomation(WorkdayWebCoordinator& coordinator, RunLoop& 
     if (!submits.empty()) {
         Seconds age(secondsSince1970(m_loop.wallNow()) - *std::ranges::max_element(submits));
         if (age < handOutInterval)
-            m_coordinator.m_lastPasswordHandOut = m_loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(std::max(age, Seconds(0)));
+            m_lastPasswordHandOut = m_loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(std::max(age, Seconds(0)));
     }
 }
 
@@ -88,12 +91,12 @@ bool SignInAutomation::isTrustedSender(const ScriptMessage& message) const
     // The origin is the one the engine reports for the sending frame; the body could claim
     // anything.
     auto sender = message.webView.lock();
-    if (!sender || sender != m_coordinator.m_webView)
+    if (!sender || sender != m_coordinator.webView())
         return false;
     const auto& origin = message.frameOrigin;
     if (origin.protocol != "https" || (origin.port != 0 && origin.port != 443))
         return false;
-    if (!isIn(m_coordinator.m_endpoints.ssoHosts(), origin.host))
+    if (!isIn(m_coordinator.endpoints().ssoHosts(), origin.host))
         return false;
     if (!message.body.is_object())
         return false;
@@ -101,62 +104,68 @@ bool SignInAutomation::isTrustedSender(const ScriptMessage& message) const
     return action != message.body.end() && action->is_string();
 }
 
-ScriptReply SignInAutomation::handleAuthMessage(const ScriptMessage& message)
+void SignInAutomation::handleAuthMessage(const ScriptMessage& message, ScriptReplyHandler reply)
 {
     if (!isTrustedSender(message))
-        return ScriptReply::failure(deniedMessage);
+        return reply(ScriptReply::failure(deniedMessage));
 
     auto action = message.body["action"].get<std::string>();
     if (action == "getCredentials")
-        return getCredentials(message.body);
-    if (action == "saveCredentials")
-        return saveCredentials(message.body);
-    return ScriptReply::failure(unknownActionMessage);
+        m_tasks.spawn(answer(getCredentials(message.body), std::move(reply)));
+    else if (action == "saveCredentials")
+        m_tasks.spawn(answer(saveCredentials(message.body), std::move(reply)));
+    else
+        reply(ScriptReply::failure(unknownActionMessage));
 }
 
-ScriptReply SignInAutomation::getCredentials(const nlohmann::json& body)
+Task<void> SignInAutomation::answer(Task<ScriptReply> work, ScriptReplyHandler reply)
+{
+    reply(co_await std::move(work));
+}
+
+Task<ScriptReply> SignInAutomation::getCredentials(nlohmann::json body)
 {
     auto showsError = body.find("showsError");
     if (showsError != body.end() && showsError->is_boolean() && showsError->get<bool>())
         markPasswordRejected("error shown on the form");
 
-    auto credentials = m_keychain.load();
+    auto credentials = co_await m_keychain.load();
+    // What follows decides and records a hand-out in one step, so that requests answered
+    // together by the keychain still see each other's hand-outs.
     if (credentials && !credentials->username.empty() && !credentials->password.empty()) {
         if (auto reason = autoSubmitBlockReason()) {
             logVerbose("[Workday] withholding the saved password: " + *reason);
-            m_coordinator.m_isPasswordWithheld = true;
+            m_isPasswordWithheld = true;
             // A recovery under way now waits for the user.
-            m_coordinator.m_isRecoveryInProgress = false;
-            auto& poller = m_coordinator.m_collaborators.poller;
-            auto webView = m_coordinator.m_webView;
-            if (poller.isSignInBlocked(webView ? webView->url() : std::nullopt))
-                poller.setState(PollState::notSignedIn());
-            return credentialsReply(credentials->username, {});
+            m_coordinator.recovery().waitForUser({});
+            auto webView = m_coordinator.webView();
+            if (m_poller.isSignInBlocked(webView ? webView->url() : std::nullopt))
+                m_poller.setState(PollState::notSignedIn());
+            co_return credentialsReply(credentials->username, {});
         }
-        m_coordinator.m_isPasswordWithheld = false;
-        m_coordinator.m_lastPasswordHandOut = m_loop.now();
+        m_isPasswordWithheld = false;
+        m_lastPasswordHandOut = m_loop.now();
         auto submits = unconfirmedAutoSubmits();
         submits.push_back(secondsSince1970(m_loop.wallNow()));
         setUnconfirmedAutoSubmits(submits);
-        return credentialsReply(credentials->username, credentials->password);
+        co_return credentialsReply(credentials->username, credentials->password);
     }
-    return credentialsReply(credentials ? credentials->username : std::string(), {});
+    co_return credentialsReply(credentials ? credentials->username : std::string(), {});
 }
 
-ScriptReply SignInAutomation::saveCredentials(const nlohmann::json& body)
+Task<ScriptReply> SignInAutomation::saveCredentials(nlohmann::json body)
 {
     auto username = stringMember(body, "username");
     auto password = stringMember(body, "password");
     if (!username.empty() && !password.empty()) {
-        m_keychain.save(username, password);
-        m_keychain.setUsername(username);
-        auto& lockController = m_coordinator.m_collaborators.lockController;
-        if (lockController.isOpenForSignIn())
-            lockController.endSignInOpening();
+        if (m_lockController.isOpenForSignIn())
+            m_lockController.endSignInOpening();
         m_settings.setBoolean(passwordRejectedKey, false);
-        m_coordinator.m_isPasswordWithheld = false;
+        m_isPasswordWithheld = false;
+        // The save records the user name with the password: one write of the item.
+        co_await m_keychain.save(username, password);
     }
-    return ScriptReply::success(true);
+    co_return ScriptReply::success(true);
 }
 
 std::optional<std::string> SignInAutomation::autoSubmitBlockReason() const
@@ -164,7 +173,7 @@ std::optional<std::string> SignInAutomation::autoSubmitBlockReason() const
     if (isPasswordRejected())
         return "CAS rejected the saved password";
 
-    auto lastHandOut = m_coordinator.m_lastPasswordHandOut;
+    auto lastHandOut = m_lastPasswordHandOut;
     if (lastHandOut && m_loop.now() - *lastHandOut < handOutInterval)
         return "it was submitted moments ago, in this sign-in";
 
@@ -188,14 +197,13 @@ void SignInAutomation::confirmSignIn(const std::optional<URL>& url)
 {
     if (!url || url->scheme() != "https" || !url->host())
         return;
-    const auto& endpoints = m_coordinator.m_endpoints;
-    const auto& host = *url->host();
+    const auto& endpoints = m_coordinator.endpoints();
     // Duo is reached only after CAS accepted the password.
-    bool isConfirmed = (host == endpoints.tenantHost && url->path().starts_with("/ashgrove/d/")) || endpoints.isDuoAPIHost(host);
+    bool isConfirmed = endpoints.isSignedInTenantPage(url) || endpoints.isDuoAPIHost(*url->host());
     if (!isConfirmed)
         return;
 
-    m_coordinator.m_isPasswordWithheld = false;
+    m_isPasswordWithheld = false;
     if (isPasswordRejected() || !unconfirmedAutoSubmits().empty()) {
         m_settings.setBoolean(passwordRejectedKey, false);
         setUnconfirmedAutoSubmits({});
@@ -211,7 +219,7 @@ void SignInAutomation::checkUnauthorized(const NavigationResponse& response)
         return;
     if (url->port() && *url->port() != 443)
         return;
-    if (isIn(m_coordinator.m_endpoints.ssoHosts(), *url->host()))
+    if (isIn(m_coordinator.endpoints().ssoHosts(), *url->host()))
         markPasswordRejected("HTTP 401");
 }
 

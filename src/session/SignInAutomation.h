@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/Badge.h"
 #include "base/TaskGroup.h"
 #include "base/Time.h"
 #include "session/WebEngine.h"
@@ -10,8 +11,11 @@
 
 namespace halcyra {
 
+class CountsPoller;
 class KeychainStore;
+class LockController;
 class RunLoop;
+class SessionRecovery;
 class SettingsStore;
 class WorkdayWebCoordinator;
 
@@ -26,9 +30,11 @@ public:
     static constexpr const char* deniedMessage = "Credential request denied";
     static constexpr const char* unknownActionMessage = "Unknown credential action";
 
-    SignInAutomation(WorkdayWebCoordinator&, RunLoop&, SettingsStore&, KeychainStore&);
+    SignInAutomation(WorkdayWebCoordinator&, RunLoop&, SettingsStore&, KeychainStore&, CountsPoller&, LockController&);
 
-    ScriptReply handleAuthMessage(const ScriptMessage&);
+    // Answers through `reply` once the keychain has answered; a message from an untrusted sender
+    // is denied at once.
+    void handleAuthMessage(const ScriptMessage&, ScriptReplyHandler reply);
     // Why the saved password must not be handed out now; nothing when it may.
     std::optional<std::string> autoSubmitBlockReason() const;
     void markPasswordRejected(const std::string& reason);
@@ -36,14 +42,19 @@ public:
     void checkUnauthorized(const NavigationResponse&);
     void answerRememberDevice(WebView&);
 
+    // A sign-in that starts over after a broken flow may have the password at once.
+    void forgetLastPasswordHandOut(Badge<SessionRecovery>) { m_lastPasswordHandOut.reset(); }
+
     bool isPasswordRejected() const;
+    bool isPasswordWithheld() const { return m_isPasswordWithheld; }
     // Hand-out instants (seconds since 1970) not yet followed by a confirmed sign-in.
     std::vector<double> unconfirmedAutoSubmits() const;
 
 private:
     bool isTrustedSender(const ScriptMessage&) const;
-    ScriptReply getCredentials(const nlohmann::json& body);
-    ScriptReply saveCredentials(const nlohmann::json& body);
+    Task<void> answer(Task<ScriptReply>, ScriptReplyHandler);
+    Task<ScriptReply> getCredentials(nlohmann::json body);
+    Task<ScriptReply> saveCredentials(nlohmann::json body);
     void setUnconfirmedAutoSubmits(const std::vector<double>&);
     Task<void> runRememberDeviceScript(std::shared_ptr<WebView>);
 
@@ -51,6 +62,10 @@ private:
     RunLoop& m_loop;
     SettingsStore& m_settings;
     KeychainStore& m_keychain;
+    CountsPoller& m_poller;
+    LockController& m_lockController;
+    std::optional<MonotonicTime> m_lastPasswordHandOut;
+    bool m_isPasswordWithheld { false };
     std::optional<MonotonicTime> m_lastRememberDeviceAnswer;
     TaskGroup m_tasks;
 };

@@ -31,17 +31,17 @@ std::optional<std::string> NavigationResponse::header(const std::string& lowerca
     return found->second;
 }
 
-CallbackAwaiter<ScriptResult> evaluate(WebView& view, std::string script)
+CallbackAwaiter<ScriptReply> evaluate(WebView& view, std::string script)
 {
     // The view is kept alive until the engine answers.
-    return awaitCallback<ScriptResult>([view = view.shared_from_this(), script = std::move(script)](std::function<void(ScriptResult)> done) {
+    return awaitCallback<ScriptReply>([view = view.shared_from_this(), script = std::move(script)](std::function<void(ScriptReply)> done) {
         view->evaluateJavaScript(script, std::move(done));
     });
 }
 
-CallbackAwaiter<ScriptResult> callAsync(WebView& view, std::string functionBody, nlohmann::json arguments)
+CallbackAwaiter<ScriptReply> callAsync(WebView& view, std::string functionBody, nlohmann::json arguments)
 {
-    return awaitCallback<ScriptResult>([view = view.shared_from_this(), body = std::move(functionBody), arguments = std::move(arguments)](std::function<void(ScriptResult)> done) {
+    return awaitCallback<ScriptReply>([view = view.shared_from_this(), body = std::move(functionBody), arguments = std::move(arguments)](std::function<void(ScriptReply)> done) {
         view->callAsyncJavaScript(body, arguments, std::move(done));
     });
 }

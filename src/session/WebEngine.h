@@ -83,8 +83,9 @@ struct ScriptMessage {
     SecurityOrigin frameOrigin;
 };
 
-// The answer to a script message: a value that resolves the page's promise, or an error text
-// that rejects it.
+// The answer to a script message (a value that resolves the page's promise, or an error text
+// that rejects it), and the outcome of running a page script (its value in JSON types, where
+// `undefined` reads as null, or an error text).
 struct ScriptReply {
     std::optional<nlohmann::json> value;
     std::string errorMessage;
@@ -94,18 +95,7 @@ struct ScriptReply {
     bool isError() const { return !value; }
 };
 using ScriptReplyHandler = std::function<void(ScriptReply)>;
-
-// The outcome of running a page script: its value (JSON types; `undefined` reads as null) or an
-// error text.
-struct ScriptResult {
-    std::optional<nlohmann::json> value;
-    std::string errorMessage;
-
-    static ScriptResult success(nlohmann::json value) { return { std::move(value), {} }; }
-    static ScriptResult failure(std::string message) { return { std::nullopt, std::move(message) }; }
-    bool isError() const { return !value; }
-};
-using ScriptCompletion = std::function<void(ScriptResult)>;
+using ScriptCompletion = std::function<void(ScriptReply)>;
 
 // A file that a page offers; compared by identity.
 class Download {
@@ -223,7 +213,7 @@ public:
 
 // `co_await evaluate(view, script)` inside a task: the script's result, or nothing when the task
 // was cancelled first.
-CallbackAwaiter<ScriptResult> evaluate(WebView&, std::string script);
-CallbackAwaiter<ScriptResult> callAsync(WebView&, std::string functionBody, nlohmann::json arguments);
+CallbackAwaiter<ScriptReply> evaluate(WebView&, std::string script);
+CallbackAwaiter<ScriptReply> callAsync(WebView&, std::string functionBody, nlohmann::json arguments);
 
 }

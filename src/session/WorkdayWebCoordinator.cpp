@@ -48,15 +48,15 @@ WorkdayWebCoordinator::WorkdayWebCoordinator(RunLoop& loop, SettingsStore& setti
     , m_engine(engine)
     , m_collaborators(collaborators)
     , m_signInPageScript(signInPageScript(m_endpoints.ssoHosts()))
-    , m_signIn(*this, loop, settings, keychain)
-    , m_recovery(*this, loop, networkPathMonitor, wakeMonitor)
+    , m_tasks(loop)
+    , m_signIn(*this, loop, settings, keychain, collaborators.poller, collaborators.lockController)
+    , m_recovery(*this, loop, networkPathMonitor, wakeMonitor, collaborators.poller, m_signIn)
     , m_downloads(collaborators.downloadsFolder, collaborators.downloadAnnouncer)
 {
 }
 
 WorkdayWebCoordinator::~WorkdayWebCoordinator()
 {
-    m_tasks.cancelAll();
     m_urlObservation.disconnect();
     for (auto& weakView : m_madeViews) {
         if (auto view = weakView.lock())
@@ -277,7 +277,7 @@ void WorkdayWebCoordinator::downloadDidFail(Download& download, const WebError& 
 
 void WorkdayWebCoordinator::didReceiveScriptMessage(const ScriptMessage& message, ScriptReplyHandler reply)
 {
-    reply(m_signIn.handleAuthMessage(message));
+    m_signIn.handleAuthMessage(message, std::move(reply));
 }
 
 void WorkdayWebCoordinator::noteSessionState(const std::optional<URL>& url)
@@ -305,7 +305,7 @@ void WorkdayWebCoordinator::urlDidChange(const std::optional<URL>& oldURL, const
         return;
     logVerbose("[Workday] URL(kvo) " + redactedURL(oldURL) + " -> " + redactedURL(newURL));
     // The offline retry's own URL changes are not navigations of the user's.
-    bool isRetryURL = m_loadRetryURL && (*m_loadRetryURL == *oldURL || *m_loadRetryURL == *newURL);
+    bool isRetryURL = m_recovery.isLoadRetryURL(*oldURL) || m_recovery.isLoadRetryURL(*newURL);
     if (!isRetryURL)
         ++m_mainNavigationCount;
     incrementNavigationStateRevision();
@@ -319,7 +319,7 @@ void WorkdayWebCoordinator::clickAutomationID(const std::string& automationID, c
         return;
     m_badgeTapKind = kind;
     m_badgeTapDate = m_loop.now();
-    m_webView->evaluateJavaScript(clickScript(automationID), [](ScriptResult) {});
+    m_webView->evaluateJavaScript(clickScript(automationID), [](ScriptReply) {});
 }
 
 void WorkdayWebCoordinator::captureBadgeLink(const std::optional<URL>& url)

@@ -73,8 +73,8 @@ public:
     [[nodiscard]] Connection observeNavigationStateRevision(std::function<void()> observer) { return m_navigationStateRevisionWillChange.connect(std::move(observer)); }
     bool hasReachedWorkday() const { return m_hasReachedWorkday; }
     long long mainNavigationCount() const { return m_mainNavigationCount; }
-    bool isRecoveryInProgress() const { return m_isRecoveryInProgress; }
-    bool isPasswordWithheld() const { return m_isPasswordWithheld; }
+    bool isRecoveryInProgress() const { return m_recovery.isRecoveryInProgress(); }
+    bool isPasswordWithheld() const { return m_signIn.isPasswordWithheld(); }
 
     SignInAutomation& signIn() { return m_signIn; }
     SessionRecovery& recovery() { return m_recovery; }
@@ -123,9 +123,6 @@ public:
     void didReceiveScriptMessage(const ScriptMessage&, ScriptReplyHandler) override;
 
 private:
-    friend class SignInAutomation;
-    friend class SessionRecovery;
-
     void incrementNavigationStateRevision();
     Task<void> refreshAfterPageLoad();
     Task<void> closeAppBannerLater(std::shared_ptr<WebView>);
@@ -148,13 +145,8 @@ private:
     Connection m_urlObservation;
     std::optional<std::string> m_badgeTapKind;
     std::optional<MonotonicTime> m_badgeTapDate;
-    std::optional<MonotonicTime> m_lastRecoveryAttempt;
-    bool m_isRecoveryInProgress { false };
     TaskHandle m_pageLoadRefresh;
     long long m_mainNavigationCount { 0 };
-    std::optional<URL> m_loadRetryURL;
-    bool m_isPasswordWithheld { false };
-    std::optional<MonotonicTime> m_lastPasswordHandOut;
 
     // Declared last: they use the fields above, and their tasks end before those go away.
     TaskGroup m_tasks;

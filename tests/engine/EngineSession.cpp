@@ -1,6 +1,7 @@
 #include "EngineSession.h"
 
 #include "EngineTestSupport.h"
+#include "support/MainLoopTask.h"
 
 #include <gtk/gtk.h>
 
@@ -19,12 +20,12 @@ SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration,
     coordinator.loadEntry(*view);
 }
 
-ScriptResult SessionRun::evaluate(const std::string& script)
+ScriptReply SessionRun::evaluate(const std::string& script)
 {
-    std::optional<ScriptResult> result;
-    coordinator.webView()->evaluateJavaScript(script, [&](ScriptResult value) { result = std::move(value); });
+    std::optional<ScriptReply> result;
+    coordinator.webView()->evaluateJavaScript(script, [&](ScriptReply value) { result = std::move(value); });
     if (!runMainLoopUntil([&] { return result.has_value(); }, 10s))
-        return ScriptResult::failure("no result in time");
+        return ScriptReply::failure("no result in time");
     return *result;
 }
 
@@ -58,7 +59,7 @@ void EngineSessionTest::SetUp()
     s_tenant->control("POST", "/reset");
     s_tenant->control("POST", "/duo", { { "mode", "approve" }, { "delayMs", 200 } });
     s_tenant->control("POST", "/expire-sessions");
-    m_keychain.remove({ KeychainStore::service, KeychainStore::account });
+    runOnMainLoop(m_keychain.remove({ KeychainStore::service, KeychainStore::account }));
 }
 
 std::unique_ptr<SessionRun> EngineSessionTest::start(std::optional<std::filesystem::path> downloadsLocation)
@@ -82,7 +83,8 @@ int EngineSessionTest::passwordSubmissions()
 
 void EngineSessionTest::saveCredentials(const std::string& password)
 {
-    KeychainStore(m_keychain, m_settings).save("demo", password);
+    KeychainStore store(m_keychain, m_settings);
+    runOnMainLoop(store.save("demo", password));
 }
 
 int runEngineTests(int argc, char** argv)

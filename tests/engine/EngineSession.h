@@ -1,8 +1,8 @@
 #pragma once
 
 #include "DemoTenant.h"
-#include "app/Configuration.h"
 #include "base/SettingsStore.h"
+#include "config/Configuration.h"
 #include "credentials/KeychainStore.h"
 #include "platform/GLibRunLoop.h"
 #include "platform/LibsecretKeychain.h"
@@ -44,7 +44,7 @@ struct SessionRun : FakeCoordinatorCollaborators {
     std::optional<URL> url() const { return coordinator.webView()->url(); }
     bool isOnHomePage() const { return coordinator.isOnHomePage(); }
     // Runs a script in the main view's page and waits (with a limit) for its result.
-    ScriptResult evaluate(const std::string& script);
+    ScriptReply evaluate(const std::string& script);
 
     ShiftableRunLoop runLoop;
     KeychainStore keychainStore;

@@ -46,8 +46,8 @@ TEST_F(SignInTest, rejectedPasswordIsSubmittedOnceEvenAcrossReloadsAndRestarts)
         runMainLoopFor(3s);
         EXPECT_EQ(passwordSubmissions(), submissionsBefore + 1);
         // The user name stays in the form for the user to finish by hand.
-        std::optional<ScriptResult> userName;
-        restarted->coordinator.webView()->evaluateJavaScript("(document.querySelector('input[name=\"username\"]') || {}).value || ''", [&](ScriptResult result) { userName = result; });
+        std::optional<ScriptReply> userName;
+        restarted->coordinator.webView()->evaluateJavaScript("(document.querySelector('input[name=\"username\"]') || {}).value || ''", [&](ScriptReply result) { userName = result; });
         ASSERT_TRUE(runMainLoopUntil([&] { return userName.has_value(); }));
         EXPECT_EQ(userName->value, "demo");
     }

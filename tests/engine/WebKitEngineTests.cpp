@@ -1,6 +1,6 @@
 #include "DemoTenant.h"
 #include "EngineTestSupport.h"
-#include "app/Configuration.h"
+#include "config/Configuration.h"
 #include "platform/WebKitEngine.h"
 #include "session/OfflineErrors.h"
 
@@ -77,10 +77,10 @@ protected:
         return view;
     }
 
-    std::optional<ScriptResult> evaluate(WebView& view, const std::string& script)
+    std::optional<ScriptReply> evaluate(WebView& view, const std::string& script)
     {
-        std::optional<ScriptResult> result;
-        view.evaluateJavaScript(script, [&result](ScriptResult value) { result = std::move(value); });
+        std::optional<ScriptReply> result;
+        view.evaluateJavaScript(script, [&result](ScriptReply value) { result = std::move(value); });
         runMainLoopUntil([&] { return result.has_value(); });
         return result;
     }
@@ -188,8 +188,8 @@ TEST_F(WebKitEngineTest, scriptsGiveValuesAndErrors)
     EXPECT_TRUE(evaluate(*view, "undefined")->value->is_null());
     EXPECT_TRUE(evaluate(*view, "throw new Error('boom')")->isError());
 
-    std::optional<ScriptResult> sum;
-    view->callAsyncJavaScript("await new Promise(r => setTimeout(r, 10)); return a + b.length;", { { "a", 2 }, { "b", "abc" } }, [&](ScriptResult result) { sum = result; });
+    std::optional<ScriptReply> sum;
+    view->callAsyncJavaScript("await new Promise(r => setTimeout(r, 10)); return a + b.length;", { { "a", 2 }, { "b", "abc" } }, [&](ScriptReply result) { sum = result; });
     ASSERT_TRUE(runMainLoopUntil([&] { return sum.has_value(); }));
     EXPECT_EQ(sum->value, 5);
 }
@@ -205,8 +205,8 @@ TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeAndRunsTimersAtFullRate)
     ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
 
     EXPECT_EQ(evaluate(*view, "[window.innerWidth, window.innerHeight]")->value, nlohmann::json::parse("[800, 900]"));
-    std::optional<ScriptResult> ticks;
-    view->callAsyncJavaScript("let n = 0; const id = setInterval(() => n++, 100); await new Promise(r => setTimeout(r, ms)); clearInterval(id); return n;", { { "ms", 1000 } }, [&](ScriptResult result) { ticks = result; });
+    std::optional<ScriptReply> ticks;
+    view->callAsyncJavaScript("let n = 0; const id = setInterval(() => n++, 100); await new Promise(r => setTimeout(r, ms)); clearInterval(id); return n;", { { "ms", 1000 } }, [&](ScriptReply result) { ticks = result; });
     ASSERT_TRUE(runMainLoopUntil([&] { return ticks.has_value(); }));
     ASSERT_FALSE(ticks->isError()) << ticks->errorMessage;
     EXPECT_GE(ticks->value->get<int>(), 8);

@@ -1,5 +1,6 @@
 #include "ServiceTestSupport.h"
 #include "platform/LibsecretKeychain.h"
+#include "support/MainLoopTask.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@ namespace {
 const KeychainItemID credentialsItem { "com.ashgrove.workday.sso", "ashgrove-ss" };
 const KeychainItemID legacyUsernameItem { "com.ashgrove.workday.sso.username", "ashgrove-ss" };
 const KeychainItemAttributes savedAttributes { "Workday SSO credentials" };
+constexpr const char* loginCollection = "/org/freedesktop/secrets/collection/login";
 
 // Against the gnome-keyring-daemon that run-with-services starts in a private session bus.
 class LibsecretKeychainTests : public ::testing::Test {
@@ -17,10 +19,15 @@ protected:
     void SetUp() override
     {
         for (auto& item : { credentialsItem, legacyUsernameItem }) {
-            auto status = keychain.remove(item);
+            auto status = remove(item);
             ASSERT_TRUE(status == keychainSuccess || status == keychainItemNotFound) << keychain.messageForStatus(status);
         }
     }
+
+    KeychainReadResult read(const KeychainItemID& item) { return runOnMainLoop(keychain.read(item)); }
+    KeychainStatus update(const KeychainItemID& item, const std::string& data) { return runOnMainLoop(keychain.update(item, data, savedAttributes)); }
+    KeychainStatus add(const KeychainItemID& item, const std::string& data, const KeychainItemAttributes& attributes = savedAttributes) { return runOnMainLoop(keychain.add(item, data, attributes)); }
+    KeychainStatus remove(const KeychainItemID& item) { return runOnMainLoop(keychain.remove(item)); }
 
     static CommandResult secretTool(const std::vector<std::string>& arguments, const std::string& input = {})
     {
@@ -28,11 +35,11 @@ protected:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return runCommand(argv, input);
     }
-
-    static size_t countOf(const std::string& text, const std::string& needle)
+    static size_t labelCount()
     {
+        auto search = secretTool({ "search", "--all", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }).output;
         size_t count = 0;
-        for (auto position = text.find(needle); position != std::string::npos; position = text.find(needle, position + 1))
+        for (auto position = search.find("label = "); position != std::string::npos; position = search.find("label = ", position + 1))
             ++count;
         return count;
     }
@@ -43,80 +50,148 @@ protected:
 TEST_F(LibsecretKeychainTests, addedCredentialsReadBackAndAreVisibleToDesktopTools)
 {
     std::string json = R"({"username":"jdoe","password":"pässwörd 🔑"})";
-    ASSERT_EQ(keychain.add(credentialsItem, json, savedAttributes), keychainSuccess);
+    ASSERT_EQ(add(credentialsItem, json), keychainSuccess);
 
-    auto result = keychain.read(credentialsItem);
+    auto result = read(credentialsItem);
     EXPECT_EQ(result.status, keychainSuccess);
     EXPECT_EQ(result.data, json);
 
     auto lookup = secretTool({ "lookup", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" });
     EXPECT_EQ(lookup.exitStatus, 0);
     EXPECT_EQ(lookup.output, json);
-
     // The label is what a keyring manager (Seahorse, KWalletManager) lists the item under.
     auto search = secretTool({ "search", "--all", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" });
     EXPECT_NE(search.output.find("label = Workday SSO credentials"), std::string::npos) << search.output;
 }
 
-TEST_F(LibsecretKeychainTests, updateReplacesTheDataOfTheOneExistingItem)
+TEST_F(LibsecretKeychainTests, updateRewritesAnExistingItemInPlaceAndCreatesNone)
 {
-    ASSERT_EQ(keychain.add(credentialsItem, R"({"username":"jdoe","password":"old"})", savedAttributes), keychainSuccess);
+    EXPECT_EQ(update(credentialsItem, "{}"), keychainItemNotFound);
+    EXPECT_EQ(read(credentialsItem).status, keychainItemNotFound);
 
-    std::string updated = R"({"username":"jdoe","password":"new"})";
-    EXPECT_EQ(keychain.update(credentialsItem, updated, savedAttributes), keychainSuccess);
-
-    EXPECT_EQ(keychain.read(credentialsItem).data, updated);
-    auto search = secretTool({ "search", "--all", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" });
-    EXPECT_EQ(countOf(search.output, "label = "), 1u) << search.output;
-}
-
-TEST_F(LibsecretKeychainTests, updateWithoutAnItemReportsNotFoundAndCreatesNothing)
-{
-    EXPECT_EQ(keychain.update(credentialsItem, "{}", savedAttributes), keychainItemNotFound);
-    EXPECT_EQ(keychain.read(credentialsItem).status, keychainItemNotFound);
-    EXPECT_FALSE(keychain.read(credentialsItem).data);
-}
-
-TEST_F(LibsecretKeychainTests, removeDeletesTheItemAndAMissingItemReportsNotFound)
-{
-    ASSERT_EQ(keychain.add(credentialsItem, "{}", savedAttributes), keychainSuccess);
-
-    EXPECT_EQ(keychain.remove(credentialsItem), keychainSuccess);
-    EXPECT_EQ(keychain.read(credentialsItem).status, keychainItemNotFound);
-    EXPECT_EQ(secretTool({ "lookup", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }).output, "");
-    EXPECT_EQ(keychain.remove(credentialsItem), keychainItemNotFound);
-}
-
-TEST_F(LibsecretKeychainTests, removingTheLegacyUsernameItemLeavesTheCredentialsAlone)
-{
-    ASSERT_EQ(keychain.add(credentialsItem, R"({"username":"jdoe","password":"secret"})", savedAttributes), keychainSuccess);
-    ASSERT_EQ(keychain.add(legacyUsernameItem, "jdoe", { "Workday SSO username" }), keychainSuccess);
-
-    EXPECT_EQ(keychain.remove(legacyUsernameItem), keychainSuccess);
-
-    EXPECT_EQ(keychain.read(legacyUsernameItem).status, keychainItemNotFound);
-    EXPECT_EQ(keychain.read(credentialsItem).data, R"({"username":"jdoe","password":"secret"})");
-}
-
-TEST_F(LibsecretKeychainTests, aPasswordStoredWithSecretToolIsReadAndUpdatedInPlace)
-{
+    // An item another program stored, under the schema desktop tools use.
     auto store = secretTool({ "store", "--label=Workday SSO credentials", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }, "plain old password");
     ASSERT_EQ(store.exitStatus, 0) << store.output;
+    EXPECT_EQ(read(credentialsItem).data, "plain old password");
 
-    EXPECT_EQ(keychain.read(credentialsItem).data, "plain old password");
-    EXPECT_EQ(keychain.update(credentialsItem, R"({"username":"jdoe","password":"p"})", savedAttributes), keychainSuccess);
-    EXPECT_EQ(secretTool({ "lookup", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }).output, R"({"username":"jdoe","password":"p"})");
+    std::string updated = R"({"username":"jdoe","password":"new"})";
+    EXPECT_EQ(update(credentialsItem, updated), keychainSuccess);
+    EXPECT_EQ(secretTool({ "lookup", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }).output, updated);
+    EXPECT_EQ(labelCount(), 1u);
+}
+
+TEST_F(LibsecretKeychainTests, removeDeletesOnlyItsItemAndAMissingItemReportsNotFound)
+{
+    ASSERT_EQ(add(credentialsItem, R"({"username":"jdoe","password":"secret"})"), keychainSuccess);
+    ASSERT_EQ(add(legacyUsernameItem, "jdoe", { "Workday SSO username" }), keychainSuccess);
+
+    EXPECT_EQ(remove(legacyUsernameItem), keychainSuccess);
+    EXPECT_EQ(read(legacyUsernameItem).status, keychainItemNotFound);
+    EXPECT_EQ(read(credentialsItem).data, R"({"username":"jdoe","password":"secret"})");
+    EXPECT_EQ(remove(legacyUsernameItem), keychainItemNotFound);
 }
 
 TEST_F(LibsecretKeychainTests, anIdentityThatIsNotTextIsRefusedWithAReason)
 {
     KeychainItemID broken { "com.ashgrove.workday.sso\xff", "ashgrove-ss" };
 
-    auto status = keychain.add(broken, "{}", savedAttributes);
+    auto status = add(broken, "{}");
     EXPECT_EQ(status, keychainBadParameter);
     EXPECT_NE(keychain.messageForStatus(status), "");
-    EXPECT_EQ(keychain.read(broken).status, keychainBadParameter);
-    EXPECT_EQ(keychain.read(credentialsItem).status, keychainItemNotFound);
+    EXPECT_EQ(read(broken).status, keychainBadParameter);
+}
+
+// Stands in for the desktop's prompter, which gnome-keyring asks to show an unlock dialog: it
+// notes the request and answers only when told.
+class HeldPrompter {
+public:
+    HeldPrompter()
+    {
+        static const char* introspection = "<node><interface name='org.gnome.keyring.internal.Prompter'>"
+                                           "<method name='BeginPrompting'><arg type='o' direction='in'/></method>"
+                                           "<method name='StopPrompting'><arg type='o' direction='in'/></method>"
+                                           "</interface></node>";
+        m_bus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+        GUniqueOutPtr<GError> error;
+        m_node = g_dbus_node_info_new_for_xml(introspection, error.outPtr());
+        static const GDBusInterfaceVTable vtable { [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*, GDBusMethodInvocation* invocation, gpointer prompter) {
+                                                      static_cast<HeldPrompter*>(prompter)->m_held.emplace_back(invocation);
+                                                  },
+            nullptr, nullptr, {} };
+        m_registration = g_dbus_connection_register_object(m_bus.get(), "/org/gnome/keyring/Prompter", m_node->interfaces[0], &vtable, this, nullptr, error.outPtr());
+        m_name = g_bus_own_name_on_connection(m_bus.get(), "org.gnome.keyring.SystemPrompter", G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr);
+    }
+    ~HeldPrompter()
+    {
+        refuseAll();
+        g_bus_unown_name(m_name);
+        g_dbus_connection_unregister_object(m_bus.get(), m_registration);
+        g_dbus_node_info_unref(m_node);
+    }
+
+    size_t requestCount() const { return m_requestCount + m_held.size(); }
+    void refuseAll()
+    {
+        for (auto* invocation : std::exchange(m_held, {})) {
+            ++m_requestCount;
+            g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.Failed", "The user closed the prompt");
+        }
+    }
+
+    GDBusConnection* bus() const { return m_bus.get(); }
+
+private:
+    GRefPtr<GDBusConnection> m_bus;
+    GDBusNodeInfo* m_node { nullptr };
+    guint m_registration { 0 };
+    guint m_name { 0 };
+    size_t m_requestCount { 0 };
+    std::vector<GDBusMethodInvocation*> m_held;
+};
+
+void callSecretService(GDBusConnection* bus, const char* interface, const char* method, GVariant* arguments)
+{
+    GUniqueOutPtr<GError> error;
+    auto reply = adoptGRef(g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", interface, method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, error.outPtr()));
+    ASSERT_TRUE(reply) << method << ": " << error->message;
+}
+
+void unlockWithPassword(GDBusConnection* bus)
+{
+    GUniqueOutPtr<GError> error;
+    auto session = adoptGRef(g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service", "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, error.outPtr()));
+    ASSERT_TRUE(session) << error->message;
+    const char* sessionPath = nullptr;
+    g_variant_get(session.get(), "(v&o)", nullptr, &sessionPath);
+    const char password[] = "halcyra-test";
+    auto* secret = g_variant_new("(o@ay@ays)", sessionPath, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+        g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password, sizeof(password) - 1, 1), "text/plain");
+    callSecretService(bus, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword", g_variant_new("(o@(oayays))", loginCollection, secret));
+}
+
+TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn)
+{
+    ASSERT_EQ(add(credentialsItem, R"({"username":"jdoe","password":"secret"})"), keychainSuccess);
+    HeldPrompter prompter;
+    callSecretService(prompter.bus(), "org.freedesktop.Secret.Service", "Lock", g_variant_new("(@ao)", g_variant_new_strv(&loginCollection, 1)));
+
+    GLibRunLoop loop;
+    std::optional<KeychainReadResult> result;
+    auto reading = spawn(loop, [](LibsecretKeychain& keychain, std::optional<KeychainReadResult>& result) -> Task<void> {
+        result = co_await keychain.read(credentialsItem);
+    }(keychain, result));
+    bool hasTicked = false;
+    loop.schedule(Seconds(0.05), [&] { hasTicked = true; });
+
+    // The prompt request is served by this very loop: a read that held the loop would never see it.
+    ASSERT_TRUE(runLoopUntil([&] { return prompter.requestCount() > 0 && hasTicked; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(result);
+
+    prompter.refuseAll();
+    ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(result->status, keychainInteractionNotAllowed) << keychain.messageForStatus(result->status);
+    unlockWithPassword(prompter.bus());
+    EXPECT_EQ(read(credentialsItem).status, keychainSuccess);
 }
 
 }

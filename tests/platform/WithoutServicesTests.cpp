@@ -2,6 +2,7 @@
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
+#include "support/MainLoopTask.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -18,12 +19,12 @@ TEST(WithoutServices, everyKeychainOperationReportsThatNoSecretServiceRuns)
     LibsecretKeychain keychain;
     KeychainItemID item { "com.ashgrove.workday.sso", "ashgrove-ss" };
 
-    auto read = keychain.read(item);
+    auto read = runOnMainLoop(keychain.read(item));
     EXPECT_EQ(read.status, keychainNotAvailable);
     EXPECT_FALSE(read.data);
-    EXPECT_EQ(keychain.update(item, "{}", { "Workday SSO credentials" }), keychainNotAvailable);
-    EXPECT_EQ(keychain.add(item, "{}", { "Workday SSO credentials" }), keychainNotAvailable);
-    EXPECT_EQ(keychain.remove(item), keychainNotAvailable);
+    EXPECT_EQ(runOnMainLoop(keychain.update(item, "{}", { "Workday SSO credentials" })), keychainNotAvailable);
+    EXPECT_EQ(runOnMainLoop(keychain.add(item, "{}", { "Workday SSO credentials" })), keychainNotAvailable);
+    EXPECT_EQ(runOnMainLoop(keychain.remove(item)), keychainNotAvailable);
 
     // The log line names the cause and keeps what GLib said about the bus.
     auto message = keychain.messageForStatus(keychainNotAvailable);

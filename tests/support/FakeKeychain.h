@@ -2,15 +2,18 @@
 
 #include "credentials/Keychain.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace halcyra {
 
-// An in-memory secret store. A test can make one kind of operation fail with a given status,
-// as a locked or refusing keyring would.
+// An in-memory secret store that answers at once, or, while `isHoldingAnswers`, only when the
+// test calls `answerHeld` (as a keyring waiting for its unlock prompt). A test can make one kind
+// of operation fail with a given status, as a locked or refusing keyring would.
 class FakeKeychain final : public Keychain {
 public:
     enum class Operation { read,
@@ -23,12 +26,8 @@ public:
         std::string label;
     };
 
-    void failNext(Operation operation, KeychainStatus status) { m_failures[operation] = status; }
-    void failAlways(Operation operation, KeychainStatus status)
-    {
-        m_failures[operation] = status;
-        m_sticky[operation] = true;
-    }
+    void failNext(Operation operation, KeychainStatus status) { m_failures[operation] = { status, false }; }
+    void failAlways(Operation operation, KeychainStatus status) { m_failures[operation] = { status, true }; }
 
     void setItem(const std::string& service, const std::string& account, std::string data) { m_items[{ service, account }] = { std::move(data), {} }; }
     const Item* item(const std::string& service, const std::string& account) const
@@ -37,42 +36,57 @@ public:
         return found == m_items.end() ? nullptr : &found->second;
     }
     int readCount() const { return m_readCount; }
+    int writeCount() const { return m_writeCount; }
 
-    KeychainReadResult read(const KeychainItemID& id) override
+    bool isHoldingAnswers { false };
+    size_t heldCount() const { return m_held.size(); }
+    void answerHeld()
+    {
+        for (auto& answer : std::exchange(m_held, {}))
+            answer();
+    }
+
+    Task<KeychainReadResult> read(KeychainItemID id) override
     {
         ++m_readCount;
+        co_await held();
         if (auto failure = takeFailure(Operation::read))
-            return { *failure, std::nullopt };
+            co_return KeychainReadResult { *failure, std::nullopt };
         auto found = m_items.find({ id.service, id.account });
         if (found == m_items.end())
-            return { keychainItemNotFound, std::nullopt };
-        return { keychainSuccess, found->second.data };
+            co_return KeychainReadResult { keychainItemNotFound, std::nullopt };
+        co_return KeychainReadResult { keychainSuccess, found->second.data };
     }
 
-    KeychainStatus update(const KeychainItemID& id, const std::string& data, const KeychainItemAttributes& attributes) override
+    Task<KeychainStatus> update(KeychainItemID id, std::string data, KeychainItemAttributes attributes) override
     {
+        co_await held();
         if (auto failure = takeFailure(Operation::update))
-            return *failure;
+            co_return *failure;
         auto found = m_items.find({ id.service, id.account });
         if (found == m_items.end())
-            return keychainItemNotFound;
+            co_return keychainItemNotFound;
+        ++m_writeCount;
         found->second = { data, attributes.label };
-        return keychainSuccess;
+        co_return keychainSuccess;
     }
 
-    KeychainStatus add(const KeychainItemID& id, const std::string& data, const KeychainItemAttributes& attributes) override
+    Task<KeychainStatus> add(KeychainItemID id, std::string data, KeychainItemAttributes attributes) override
     {
+        co_await held();
         if (auto failure = takeFailure(Operation::add))
-            return *failure;
+            co_return *failure;
+        ++m_writeCount;
         m_items[{ id.service, id.account }] = { data, attributes.label };
-        return keychainSuccess;
+        co_return keychainSuccess;
     }
 
-    KeychainStatus remove(const KeychainItemID& id) override
+    Task<KeychainStatus> remove(KeychainItemID id) override
     {
+        co_await held();
         if (auto failure = takeFailure(Operation::remove))
-            return *failure;
-        return m_items.erase({ id.service, id.account }) ? keychainSuccess : keychainItemNotFound;
+            co_return *failure;
+        co_return m_items.erase({ id.service, id.account }) ? keychainSuccess : keychainItemNotFound;
     }
 
     std::string messageForStatus(KeychainStatus status) override
@@ -81,21 +95,31 @@ public:
     }
 
 private:
+    CallbackAwaiter<bool> held()
+    {
+        return awaitCallback<bool>([this](std::function<void(bool)> answer) {
+            if (!isHoldingAnswers)
+                return answer(true);
+            m_held.push_back([answer = std::move(answer)] { answer(true); });
+        });
+    }
+
     std::optional<KeychainStatus> takeFailure(Operation operation)
     {
         auto found = m_failures.find(operation);
         if (found == m_failures.end())
             return std::nullopt;
-        auto status = found->second;
-        if (!m_sticky[operation])
+        auto [status, isSticky] = found->second;
+        if (!isSticky)
             m_failures.erase(found);
         return status;
     }
 
     std::map<std::pair<std::string, std::string>, Item> m_items;
-    std::map<Operation, KeychainStatus> m_failures;
-    std::map<Operation, bool> m_sticky;
+    std::map<Operation, std::pair<KeychainStatus, bool>> m_failures;
+    std::vector<std::function<void()>> m_held;
     int m_readCount { 0 };
+    int m_writeCount { 0 };
 };
 
 }

@@ -45,7 +45,7 @@ void FakeWebView::runScript(PendingScript script)
     m_pendingScripts.push_back(std::move(script));
 }
 
-void FakeWebView::answerScript(ScriptResult result)
+void FakeWebView::answerScript(ScriptReply result)
 {
     if (m_pendingScripts.empty())
         throw std::logic_error("no script is waiting for a result");
@@ -148,7 +148,9 @@ std::optional<ScriptReply> FakeWebView::sendScriptMessage(const std::string& nam
         return std::nullopt;
     // A client that answers later writes into the shared slot; the test sees only prompt replies.
     auto reply = std::make_shared<std::optional<ScriptReply>>();
-    m_client->didReceiveScriptMessage({ name, std::move(body), weak_from_this(), std::move(origin) }, [reply](ScriptReply answer) {
+    m_client->didReceiveScriptMessage({ name, std::move(body), weak_from_this(), std::move(origin) }, [reply, weakView = weak_from_this()](ScriptReply answer) {
+        if (auto view = std::static_pointer_cast<FakeWebView>(weakView.lock()); view && view->onScriptReply)
+            view->onScriptReply(answer);
         *reply = std::move(answer);
     });
     return *reply;

@@ -33,9 +33,9 @@ public:
     // Every script the view was asked to run, in order.
     const std::vector<std::string>& scriptLog() const { return m_scriptLog; }
     // Answers the oldest pending script.
-    void answerScript(ScriptResult);
+    void answerScript(ScriptReply);
     // When set, scripts are answered at once by this function instead of waiting.
-    std::function<std::optional<ScriptResult>(const PendingScript&)> scriptResponder;
+    std::function<std::optional<ScriptReply>(const PendingScript&)> scriptResponder;
 
     // Engine events, as the engine delivers them to the client.
     NavigationActionPolicy decideAction(NavigationAction);
@@ -56,6 +56,8 @@ public:
 
     // A script message from a frame with the given origin; gives the reply once the client sent it.
     std::optional<ScriptReply> sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin);
+    // Told of every reply to a script message, also of those that come after the call returned.
+    std::function<void(const ScriptReply&)> onScriptReply;
 
     // WebView
     void setClient(WebViewClient* client) override { m_client = client; }

@@ -4,6 +4,7 @@
 #include "support/FakeCoordinatorCollaborators.h"
 #include "support/FakeKeychain.h"
 #include "support/FakeWebEngine.h"
+#include "support/RunTask.h"
 #include "support/VirtualRunLoop.h"
 
 #include "base/SettingsStore.h"
@@ -33,7 +34,13 @@ public:
     FakeWebView& view() { return static_cast<FakeWebView&>(*coordinator->webView()); }
     std::shared_ptr<FakeWebView> sharedView() { return std::static_pointer_cast<FakeWebView>(coordinator->webView()); }
 
-    void saveCredentials(const std::string& username, const std::string& password) { keychainStore->save(username, password); }
+    // Runs a task of the test's to its end on the virtual loop.
+    template <typename T>
+    T run(Task<T> task)
+    {
+        return runTask(loop, std::move(task), [this] { loop.runUntilIdle(); });
+    }
+    void saveCredentials(const std::string& username, const std::string& password) { run(keychainStore->save(username, password)); }
 
     static SecurityOrigin ssoOrigin() { return { "https", demoEndpoints().ssoHost, 0 }; }
 

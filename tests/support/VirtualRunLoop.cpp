@@ -27,10 +27,48 @@ void VirtualRunLoop::cancel(TimerID id)
     m_deadlines.erase(found);
 }
 
+void VirtualRunLoop::post(std::function<void()> callback)
+{
+    std::lock_guard lock(m_postedLock);
+    m_posted.push_back(std::move(callback));
+    m_postedArrived.notify_all();
+}
+
+bool VirtualRunLoop::runPosted()
+{
+    bool hasRun = false;
+    while (true) {
+        std::function<void()> callback;
+        {
+            std::lock_guard lock(m_postedLock);
+            if (m_posted.empty())
+                return hasRun;
+            callback = std::move(m_posted.front());
+            m_posted.pop_front();
+        }
+        callback();
+        hasRun = true;
+    }
+}
+
+bool VirtualRunLoop::runPostedWork(std::chrono::milliseconds timeout)
+{
+    {
+        std::unique_lock lock(m_postedLock);
+        if (!m_postedArrived.wait_for(lock, timeout, [this] { return !m_posted.empty(); }))
+            return false;
+    }
+    runUntilIdle();
+    return true;
+}
+
 void VirtualRunLoop::advance(Seconds span)
 {
     auto target = m_now + std::chrono::duration_cast<MonotonicTime::duration>(span);
-    while (!m_timers.empty() && m_timers.begin()->first.first <= target) {
+    while (true) {
+        runPosted();
+        if (m_timers.empty() || m_timers.begin()->first.first > target)
+            break;
         auto node = m_timers.extract(m_timers.begin());
         m_deadlines.erase(node.key().second);
         m_wallNow += std::chrono::duration_cast<WallTime::duration>(node.key().first - m_now);

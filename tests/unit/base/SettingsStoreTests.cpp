@@ -1,5 +1,6 @@
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
+#include "support/VirtualRunLoop.h"
 
 #include <filesystem>
 #include <fstream>
@@ -60,12 +61,30 @@ TEST(SettingsStore, valueOfAnotherTypeReadsAsMissing)
     EXPECT_TRUE(settings.hasValue("mainWindowFrameX"));
 }
 
-TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypes)
+TEST(SettingsStore, observersHearOfEachChangeBeforeItHappens)
+{
+    MemorySettingsStore settings;
+    settings.setBoolean("badgeIncludeTask", true);
+    std::vector<std::string> heard;
+    auto observation = settings.observeWillChange([&](std::string key) {
+        heard.push_back(key + (settings.boolean(key) ? "=" + std::to_string(*settings.boolean(key)) : " absent"));
+    });
+
+    settings.setBoolean("badgeIncludeTask", true);
+    settings.setBoolean("badgeIncludeTask", false);
+    settings.removeValue("badgeIncludeDraft");
+    settings.removeValue("badgeIncludeTask");
+
+    EXPECT_EQ(heard, (std::vector<std::string> { "badgeIncludeTask=1", "badgeIncludeTask=0" }));
+}
+
+TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypesEvenWhenTheLoopNeverCameBack)
 {
     TemporaryFolder folder;
     auto file = folder.path() / "halcyra" / "defaults.json";
+    VirtualRunLoop loop;
     {
-        FileSettingsStore settings(file);
+        FileSettingsStore settings(file, loop);
         settings.setBoolean("hideOnLaunch", true);
         settings.setNumber("mainWindowFrameW", 1280.5);
         settings.setString("learnedTaskURL", "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
@@ -73,7 +92,7 @@ TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypes)
         settings.setValue("countsSyncLatest", json::object({ { "task", 3 }, { "draft", nullptr } }));
         settings.removeValue("hideOnLaunch");
     }
-    FileSettingsStore reopened(file);
+    FileSettingsStore reopened(file, loop);
     EXPECT_FALSE(reopened.hasValue("hideOnLaunch"));
     EXPECT_EQ(reopened.number("mainWindowFrameW"), 1280.5);
     EXPECT_EQ(reopened.string("learnedTaskURL"), "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
@@ -81,74 +100,66 @@ TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypes)
     EXPECT_EQ(reopened.value("countsSyncLatest"), json::parse(R"({"task": 3, "draft": null})"));
 }
 
-TEST(FileSettingsStore, writeLeavesNoTemporaryFilesBehind)
+TEST(FileSettingsStore, aBurstOfChangesIsWrittenOnceWhenTheLoopComesBack)
 {
     TemporaryFolder folder;
     auto file = folder.path() / "defaults.json";
-    FileSettingsStore settings(file);
+    VirtualRunLoop loop;
+    FileSettingsStore settings(file, loop);
     for (int i = 0; i < 20; ++i)
         settings.setNumber("counter", i);
+    EXPECT_FALSE(std::filesystem::exists(file));
+
+    loop.runUntilIdle();
     EXPECT_EQ(filesIn(folder.path()), std::vector<std::filesystem::path> { "defaults.json" });
     EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
+    auto written = std::filesystem::last_write_time(file);
+    std::filesystem::last_write_time(file, written - std::chrono::hours(1));
+    settings.setNumber("counter", 19);
+    loop.runUntilIdle();
+    EXPECT_EQ(std::filesystem::last_write_time(file), written - std::chrono::hours(1));
 }
 
 TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
 {
-    TemporaryFolder folder;
-    auto file = folder.path() / "defaults.json";
-    std::ofstream(file) << "{\"ssoPasswordRejected\": tru";
-    std::vector<std::string> errors;
+    for (std::string contents : { "{\"ssoPasswordRejected\": tru", "[1, 2, 3]" }) {
+        TemporaryFolder folder;
+        auto file = folder.path() / "defaults.json";
+        std::ofstream(file) << contents;
+        VirtualRunLoop loop;
 
-    testing::internal::CaptureStderr();
-    FileSettingsStore settings(file);
-    auto stderrText = testing::internal::GetCapturedStderr();
+        testing::internal::CaptureStderr();
+        FileSettingsStore settings(file, loop);
+        auto stderrText = testing::internal::GetCapturedStderr();
 
-    EXPECT_FALSE(settings.hasValue("ssoPasswordRejected"));
-    EXPECT_NE(stderrText.find("defaults.json"), std::string::npos);
-    EXPECT_NE(stderrText.find("moved it to"), std::string::npos);
+        EXPECT_FALSE(settings.hasValue("ssoPasswordRejected"));
+        EXPECT_NE(stderrText.find("defaults.json"), std::string::npos);
+        EXPECT_NE(stderrText.find("moved it to"), std::string::npos);
+        auto files = filesIn(folder.path());
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(files[0].string().starts_with("defaults.json.corrupt-"));
+        EXPECT_EQ(contentsOf(folder.path() / files[0]), contents);
 
-    auto files = filesIn(folder.path());
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_TRUE(files[0].string().starts_with("defaults.json.corrupt-"));
-    EXPECT_EQ(contentsOf(folder.path() / files[0]), "{\"ssoPasswordRejected\": tru");
-
-    // The application goes on and saves new values beside the kept file.
-    settings.setBoolean("hideOnLaunch", true);
-    EXPECT_EQ(filesIn(folder.path()).size(), 2u);
-    EXPECT_EQ(FileSettingsStore(file).boolean("hideOnLaunch"), true);
-}
-
-TEST(FileSettingsStore, fileHoldingAnArrayIsMovedAside)
-{
-    TemporaryFolder folder;
-    auto file = folder.path() / "defaults.json";
-    std::ofstream(file) << "[1, 2, 3]";
-    testing::internal::CaptureStderr();
-    FileSettingsStore settings(file);
-    testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(filesIn(folder.path()).size(), 1u);
-}
-
-TEST(FileSettingsStore, aCrashBeforeTheRenameLeavesTheOldFile)
-{
-    TemporaryFolder folder;
-    auto file = folder.path() / "defaults.json";
-    {
-        FileSettingsStore settings(file);
+        // The application goes on and saves new values beside the kept file.
         settings.setBoolean("hideOnLaunch", true);
+        settings.flush();
+        EXPECT_EQ(filesIn(folder.path()).size(), 2u);
+        EXPECT_EQ(FileSettingsStore(file, loop).boolean("hideOnLaunch"), true);
     }
-    // A half-written temporary file from an interrupted write is ignored on the next start.
-    std::ofstream(folder.path() / ".defaults.json.ab12cd") << "{\"hideOnLaunch\": fa";
-    FileSettingsStore reopened(file);
-    EXPECT_EQ(reopened.boolean("hideOnLaunch"), true);
 }
 
 TEST(FileSettingsStore, defaultPathFollowsXDGConfigHome)
 {
+    std::optional<std::string> previous;
+    if (const char* value = std::getenv("XDG_CONFIG_HOME"))
+        previous = value;
     ::setenv("XDG_CONFIG_HOME", "/tmp/halcyra-xdg", 1);
-    EXPECT_EQ(FileSettingsStore::defaultPath(), "/tmp/halcyra-xdg/halcyra/defaults.json");
-    ::unsetenv("XDG_CONFIG_HOME");
+    auto path = FileSettingsStore::defaultPath();
+    if (previous)
+        ::setenv("XDG_CONFIG_HOME", previous->c_str(), 1);
+    else
+        ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(path, "/tmp/halcyra-xdg/halcyra/defaults.json");
 }
 
 TEST(VerboseLogging, onlyTheExactArgumentTurnsItOn)

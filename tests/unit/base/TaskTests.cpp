@@ -1,8 +1,13 @@
-#include "base/Task.h"
+#include "base/TaskGroup.h"
+#include "base/WorkerPool.h"
 #include "support/VirtualRunLoop.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
+#include <memory>
+#include <shared_mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace halcyra;
@@ -22,89 +27,67 @@ Task<int> answerLater(RunLoop& loop)
     co_return 42;
 }
 
+// Notes in `log` when the task's frame goes away, resumed or not.
+struct FrameMark {
+    std::vector<std::string>& log;
+    ~FrameMark() { log.push_back("frame destroyed"); }
+};
+
 }
 
-TEST(Task, sleepEndsAtItsDeadlineOnVirtualTime)
+TEST(Task, sleepsEndAtTheirDeadlinesOnVirtualTimeInSchedulingOrder)
 {
     VirtualRunLoop loop;
     std::vector<std::string> log;
-    spawn(sleepThenRecord(loop, 180s, log, "recovery"));
+    spawn(loop, sleepThenRecord(loop, 180s, log, "recovery"));
+    spawn(loop, sleepThenRecord(loop, 3s, log, "first"));
+    spawn(loop, sleepThenRecord(loop, 1s, log, "early"));
+    spawn(loop, sleepThenRecord(loop, 3s, log, "second"));
 
     loop.advance(179.9s);
-    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(log, (std::vector<std::string> { "early woke", "first woke", "second woke" }));
     loop.advance(0.1s);
-    EXPECT_EQ(log, std::vector<std::string> { "recovery woke" });
+    EXPECT_EQ(log.back(), "recovery woke");
 }
 
-TEST(Task, equalDeadlinesRunInSchedulingOrder)
+TEST(Task, cancellingResumesTheTaskLaterFromTheLoopAndAFurtherWaitEndsIt)
 {
     VirtualRunLoop loop;
     std::vector<std::string> log;
-    spawn(sleepThenRecord(loop, 3s, log, "first"));
-    spawn(sleepThenRecord(loop, 1s, log, "early"));
-    spawn(sleepThenRecord(loop, 3s, log, "second"));
-    spawn(sleepThenRecord(loop, 3s, log, "third"));
-
-    loop.advance(10s);
-    EXPECT_EQ(log, (std::vector<std::string> { "early woke", "first woke", "second woke", "third woke" }));
-}
-
-TEST(Task, cancellingEndsTheSleepAtOnceAndLaterSleepsToo)
-{
-    VirtualRunLoop loop;
-    std::vector<std::string> log;
-    auto task = [](RunLoop& loop, std::vector<std::string>& log) -> Task<void> {
-        bool first = co_await sleep(loop, 30s);
-        log.push_back(first ? "first woke" : "first cancelled");
-        bool second = co_await sleep(loop, 30s);
-        log.push_back(second ? "second woke" : "second cancelled");
-    };
-    auto handle = spawn(task(loop, log));
-    loop.advance(10s);
+    auto handle = spawn(loop, [](RunLoop& loop, std::vector<std::string>& log) -> Task<void> {
+        FrameMark mark { log };
+        // A loop that ignores cancellation must not spin.
+        while (true) {
+            bool hasElapsed = co_await sleep(loop, 30s);
+            log.push_back(hasElapsed ? "woke" : "cancelled");
+        }
+    }(loop, log));
+    loop.advance(30s);
     handle.cancel();
-
-    EXPECT_EQ(log, (std::vector<std::string> { "first cancelled", "second cancelled" }));
+    EXPECT_EQ(log, std::vector<std::string> { "woke" }) << "nothing of the task runs inside cancel()";
     EXPECT_EQ(loop.pendingTimerCount(), 0u);
+
+    loop.runUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string> { "woke", "cancelled", "frame destroyed" }));
+    EXPECT_TRUE(handle.isFinished());
 }
 
 TEST(Task, cancellationReachesTheChildTaskBeingAwaited)
 {
     VirtualRunLoop loop;
     std::vector<std::string> log;
-    auto parent = [](RunLoop& loop, std::vector<std::string>& log) -> Task<void> {
+    int result = 0;
+    auto parent = [](RunLoop& loop, std::vector<std::string>& log, int& result) -> Task<void> {
+        result = co_await answerLater(loop);
         co_await sleepThenRecord(loop, 60s, log, "child");
         log.push_back("parent resumed");
     };
-    auto handle = spawn(parent(loop, log));
+    auto handle = spawn(loop, parent(loop, log, result));
     loop.advance(5s);
-    handle.cancel();
-    EXPECT_EQ(log, (std::vector<std::string> { "child cancelled", "parent resumed" }));
-}
-
-TEST(Task, awaitedChildGivesItsValue)
-{
-    VirtualRunLoop loop;
-    int result = 0;
-    auto parent = [](RunLoop& loop, int& result) -> Task<void> {
-        result = co_await answerLater(loop);
-    };
-    spawn(parent(loop, result));
-    loop.advance(1s);
-    EXPECT_EQ(result, 0);
-    loop.advance(1s);
     EXPECT_EQ(result, 42);
-}
-
-TEST(Task, cancelledHandleDoesNotTouchATimerScheduledLater)
-{
-    VirtualRunLoop loop;
-    std::vector<std::string> log;
-    auto handle = spawn(sleepThenRecord(loop, 1s, log, "old"));
-    loop.advance(1s);
-    spawn(sleepThenRecord(loop, 1s, log, "new"));
-    handle.cancel(); // the old task has finished; cancelling it is harmless
-    loop.advance(1s);
-    EXPECT_EQ(log, (std::vector<std::string> { "old woke", "new woke" }));
+    handle.cancel();
+    loop.runUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string> { "child cancelled", "parent resumed" }));
 }
 
 TEST(Task, callbackResultArrivesOrTheTaskIsCancelledFirst)
@@ -117,34 +100,132 @@ TEST(Task, callbackResultArrivesOrTheTaskIsCancelledFirst)
         log.push_back(value ? "got " + std::to_string(*value) : "cancelled");
     };
 
-    spawn(waiter(complete, log));
+    spawn(loop, waiter(complete, log));
     complete(7);
     EXPECT_EQ(log, std::vector<std::string> { "got 7" });
 
-    log.clear();
-    auto handle = spawn(waiter(complete, log));
+    auto handle = spawn(loop, waiter(complete, log));
     handle.cancel();
     complete(8); // too late: dropped
-    EXPECT_EQ(log, std::vector<std::string> { "cancelled" });
+    loop.runUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string> { "got 7", "cancelled" }));
 }
 
-TEST(Task, callbackThatCompletesImmediatelyDoesNotSuspend)
+// An object whose tasks use its fields after every kind of wait.
+class Owner {
+public:
+    explicit Owner(VirtualRunLoop& loop)
+        : m_loop(loop)
+        , m_tasks(loop)
+    {
+    }
+
+    void sleepThenTouch()
+    {
+        m_tasks.spawn([](Owner& self) -> Task<void> {
+            co_await sleep(self.m_loop, 10s);
+            self.m_touches.push_back("slept");
+        }(*this));
+    }
+    void awaitScriptThenTouch(std::function<void(std::string)>& answer)
+    {
+        m_tasks.spawn([](Owner& self, std::function<void(std::string)>& answer) -> Task<void> {
+            auto result = co_await awaitCallback<std::string>([&answer](auto done) { answer = std::move(done); });
+            self.m_touches.push_back(result.value_or("none"));
+        }(*this, answer));
+    }
+    void awaitTaskThenTouch()
+    {
+        m_tasks.spawn([](Owner& self) -> Task<void> {
+            auto value = co_await answerLater(self.m_loop);
+            self.m_touches.push_back(std::to_string(value));
+        }(*this));
+    }
+    void destroyItselfThenSleep(std::unique_ptr<Owner>& slot)
+    {
+        m_tasks.spawn([](Owner& self, std::unique_ptr<Owner>& slot) -> Task<void> {
+            co_await sleep(self.m_loop, 1s);
+            auto& loop = self.m_loop;
+            slot.reset();
+            co_await sleep(loop, 1s);
+            ADD_FAILURE() << "an orphaned task went on after its next wait";
+        }(*this, slot));
+    }
+
+private:
+    VirtualRunLoop& m_loop;
+    std::vector<std::string> m_touches;
+    TaskGroup m_tasks;
+};
+
+TEST(TaskGroup, anOwnerDestroyedWhileItsTasksWaitIsNeverTouchedAgain)
 {
-    std::vector<std::string> log;
-    auto waiter = [](std::vector<std::string>& log) -> Task<void> {
-        auto value = co_await awaitCallback<std::string>([](std::function<void(std::string)> done) { done("now"); });
-        log.push_back(*value);
-    };
-    spawn(waiter(log));
-    EXPECT_EQ(log, std::vector<std::string> { "now" });
+    // Run under AddressSanitizer: a resumed task would write into the freed owner.
+    VirtualRunLoop loop;
+    std::function<void(std::string)> answerScript;
+    auto owner = std::make_unique<Owner>(loop);
+    owner->sleepThenTouch();
+    owner->awaitScriptThenTouch(answerScript);
+    owner->awaitTaskThenTouch();
+    owner.reset();
+
+    answerScript("late answer");
+    loop.advance(60s);
+    EXPECT_EQ(loop.pendingTimerCount(), 0u);
+
+    owner = std::make_unique<Owner>(loop);
+    owner->destroyItselfThenSleep(owner);
+    loop.advance(60s);
+    EXPECT_FALSE(owner);
+    EXPECT_EQ(loop.pendingTimerCount(), 0u);
 }
 
-TEST(VirtualRunLoop, wallClockMovesWithTheMonotonicClock)
+TEST(WorkerPool, workRunsOffTheLoopAndItsResultComesBackThroughThePost)
 {
     VirtualRunLoop loop;
-    auto wallStart = loop.wallNow();
-    auto start = loop.now();
-    loop.advance(24h);
-    EXPECT_EQ(loop.now() - start, std::chrono::nanoseconds(24h));
-    EXPECT_EQ(loop.wallNow() - wallStart, std::chrono::nanoseconds(24h));
+    WorkerPool pool(loop);
+    auto loopThread = std::this_thread::get_id();
+    std::vector<std::string> log;
+    auto task = [](WorkerPool& pool, std::thread::id loopThread, std::vector<std::string>& log) -> Task<void> {
+        auto result = co_await pool.run([loopThread] { return std::this_thread::get_id() != loopThread ? std::string("worker") : std::string("loop"); });
+        log.push_back(*result + (std::this_thread::get_id() == loopThread ? ", back on the loop" : ", still off the loop"));
+    };
+    spawn(loop, task(pool, loopThread, log));
+    EXPECT_TRUE(log.empty());
+    ASSERT_TRUE(loop.runPostedWork());
+    EXPECT_EQ(log, std::vector<std::string> { "worker, back on the loop" });
+}
+
+TEST(WorkerPool, aCancelledOrDestroyedWaiterDropsTheResult)
+{
+    VirtualRunLoop loop;
+    auto pool = std::make_unique<WorkerPool>(loop, 2);
+    std::shared_mutex gate;
+    gate.lock();
+    std::atomic<int> started { 0 };
+    std::vector<std::string> log;
+    auto waiter = [](WorkerPool& pool, std::shared_mutex& gate, std::atomic<int>& started, std::vector<std::string>& log) -> Task<void> {
+        auto result = co_await pool.run([&gate, &started] {
+            ++started;
+            std::shared_lock held(gate);
+            return 1;
+        });
+        log.push_back(result ? "result" : "cancelled");
+    };
+    auto cancelled = spawn(loop, waiter(*pool, gate, started, log));
+    auto owner = std::make_unique<TaskGroup>(loop);
+    owner->spawn(waiter(*pool, gate, started, log));
+    while (started < 2)
+        std::this_thread::yield();
+
+    cancelled.cancel();
+    owner.reset();
+    loop.runUntilIdle();
+    EXPECT_EQ(log, std::vector<std::string> { "cancelled" });
+
+    // Both results are posted before the pool has let its workers go.
+    gate.unlock();
+    pool.reset();
+    loop.runUntilIdle();
+    EXPECT_EQ(log, std::vector<std::string> { "cancelled" });
 }

@@ -3,6 +3,8 @@
 #include "base/SettingsStore.h"
 #include "support/FakeKeychain.h"
 #include "support/LogCapture.h"
+#include "support/RunTask.h"
+#include "support/VirtualRunLoop.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -12,179 +14,169 @@ namespace {
 
     class KeychainStoreTest : public ::testing::Test {
     protected:
+        template <typename T>
+        T run(Task<T> task)
+        {
+            return runTask(loop, std::move(task), [this] { loop.runUntilIdle(); });
+        }
+        std::optional<Credentials> load(KeychainStore& from) { return run(from.load()); }
+        std::optional<Credentials> load() { return load(store); }
+        void save(const std::string& username, const std::string& password) { run(store.save(username, password)); }
+        void setItem(std::string data) { keychain.setItem(KeychainStore::service, KeychainStore::account, std::move(data)); }
         std::string storedJSON() const
         {
             auto stored = keychain.item(KeychainStore::service, KeychainStore::account);
             return stored ? stored->data : std::string();
         }
 
+        VirtualRunLoop loop;
         FakeKeychain keychain;
         MemorySettingsStore settings;
         KeychainStore store { keychain, settings };
+        LogCapture log;
     };
 
-    TEST_F(KeychainStoreTest, saveOnEmptyKeychainAddsLabelledJSONItemAndLoadsFromMemoryAfterwards)
+    TEST_F(KeychainStoreTest, saveWritesOneLabelledJSONItemAndLaterLoadsComeFromMemory)
     {
-        store.save("demo", "ashgrove-demo");
+        save("demo", "ashgrove-demo");
 
         auto item = keychain.item("com.ashgrove.workday.sso", "ashgrove-ss");
         ASSERT_TRUE(item);
         EXPECT_EQ(item->label, "Workday SSO credentials");
         EXPECT_EQ(nlohmann::json::parse(item->data), (nlohmann::json { { "username", "demo" }, { "password", "ashgrove-demo" } }));
+        EXPECT_EQ(keychain.writeCount(), 1);
 
-        int readsBefore = keychain.readCount();
-        EXPECT_EQ(store.load(), (Credentials { "demo", "ashgrove-demo" }));
-        EXPECT_EQ(keychain.readCount(), readsBefore);
-    }
-
-    TEST_F(KeychainStoreTest, saveOverExistingItemReplacesItsData)
-    {
-        keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"old","password":"old-pass"})");
-        store.save("demo", "new-pass");
-
+        save("demo", "new-pass");
         EXPECT_EQ(nlohmann::json::parse(storedJSON())["password"], "new-pass");
-        KeychainStore afterRestart(keychain, settings);
-        EXPECT_EQ(afterRestart.load(), (Credentials { "demo", "new-pass" }));
+        EXPECT_EQ(load(), (Credentials { "demo", "new-pass" }));
+        EXPECT_EQ(keychain.readCount(), 0);
     }
 
-    TEST_F(KeychainStoreTest, legacyPlainTextPasswordLoadsUnderTheAccountName)
+    TEST_F(KeychainStoreTest, storedItemsLoadByTheirForm)
     {
-        keychain.setItem(KeychainStore::service, KeychainStore::account, "hunter2");
-        EXPECT_EQ(store.load(), (Credentials { "ashgrove-ss", "hunter2" }));
+        struct Case {
+            std::string data;
+            std::optional<Credentials> expected;
+        };
+        const std::vector<Case> cases {
+            { R"({"username":"demo","password":"pass"})", Credentials { "demo", "pass" } },
+            // The first releases stored the password alone, as text.
+            { "hunter2", Credentials { "ashgrove-ss", "hunter2" } },
+            { std::string("\xff\xfe\x00\x01", 4), std::nullopt },
+            { "\xc0\xaf", std::nullopt },
+        };
+        for (auto& testCase : cases) {
+            FakeKeychain freshKeychain;
+            freshKeychain.setItem(KeychainStore::service, KeychainStore::account, testCase.data);
+            KeychainStore freshStore(freshKeychain, settings);
+            EXPECT_EQ(run(freshStore.load()), testCase.expected) << testCase.data;
+        }
     }
 
-    TEST_F(KeychainStoreTest, itemThatIsNeitherJSONNorTextLoadsAsAbsentAndIsAskedAgain)
+    TEST_F(KeychainStoreTest, absentOrUnreadableItemIsAskedForAgainOnTheNextLoad)
     {
-        keychain.setItem(KeychainStore::service, KeychainStore::account, std::string("\xff\xfe\x00\x01", 4));
-        EXPECT_FALSE(store.load());
-
-        store.save("demo", "pass");
-        EXPECT_EQ(store.load(), (Credentials { "demo", "pass" }));
-    }
-
-    TEST_F(KeychainStoreTest, missingItemIsLookedUpAgainOnTheNextLoad)
-    {
-        EXPECT_FALSE(store.load());
-        keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"pass"})");
-        EXPECT_EQ(store.load(), (Credentials { "demo", "pass" }));
-    }
-
-    TEST_F(KeychainStoreTest, refusedReadIsLoggedWithStatusTextAndLoadsNothing)
-    {
-        LogCapture log;
-        keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"pass"})");
+        EXPECT_FALSE(load());
+        setItem(std::string("\xff\xfe", 2));
+        EXPECT_FALSE(load());
         keychain.failNext(FakeKeychain::Operation::read, -25293);
-
-        EXPECT_FALSE(store.load());
+        setItem(R"({"username":"demo","password":"pass"})");
+        EXPECT_FALSE(load());
         EXPECT_TRUE(log.contains("[Keychain] load credentials failed: -25293 Keychain error."));
-        EXPECT_EQ(store.load(), (Credentials { "demo", "pass" }));
+
+        EXPECT_EQ(load(), (Credentials { "demo", "pass" }));
+        EXPECT_EQ(keychain.readCount(), 4);
     }
 
-    TEST_F(KeychainStoreTest, forgottenFlagBeatsAReadableItemAlsoAfterRestart)
+    TEST_F(KeychainStoreTest, forgettingBeatsAReadableItemUntilTheNextSaveAlsoAfterRestart)
     {
-        keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"pass"})");
-        settings.setBoolean("ssoCredentialsForgotten", true);
-
-        EXPECT_FALSE(store.load());
-        KeychainStore afterRestart(keychain, settings);
-        EXPECT_FALSE(afterRestart.load());
-    }
-
-    TEST_F(KeychainStoreTest, deleteWithNothingStoredSucceedsAndASaveClearsTheFlag)
-    {
-        EXPECT_NO_THROW(store.deleteCredentials());
-        EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), true);
-
-        store.save("demo", "pass");
-        EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), false);
-        EXPECT_EQ(store.load(), (Credentials { "demo", "pass" }));
-    }
-
-    TEST_F(KeychainStoreTest, deleteRemovesBothItemsAndForgetsTheCache)
-    {
-        store.save("demo", "pass");
+        setItem(R"({"username":"demo","password":"pass"})");
         keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
+        EXPECT_TRUE(load());
 
-        store.deleteCredentials();
-
+        run(store.deleteCredentials());
         EXPECT_FALSE(keychain.item(KeychainStore::service, KeychainStore::account));
         EXPECT_FALSE(keychain.item(KeychainStore::legacyUsernameService, KeychainStore::account));
-        EXPECT_FALSE(store.load());
+        run(store.setUsername("someone"));
+        EXPECT_EQ(keychain.writeCount(), 0);
+
+        setItem(R"({"username":"other","password":"pass"})");
+        KeychainStore afterRestart(keychain, settings);
+        EXPECT_FALSE(load(afterRestart));
+        EXPECT_NO_THROW(run(afterRestart.deleteCredentials()));
+
+        run(afterRestart.save("demo", "pass"));
+        EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), false);
+        EXPECT_EQ(load(afterRestart), (Credentials { "demo", "pass" }));
     }
 
-    TEST_F(KeychainStoreTest, refusedDeleteThrowsItsStatusAndAutofillStaysOffAfterRestart)
+    TEST_F(KeychainStoreTest, refusedDeleteThrowsItsStatusesAndAutofillStaysOffAfterRestart)
     {
-        LogCapture log;
-        store.save("demo", "pass");
+        save("demo", "pass");
+        keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
         keychain.failNext(FakeKeychain::Operation::remove, -25308);
 
         try {
-            store.deleteCredentials();
+            run(store.deleteCredentials());
             FAIL() << "deleting should have thrown";
         } catch (const DeletionError& error) {
             EXPECT_EQ(error.credentialsStatus(), -25308);
-            EXPECT_EQ(error.usernameStatus(), keychainItemNotFound);
+            EXPECT_EQ(error.usernameStatus(), keychainSuccess);
         }
         EXPECT_TRUE(log.contains("[Keychain] delete credentials failed: -25308 Keychain error."));
-        EXPECT_TRUE(keychain.item(KeychainStore::service, KeychainStore::account));
-        EXPECT_FALSE(store.load());
+        EXPECT_FALSE(load());
         KeychainStore afterRestart(keychain, settings);
-        EXPECT_FALSE(afterRestart.load());
-    }
+        EXPECT_FALSE(load(afterRestart));
 
-    TEST_F(KeychainStoreTest, refusedLegacyDeleteAlsoThrowsAndIsLogged)
-    {
-        LogCapture log;
-        store.save("demo", "pass");
-        keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
         keychain.failAlways(FakeKeychain::Operation::remove, -25308);
-
-        EXPECT_EQ(store.deleteLegacyUsername(), -25308);
+        EXPECT_EQ(run(store.deleteLegacyUsername()), -25308);
         EXPECT_TRUE(log.contains("[Keychain] delete legacy username failed: -25308 Keychain error."));
-        EXPECT_THROW(store.deleteCredentials(), DeletionError);
+        EXPECT_THROW(run(store.deleteCredentials()), DeletionError);
     }
 
     TEST_F(KeychainStoreTest, failedSaveKeepsThePreviousPairAndTheForgottenFlag)
     {
-        LogCapture log;
-        store.save("demo", "pass");
+        keychain.failNext(FakeKeychain::Operation::add, -34018);
+        save("demo", "pass");
+        EXPECT_FALSE(load());
+
+        save("demo", "pass");
         keychain.failNext(FakeKeychain::Operation::update, -25299);
-
-        store.save("other", "other-pass");
-
+        save("other", "other-pass");
         EXPECT_TRUE(log.contains("[Keychain] save credentials failed: -25299 Keychain error."));
-        EXPECT_EQ(store.load(), (Credentials { "demo", "pass" }));
+        EXPECT_EQ(load(), (Credentials { "demo", "pass" }));
 
         settings.setBoolean("ssoCredentialsForgotten", true);
         keychain.failNext(FakeKeychain::Operation::update, -25299);
-        store.save("other", "other-pass");
+        save("other", "other-pass");
         EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), true);
-    }
-
-    TEST_F(KeychainStoreTest, failedAddOnEmptyKeychainSavesNothing)
-    {
-        keychain.failNext(FakeKeychain::Operation::add, -34018);
-        store.save("demo", "pass");
-        EXPECT_FALSE(store.load());
     }
 
     TEST_F(KeychainStoreTest, setUsernameRewritesTheItemWhenAPasswordIsCached)
     {
-        store.save("demo", "pass");
-        store.setUsername("renamed");
+        save("demo", "pass");
+        run(store.setUsername("renamed"));
 
         EXPECT_EQ(nlohmann::json::parse(storedJSON())["username"], "renamed");
-        EXPECT_EQ(store.load(), (Credentials { "renamed", "pass" }));
+        EXPECT_EQ(load(), (Credentials { "renamed", "pass" }));
     }
 
-    TEST_F(KeychainStoreTest, setUsernameAfterDeleteDoesNothing)
+    TEST_F(KeychainStoreTest, forgettingWhileALoadWaitsForTheKeyringWins)
     {
-        store.save("demo", "pass");
-        store.deleteCredentials();
-        store.setUsername("someone");
+        setItem(R"({"username":"demo","password":"pass"})");
+        keychain.isHoldingAnswers = true;
+        std::optional<std::optional<Credentials>> loaded;
+        auto loading = spawn(loop, [](KeychainStore& store, std::optional<std::optional<Credentials>>& loaded) -> Task<void> {
+            loaded = co_await store.load();
+        }(store, loaded));
+        auto forgetting = spawn(loop, store.deleteCredentials());
+        ASSERT_FALSE(loaded);
 
-        EXPECT_FALSE(keychain.item(KeychainStore::service, KeychainStore::account));
-        EXPECT_FALSE(store.load());
+        keychain.isHoldingAnswers = false;
+        while (keychain.heldCount())
+            keychain.answerHeld();
+        ASSERT_TRUE(loaded);
+        EXPECT_FALSE(*loaded);
+        EXPECT_FALSE(load());
     }
 
 }

@@ -57,11 +57,6 @@ namespace {
         session.loop.advance(Seconds(0.1));
         session.commit(logoutPage);
         EXPECT_EQ(entryLoads(), 2u);
-    }
-
-    TEST_F(SessionRecoveryTest, signedInPageEndsTheRecovery)
-    {
-        session.commit(logoutPage);
         session.commit(homePage);
         EXPECT_FALSE(session.session().isRecoveryInProgress());
         EXPECT_TRUE(log.contains("[Workday] session recovered (https://wd5.myworkday.test)"));
@@ -127,7 +122,7 @@ namespace {
         session.land(casPage);
         ASSERT_EQ(session.view().pendingScripts().size(), 1u);
         EXPECT_NE(session.view().pendingScripts().front().source.find("Invalid\\/Unknown Webflow Configuration"), std::string::npos);
-        session.view().answerScript(ScriptResult::success(true));
+        session.view().answerScript(ScriptReply::success(true));
 
         EXPECT_EQ(entryLoads(), 1u);
         EXPECT_TRUE(session.session().isRecoveryInProgress());
@@ -138,24 +133,24 @@ namespace {
 
         session.loop.advance(Seconds(599.9));
         session.land(casPage);
-        session.view().answerScript(ScriptResult::success(true));
+        session.view().answerScript(ScriptReply::success(true));
         EXPECT_EQ(entryLoads(), 1u);
         EXPECT_TRUE(log.contains("[Workday] CAS flow broke again; waiting for the user"));
 
         session.loop.advance(Seconds(0.1));
         session.land(casPage);
-        session.view().answerScript(ScriptResult::success(true));
+        session.view().answerScript(ScriptReply::success(true));
         EXPECT_EQ(entryLoads(), 2u);
     }
 
     TEST_F(SessionRecoveryTest, healthyCASPageOrFailedCheckRestartsNothing)
     {
         session.land(casPage);
-        session.view().answerScript(ScriptResult::success(false));
+        session.view().answerScript(ScriptReply::success(false));
         session.land(casPage);
-        session.view().answerScript(ScriptResult::success("true"));
+        session.view().answerScript(ScriptReply::success("true"));
         session.land(casPage);
-        session.view().answerScript(ScriptResult::failure("evaluation failed"));
+        session.view().answerScript(ScriptReply::failure("evaluation failed"));
         EXPECT_EQ(entryLoads(), 0u);
         EXPECT_FALSE(session.session().isRecoveryInProgress());
     }
@@ -213,25 +208,34 @@ namespace {
         EXPECT_TRUE(session.view().loadedURLs().empty());
     }
 
-    TEST_F(SessionRecoveryTest, retryIsSkippedWhenTheUserNavigatedSinceTheFailure)
+    TEST_F(SessionRecoveryTest, retryIsSkippedWhenTheUserNavigatedSinceTheFailureButNotForItsOwnURL)
     {
-        session.view().changeURL(url(homePage));
-        failLoad("https://wd5.myworkday.test/ashgrove/d/inbox.htmld");
-        // The retry URL's own changes are not the user's navigations.
-        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/other.htmld"));
-
-        session.loop.advance(5s);
-        EXPECT_TRUE(session.view().loadedURLs().empty());
-        EXPECT_TRUE(log.contains("[Workday] retry skipped: navigated since the failure"));
+        const std::string failedPage = "https://wd5.myworkday.test/ashgrove/d/inbox.htmld";
+        for (auto [nextPage, expectedLoads] : { std::pair { std::string("https://wd5.myworkday.test/ashgrove/d/other.htmld"), 0u }, std::pair { failedPage, 1u } }) {
+            SessionHarness harness;
+            LogCapture harnessLog;
+            harness.view().changeURL(url(homePage));
+            harness.view().decideAction({ NavigationType::other, true, true, url(failedPage), false });
+            harness.view().failProvisional(harness.view().startNavigation(), offlineError(failedPage));
+            harness.view().changeURL(url(nextPage));
+            harness.loop.advance(5s);
+            EXPECT_EQ(harness.view().loadedURLs().size(), expectedLoads) << nextPage;
+            EXPECT_EQ(harnessLog.contains("[Workday] retry skipped: navigated since the failure"), expectedLoads == 0) << nextPage;
+        }
     }
 
-    TEST_F(SessionRecoveryTest, retryOwnURLChangeDoesNotCountAsANavigation)
+    TEST_F(SessionRecoveryTest, aSessionEndedWhileItsChecksWaitIsNeverTouchedAgain)
     {
-        session.view().changeURL(url(homePage));
-        failLoad("https://wd5.myworkday.test/ashgrove/d/inbox.htmld");
-        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/inbox.htmld"));
-        session.loop.advance(5s);
-        EXPECT_EQ(session.view().loadedURLs().size(), 1u);
+        // Run under AddressSanitizer: a resumed check would reach the destroyed coordinator.
+        auto view = session.sharedView();
+        session.land(casPage);
+        failLoad(homePage);
+        ASSERT_EQ(view->pendingScripts().size(), 1u);
+        session.coordinator.reset();
+
+        view->answerScript(ScriptReply::success(true));
+        session.loop.advance(120s);
+        EXPECT_TRUE(view->loadedURLs().empty());
     }
 
     TEST_F(SessionRecoveryTest, wakeRetriesAPendingLoadAtOnceAndRefreshesTheCounts)

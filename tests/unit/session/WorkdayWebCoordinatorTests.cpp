@@ -254,7 +254,7 @@ namespace {
 
         session.loop.advance(60s);
         EXPECT_EQ(session.poller.refreshCount, 0);
-        session.engine.views()[0]->answerScript(ScriptResult::success("answered"));
+        session.engine.views()[0]->answerScript(ScriptReply::success("answered"));
         EXPECT_FALSE(log.contains("[Workday] remember-device prompt: answered"));
     }
 

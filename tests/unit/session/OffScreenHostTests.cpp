@@ -1,4 +1,4 @@
-#include "app/OffScreenHost.h"
+#include "session/OffScreenHost.h"
 #include "support/DemoEndpoints.h"
 #include "support/FakeCoordinatorCollaborators.h"
 #include "support/FakeKeychain.h"

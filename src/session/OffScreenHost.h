@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/RunLoop.h"
-#include "base/Task.h"
+#include "base/TaskGroup.h"
 #include "session/BackgroundSession.h"
 #include "session/WebEngine.h"
 
@@ -17,6 +17,8 @@ class WorkdayWebCoordinator;
 // this host and the main window first needs the view creates it; the other reuses it.
 class OffScreenHost final : public BackgroundSession {
 public:
+    static constexpr const char* hideOnLaunchKey = "hideOnLaunch";
+
     OffScreenHost(RunLoop&, SettingsStore&);
     ~OffScreenHost() override;
 
@@ -35,6 +37,8 @@ public:
     // At launch: host at once when "hideOnLaunch" is on, otherwise only if no main window has
     // appeared 3 seconds later.
     void startAfterLaunch(std::function<bool()> hasMainWindow);
+    // The user's choice to start in the background, without a window.
+    bool isHiddenOnLaunch() const;
 
 private:
     Task<void> hostUnlessAMainWindowAppears(std::function<bool()> hasMainWindow);
@@ -44,7 +48,7 @@ private:
     WorkdayWebCoordinator* m_coordinator { nullptr };
     std::shared_ptr<WebView> m_webView;
     bool m_isHostedOffScreen { false };
-    TaskHandle m_launchFallback;
+    TaskGroup m_tasks;
 };
 
 }

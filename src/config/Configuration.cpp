@@ -1,5 +1,7 @@
 #include "Configuration.h"
 
+#include "base/UserFolders.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -149,12 +151,7 @@ std::filesystem::path configurationFilePath()
 {
     if (const char* explicitPath = std::getenv("HALCYRA_CONFIG"); explicitPath && *explicitPath)
         return explicitPath;
-    std::filesystem::path configHome;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        configHome = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        configHome = std::filesystem::path(home) / ".config";
-    if (!configHome.empty()) {
+    if (auto configHome = userConfigFolder(); !configHome.empty()) {
         auto userFile = configHome / "halcyra" / "halcyra.conf";
         std::error_code error;
         if (std::filesystem::exists(userFile, error))

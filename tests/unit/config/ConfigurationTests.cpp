@@ -1,8 +1,10 @@
-#include "app/Configuration.h"
+#include "config/Configuration.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
+#include <optional>
 
 using namespace halcyra;
 
@@ -103,6 +105,9 @@ TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 {
     auto home = std::filesystem::temp_directory_path() / ("halcyra-xdg-" + std::to_string(::getpid()));
     std::filesystem::create_directories(home / "halcyra");
+    std::map<std::string, std::optional<std::string>> saved;
+    for (auto* name : { "HALCYRA_CONFIG", "XDG_CONFIG_HOME" })
+        saved[name] = std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
     ::unsetenv("HALCYRA_CONFIG");
     ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     EXPECT_EQ(configurationFilePath(), "/etc/halcyra/halcyra.conf");
@@ -113,7 +118,11 @@ TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
     ::setenv("HALCYRA_CONFIG", "/srv/halcyra.conf", 1);
     EXPECT_EQ(configurationFilePath(), "/srv/halcyra.conf");
 
-    ::unsetenv("HALCYRA_CONFIG");
-    ::unsetenv("XDG_CONFIG_HOME");
+    for (auto& [name, value] : saved) {
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
     std::filesystem::remove_all(home);
 }

@@ -17,12 +17,15 @@ namespace {
 OffScreenHost::OffScreenHost(RunLoop& runLoop, SettingsStore& settings)
     : m_runLoop(runLoop)
     , m_settings(settings)
+    , m_tasks(runLoop)
 {
 }
 
-OffScreenHost::~OffScreenHost()
+OffScreenHost::~OffScreenHost() = default;
+
+bool OffScreenHost::isHiddenOnLaunch() const
 {
-    m_launchFallback.cancel();
+    return m_settings.boolean(hideOnLaunchKey).value_or(false);
 }
 
 void OffScreenHost::setWebView(std::shared_ptr<WebView> webView)
@@ -59,17 +62,16 @@ void OffScreenHost::endOffScreenHosting()
 
 void OffScreenHost::startAfterLaunch(std::function<bool()> hasMainWindow)
 {
-    if (m_settings.boolean("hideOnLaunch").value_or(false)) {
+    if (isHiddenOnLaunch()) {
         hostOffScreen();
         return;
     }
-    m_launchFallback = spawn(hostUnlessAMainWindowAppears(std::move(hasMainWindow)));
+    m_tasks.spawn(hostUnlessAMainWindowAppears(std::move(hasMainWindow)));
 }
 
 Task<void> OffScreenHost::hostUnlessAMainWindowAppears(std::function<bool()> hasMainWindow)
 {
     bool hasElapsed = co_await sleep(m_runLoop, launchFallbackDelay);
-    // Only the host's own destruction cancels the wait.
     if (!hasElapsed || hasMainWindow())
         co_return;
     logVerbose("[App] no main window 3.0 seconds after launch; loading Workday in the background");

@@ -1,0 +1,51 @@
+#include "WorkerPool.h"
+
+#include <algorithm>
+
+namespace halcyra {
+
+WorkerPool::WorkerPool(RunLoop& loop, unsigned threadCount)
+    : m_loop(loop)
+{
+    for (unsigned index = 0; index < std::max(threadCount, 1u); ++index)
+        m_threads.emplace_back([this] { serve(); });
+}
+
+WorkerPool::~WorkerPool()
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_isStopping = true;
+        m_queue.clear();
+    }
+    m_workArrived.notify_all();
+    for (auto& thread : m_threads)
+        thread.join();
+}
+
+void WorkerPool::submit(std::function<void()> job)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_queue.push_back(std::move(job));
+    }
+    m_workArrived.notify_one();
+}
+
+void WorkerPool::serve()
+{
+    while (true) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(m_lock);
+            m_workArrived.wait(lock, [this] { return m_isStopping || !m_queue.empty(); });
+            if (m_isStopping)
+                return;
+            job = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        job();
+    }
+}
+
+}

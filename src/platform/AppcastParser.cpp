@@ -1,5 +1,6 @@
 #include "AppcastParser.h"
 
+#include "base/Localization.h"
 #include "platform/GRefPtr.h"
 
 #include <cstring>
@@ -112,7 +113,7 @@ namespace {
 FeedResult parseAppcast(std::string_view document)
 {
     if (document.size() > maximumAppcastSize)
-        return FeedFailure { "The update feed is larger than expected." };
+        return FeedFailure { _("The update feed is larger than expected.") };
 
     static const GMarkupParser parser = { startElement, endElement, textContent, nullptr, nullptr };
     ParseState state;
@@ -122,7 +123,7 @@ FeedResult parseAppcast(std::string_view document)
     GUniqueOutPtr<GError> error;
     if (!g_markup_parse_context_parse(context.get(), document.data(), static_cast<gssize>(document.size()), error.outPtr())
         || !g_markup_parse_context_end_parse(context.get(), error.outPtr()))
-        return FeedFailure { std::string("The update feed could not be read: ") + error->message };
+        return FeedFailure { formatted(_("The update feed could not be read: %s"), error->message) };
     return std::move(state.items);
 }
 

@@ -1,5 +1,6 @@
 #include "SoupUpdateFeed.h"
 
+#include "base/Localization.h"
 #include "platform/AppcastParser.h"
 
 #include <gio/gio.h>
@@ -37,13 +38,13 @@ namespace {
         GUniqueOutPtr<GError> error;
         GRefPtr<GBytes> chunk = adoptGRef(g_input_stream_read_bytes_finish(G_INPUT_STREAM(stream), result, error.outPtr()));
         if (!chunk)
-            return request->finish(FeedFailure { std::string("The update feed could not be read: ") + error->message });
+            return request->finish(FeedFailure { formatted(_("The update feed could not be read: %s"), error->message) });
         gsize size = 0;
         auto* bytes = static_cast<const char*>(g_bytes_get_data(chunk.get(), &size));
         if (!size)
             return request->finish(parseAppcast(request->document));
         if (request->document.size() + size > maximumAppcastSize)
-            return request->finish(FeedFailure { "The update feed is larger than expected." });
+            return request->finish(FeedFailure { _("The update feed is larger than expected.") });
         request->document.append(bytes, size);
         readNextChunk(request);
     }
@@ -59,10 +60,10 @@ namespace {
         GUniqueOutPtr<GError> error;
         request->body = adoptGRef(soup_session_send_finish(SOUP_SESSION(session), result, error.outPtr()));
         if (!request->body)
-            return request->finish(FeedFailure { std::string("The update server could not be reached: ") + error->message });
+            return request->finish(FeedFailure { formatted(_("The update server could not be reached: %s"), error->message) });
         auto status = soup_message_get_status(request->message.get());
         if (status != SOUP_STATUS_OK)
-            return request->finish(FeedFailure { "The update server answered with status " + std::to_string(status) + "." });
+            return request->finish(FeedFailure { formatted(_("The update server answered with status %s."), std::to_string(status)) });
         readNextChunk(request);
     }
 
@@ -88,7 +89,7 @@ void SoupUpdateFeed::fetch(std::function<void(FeedResult)> completion)
 {
     GRefPtr<SoupMessage> message = adoptGRef(soup_message_new(SOUP_METHOD_GET, m_url.c_str()));
     if (!message)
-        return completion(FeedFailure { "The update feed address is not valid." });
+        return completion(FeedFailure { _("The update feed address is not valid.") });
     auto* request = new FeedRequest { m_session, message, m_cancellable, {}, {}, std::move(completion) };
     soup_session_send_async(m_session.get(), message.get(), G_PRIORITY_DEFAULT, m_cancellable.get(), didSend, request);
 }

@@ -1,5 +1,9 @@
 #include "CountBubbles.h"
 
+#include "base/Localization.h"
+
+#include <algorithm>
+
 namespace halcyra {
 
 std::vector<CountBubble> countBubbles(const ToolbarCounts& counts)
@@ -11,34 +15,34 @@ std::vector<CountBubble> countBubbles(const ToolbarCounts& counts)
         const char* text;
     };
     const Row rows[] = {
-        { BubbleKind::draft, counts.draft, "x-office-document-symbolic", " draft expense reports. Tap to view." },
-        { BubbleKind::prepaid, counts.prepaid, "auth-smartcard-symbolic", " prepaid credit card transactions. Tap to view." },
-        { BubbleKind::notification, counts.notification, "preferences-system-notifications-symbolic", " notifications. Tap to view." },
-        { BubbleKind::task, counts.task, "mail-unread-symbolic", " outstanding tasks. Tap to review." },
+        { BubbleKind::draft, counts.draft, "x-office-document-symbolic", N_("%s draft expense reports. Tap to view.") },
+        { BubbleKind::prepaid, counts.prepaid, "auth-smartcard-symbolic", N_("%s prepaid credit card transactions. Tap to view.") },
+        { BubbleKind::notification, counts.notification, "preferences-system-notifications-symbolic", N_("%s notifications. Tap to view.") },
+        { BubbleKind::task, counts.task, "mail-unread-symbolic", N_("%s outstanding tasks. Tap to review.") },
     };
     std::vector<CountBubble> bubbles;
     for (auto& row : rows) {
         if (row.count && *row.count >= 1)
-            bubbles.push_back({ row.kind, row.iconName, *row.count, std::to_string(*row.count) + row.text });
+            bubbles.push_back({ row.kind, row.iconName, *row.count, formatted(_(row.text), std::to_string(*row.count)) });
     }
     return bubbles;
 }
 
 std::string relativeTimeText(Seconds age)
 {
-    auto plural = [](long long amount, const char* unit) {
-        return std::to_string(amount) + " " + unit + (amount == 1 ? "" : "s") + " ago";
-    };
+    auto count = [](long long amount) { return static_cast<unsigned long>(amount); };
     auto minutes = static_cast<long long>(age.count() / 60);
-    if (minutes < 60)
-        return plural(std::max(minutes, 1LL), "minute");
+    if (minutes < 60) {
+        minutes = std::max(minutes, 1LL);
+        return formatted(ngettext("%s minute ago", "%s minutes ago", count(minutes)), std::to_string(minutes));
+    }
     auto hours = minutes / 60;
     if (hours < 24)
-        return plural(hours, "hour");
+        return formatted(ngettext("%s hour ago", "%s hours ago", count(hours)), std::to_string(hours));
     auto days = hours / 24;
     if (days == 1)
-        return "yesterday";
-    return plural(days, "day");
+        return _("yesterday");
+    return formatted(ngettext("%s day ago", "%s days ago", count(days)), std::to_string(days));
 }
 
 std::string subtitleText(bool isIdleOrPolling, std::optional<WallTime> lastUpdated, WallTime now, const std::string& statusText)
@@ -47,8 +51,8 @@ std::string subtitleText(bool isIdleOrPolling, std::optional<WallTime> lastUpdat
         return statusText;
     auto age = std::chrono::duration_cast<Seconds>(now - *lastUpdated);
     if (age < Seconds(60))
-        return "Updated just now";
-    return "Updated " + relativeTimeText(age);
+        return _("Updated just now");
+    return formatted(_("Updated %s"), relativeTimeText(age));
 }
 
 }

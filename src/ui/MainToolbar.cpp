@@ -1,5 +1,7 @@
 #include "MainToolbar.h"
 
+#include "base/Localization.h"
+
 #include <adwaita.h>
 
 namespace halcyra {
@@ -72,9 +74,9 @@ MainToolbar::MainToolbar(GtkWidget* headerBar, const char* title, GMenuModel* pr
 
     auto* navigation = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
     gtk_widget_add_css_class(navigation, "linked");
-    m_backButton = iconButton("go-previous-symbolic", "Back");
-    m_forwardButton = iconButton("go-next-symbolic", "Forward");
-    auto* homeButton = iconButton("go-home-symbolic", "Home");
+    m_backButton = iconButton("go-previous-symbolic", _("Back"));
+    m_forwardButton = iconButton("go-next-symbolic", _("Forward"));
+    auto* homeButton = iconButton("go-home-symbolic", _("Home"));
     gtk_box_append(GTK_BOX(navigation), m_backButton);
     gtk_box_append(GTK_BOX(navigation), m_forwardButton);
     adw_header_bar_pack_start(header, navigation);
@@ -90,7 +92,7 @@ MainToolbar::MainToolbar(GtkWidget* headerBar, const char* title, GMenuModel* pr
     gtk_menu_button_set_icon_name(GTK_MENU_BUTTON(menuButton), "open-menu-symbolic");
     gtk_menu_button_set_menu_model(GTK_MENU_BUTTON(menuButton), primaryMenu);
     gtk_menu_button_set_primary(GTK_MENU_BUTTON(menuButton), TRUE);
-    setAccessibleLabel(menuButton, "Main Menu");
+    setAccessibleLabel(menuButton, _("Main Menu"));
     adw_header_bar_pack_end(header, menuButton);
 
     // Packed at the end as one row, so that its order reads left to right as laid out here.
@@ -98,9 +100,9 @@ MainToolbar::MainToolbar(GtkWidget* headerBar, const char* title, GMenuModel* pr
     m_rosterButton = gtk_button_new();
     auto* rosterContent = adw_button_content_new();
     adw_button_content_set_icon_name(ADW_BUTTON_CONTENT(rosterContent), "contact-new-symbolic");
-    adw_button_content_set_label(ADW_BUTTON_CONTENT(rosterContent), "Download .vcf");
+    adw_button_content_set_label(ADW_BUTTON_CONTENT(rosterContent), _("Download .vcf"));
     gtk_button_set_child(GTK_BUTTON(m_rosterButton), rosterContent);
-    gtk_widget_set_tooltip_text(m_rosterButton, "Download the roster as contacts (.vcf)");
+    gtk_widget_set_tooltip_text(m_rosterButton, _("Download the roster as contacts (.vcf)"));
     connectClicked(m_rosterButton, &m_actions.downloadRoster);
     m_rosterProgress = gtk_spinner_new();
     auto* rosterProgressFrame = framed(m_rosterProgress, 32, 28);
@@ -149,7 +151,7 @@ void MainToolbar::update(const ToolbarState& state)
         setAccessibleLabel(m_rosterProgress, *state.rosterProgress);
 
     gtk_button_set_icon_name(GTK_BUTTON(m_lockButton), state.isLocked ? "changes-prevent-symbolic" : "changes-allow-symbolic");
-    setAccessibleLabel(m_lockButton, state.isLocked ? "Unlock Workday (Touch ID)" : "Lock Workday");
+    setAccessibleLabel(m_lockButton, state.isLocked ? _("Unlock Workday (Touch ID)") : _("Lock Workday"));
 
     gtk_widget_set_visible(gtk_widget_get_parent(m_busySpinner), state.isBusy);
     gtk_spinner_set_spinning(GTK_SPINNER(m_busySpinner), state.isBusy);

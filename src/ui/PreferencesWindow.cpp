@@ -1,5 +1,7 @@
 #include "PreferencesWindow.h"
 
+#include "base/Localization.h"
+
 #include "platform/GRefPtr.h"
 
 #include <adwaita.h>
@@ -9,8 +11,8 @@ namespace halcyra {
 
 namespace {
 
-    constexpr const char* badgeFooter = "Choose which counts are added together to form the Dock badge number. The toolbar count bubbles are always shown regardless.";
-    constexpr const char* forgetFailureMessage = "Some saved sign-in information couldn't be removed from your Keychain. Saved credential autofill is disabled, including after restarting Halcyra. Choose Forget Saved Credentials again to retry. Signing in by hand and successfully saving new credentials enables autofill again.";
+    constexpr const char* badgeFooter = N_("Choose which counts are added together to form the Dock badge number. The toolbar count bubbles are always shown regardless.");
+    constexpr const char* forgetFailureMessage = N_("Some saved sign-in information couldn't be removed from your Keychain. Saved credential autofill is disabled, including after restarting Halcyra. Choose Forget Saved Credentials again to retry. Signing in by hand and successfully saving new credentials enables autofill again.");
 
     // The model lives as long as the window that shows it.
     PreferencesModel& attachModel(GtkWindow* window, PreferencesModel model)
@@ -48,15 +50,15 @@ namespace {
 
     void showForgetFailure(GtkWindow* window)
     {
-        auto* alert = adw_message_dialog_new(window, "Couldn't Forget Saved Credentials", forgetFailureMessage);
-        adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", "OK");
+        auto* alert = adw_message_dialog_new(window, _("Couldn't Forget Saved Credentials"), _(forgetFailureMessage));
+        adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", _("OK"));
         gtk_window_present(GTK_WINDOW(alert));
     }
 
     void confirmForget(GtkWindow* window, PreferencesModel& model)
     {
-        auto* dialog = adw_message_dialog_new(window, "Forget your saved Workday username and password?", nullptr);
-        adw_message_dialog_add_responses(ADW_MESSAGE_DIALOG(dialog), "cancel", "Cancel", "forget", "Forget", nullptr);
+        auto* dialog = adw_message_dialog_new(window, _("Forget your saved Workday username and password?"), nullptr);
+        adw_message_dialog_add_responses(ADW_MESSAGE_DIALOG(dialog), "cancel", _("Cancel"), "forget", _("Forget"), nullptr);
         adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), "forget", ADW_RESPONSE_DESTRUCTIVE);
         adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
         g_signal_connect(dialog, "response::forget", G_CALLBACK(+[](AdwMessageDialog* dialog, const char*, PreferencesModel* model) {
@@ -88,15 +90,15 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     auto& model = attachModel(GTK_WINDOW(window), std::move(initialModel));
     auto* page = adw_preferences_page_new();
 
-    auto* launch = group("App Launch");
-    adw_preferences_group_add(ADW_PREFERENCES_GROUP(launch), switchRow("Hide on launch:", model.hideOnLaunch));
+    auto* launch = group(_("App Launch"));
+    adw_preferences_group_add(ADW_PREFERENCES_GROUP(launch), switchRow(_("Hide on launch:"), model.hideOnLaunch));
     adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(launch));
 
-    auto* badge = group("Badge Count");
+    auto* badge = group(_("Badge Count"));
     for (auto& component : model.badgeSwitches)
-        adw_preferences_group_add(ADW_PREFERENCES_GROUP(badge), switchRow(component.title + ":", component));
+        adw_preferences_group_add(ADW_PREFERENCES_GROUP(badge), switchRow(formatted(_("%s:"), component.title), component));
     // A widget that is not a row goes below the rows: the group's footer.
-    auto* footer = gtk_label_new(badgeFooter);
+    auto* footer = gtk_label_new(_(badgeFooter));
     gtk_label_set_wrap(GTK_LABEL(footer), TRUE);
     gtk_label_set_xalign(GTK_LABEL(footer), 0);
     gtk_widget_add_css_class(footer, "dim-label");
@@ -105,13 +107,13 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(badge), footer);
     adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(badge));
 
-    auto* password = group("Saved Password");
+    auto* password = group(_("Saved Password"));
     auto* row = adw_action_row_new();
-    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row), "Credentials:");
+    adw_preferences_row_set_title(ADW_PREFERENCES_ROW(row), _("Credentials:"));
     auto* forget = gtk_button_new();
     auto* forgetContent = adw_button_content_new();
     adw_button_content_set_icon_name(ADW_BUTTON_CONTENT(forgetContent), "dialog-password-symbolic");
-    adw_button_content_set_label(ADW_BUTTON_CONTENT(forgetContent), "Forget Saved Credentials");
+    adw_button_content_set_label(ADW_BUTTON_CONTENT(forgetContent), _("Forget Saved Credentials"));
     gtk_button_set_child(GTK_BUTTON(forget), forgetContent);
     gtk_widget_add_css_class(forget, "destructive-action");
     gtk_widget_set_valign(forget, GTK_ALIGN_CENTER);

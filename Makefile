@@ -1,7 +1,7 @@
 # The two commands of README.md, plus the build they share.
 BUILD_DIR := build
 
-.PHONY: all build configure deps check demo benchmark sanitize format clean
+.PHONY: all build configure deps check demo benchmark sanitize format pot clean
 
 all: build
 
@@ -39,6 +39,10 @@ sanitize: deps
 
 format:
 	git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' | xargs clang-format -i
+
+# The translation template, build/po/halcyra.pot, from the marked texts.
+pot: configure
+	cmake --build $(BUILD_DIR) --target pot
 
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize

@@ -1,10 +1,17 @@
 #include "app/Application.h"
+#include "base/Localization.h"
 #include "base/Log.h"
 #include "config/Configuration.h"
+
+#include <clocale>
 
 int main(int argc, char** argv)
 {
     using namespace halcyra;
+    setlocale(LC_ALL, "");
+    bindtextdomain("halcyra", HALCYRA_LOCALE_DIR);
+    bind_textdomain_codeset("halcyra", "UTF-8");
+    textdomain("halcyra");
     auto file = configurationFilePath();
     auto result = loadConfiguration(file);
     if (!result.configuration) {

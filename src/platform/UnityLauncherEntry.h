@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/GRefPtr.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+typedef struct _GDBusConnection GDBusConnection;
+
+namespace halcyra {
+
+// The launcher badge as docks show it (GNOME's Dash to Dock, KDE Plasma, Plank): the
+// com.canonical.Unity.LauncherEntry "Update" signal for the application's desktop file.
+class UnityLauncherEntry {
+public:
+    // Without a connection (no session bus) the badge goes nowhere.
+    UnityLauncherEntry(GDBusConnection*, std::string desktopFileID);
+
+    // A count shows the badge; nothing hides it.
+    void setCount(std::optional<std::int64_t>);
+
+private:
+    GRefPtr<GDBusConnection> m_connection;
+    std::string m_applicationURI;
+};
+
+}

@@ -1,0 +1,146 @@
+#include "ServiceTestSupport.h"
+#include "platform/AppcastParser.h"
+#include "platform/SoupUpdateFeed.h"
+
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+
+using namespace halcyra;
+
+namespace {
+
+std::string feedWithItems(const std::string& items)
+{
+    return R"(<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+<channel><title>Halcyra</title>)"
+        + items + "</channel></rss>";
+}
+
+const std::string twoReleases = feedWithItems(R"(
+<item><title>Halcyra 0.2</title><sparkle:version>0.2.0</sparkle:version>
+  <link>https://downloads.example.org/halcyra/0.2</link></item>
+<item><title>Halcyra 0.3 &amp; more</title>
+  <sparkle:releaseNotesLink>https://downloads.example.org/halcyra/0.3/notes</sparkle:releaseNotesLink>
+  <enclosure url="https://downloads.example.org/halcyra-0.3.tar.xz" sparkle:version="0.3.0" sparkle:shortVersionString="0.3" length="1" type="application/x-xz"/></item>)");
+
+std::string describe(const FeedResult& result)
+{
+    if (std::holds_alternative<FeedFailure>(result))
+        return "failure";
+    std::string text;
+    for (auto& item : std::get<std::vector<AppcastItem>>(result))
+        text += item.version + "|" + item.shortVersion + "|" + item.title + "|" + item.releasePageURL + ";";
+    return text;
+}
+
+}
+
+TEST(UpdateFeed, appcastReadsReleasesAndRefusesHostileDocuments)
+{
+    struct Case {
+        const char* name;
+        std::string document;
+        std::string expected;
+    } cases[] = {
+        { "version as element and as enclosure attribute", twoReleases,
+            "0.2.0||Halcyra 0.2|https://downloads.example.org/halcyra/0.2;"
+            "0.3.0|0.3|Halcyra 0.3 & more|https://downloads.example.org/halcyra/0.3/notes;" },
+        { "no items", feedWithItems(""), "" },
+        { "item without a version is skipped", feedWithItems("<item><title>x</title></item>"), "" },
+        { "a page that is not https is not offered", feedWithItems("<item><sparkle:version>2</sparkle:version><link>file:///etc/passwd</link></item>"), "2|||;" },
+        { "not well-formed", "<rss><channel><item>", "failure" },
+        { "not XML at all", "{\"version\": 2}", "failure" },
+        { "entities of its own", R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;">]>
+            <rss><channel><item><title>&b;</title><sparkle:version>2</sparkle:version></item></channel></rss>)",
+            "failure" },
+        { "larger than a feed can be", feedWithItems(std::string(maximumAppcastSize, ' ')), "failure" },
+    };
+    for (auto& testCase : cases)
+        EXPECT_EQ(describe(parseAppcast(testCase.document)), testCase.expected) << testCase.name;
+}
+
+namespace {
+
+// A feed server on loopback, answering every request with `status` and `body`.
+class FeedServer {
+public:
+    FeedServer()
+        : m_server(adoptGRef(soup_server_new(nullptr, nullptr)))
+    {
+        soup_server_add_handler(m_server.get(), nullptr, handle, this, nullptr);
+        GUniqueOutPtr<GError> error;
+        EXPECT_TRUE(soup_server_listen_local(m_server.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, error.outPtr()));
+        GSList* uris = soup_server_get_uris(m_server.get());
+        GUniquePtr<char> uri(g_uri_to_string(static_cast<GUri*>(uris->data)));
+        m_url = std::string(uri.get()) + "appcast.xml";
+        g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    }
+
+    const std::string& url() const { return m_url; }
+    unsigned status { SOUP_STATUS_OK };
+    std::string body;
+
+private:
+    static void handle(SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer data)
+    {
+        auto& server = *static_cast<FeedServer*>(data);
+        soup_server_message_set_status(message, server.status, nullptr);
+        soup_server_message_set_response(message, "application/rss+xml", SOUP_MEMORY_COPY, server.body.data(), server.body.size());
+    }
+
+    GRefPtr<SoupServer> m_server;
+    std::string m_url;
+};
+
+std::optional<FeedResult> fetchOnce(SoupUpdateFeed& feed)
+{
+    std::optional<FeedResult> result;
+    feed.fetch([&](FeedResult answer) { result = std::move(answer); });
+    runLoopUntil([&] { return result.has_value(); });
+    return result;
+}
+
+}
+
+TEST(UpdateFeed, fetchesOverHTTPAndTurnsEveryServerFaultIntoAMessage)
+{
+    FeedServer server;
+    SoupUpdateFeed feed(server.url(), std::nullopt);
+
+    server.body = twoReleases;
+    auto result = fetchOnce(feed);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(std::get<std::vector<AppcastItem>>(*result).size(), 2u);
+
+    server.status = SOUP_STATUS_NOT_FOUND;
+    result = fetchOnce(feed);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(std::get<FeedFailure>(*result).message, "The update server answered with status 404.");
+
+    server.status = SOUP_STATUS_OK;
+    server.body = std::string(3 * maximumAppcastSize, 'x');
+    result = fetchOnce(feed);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(std::get<FeedFailure>(*result).message, "The update feed is larger than expected.");
+
+    SoupUpdateFeed unreachable("http://127.0.0.1:1/appcast.xml", std::nullopt);
+    result = fetchOnce(unreachable);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(std::get<FeedFailure>(*result).message.starts_with("The update server could not be reached: ")) << std::get<FeedFailure>(*result).message;
+}
+
+TEST(UpdateFeed, destroyingTheFeedMidFetchDropsTheAnswer)
+{
+    FeedServer server;
+    server.body = twoReleases;
+    bool answered = false;
+    {
+        SoupUpdateFeed feed(server.url(), std::nullopt);
+        feed.fetch([&](FeedResult) { answered = true; });
+    }
+    // The cancelled request ends on the next loop iteration; a whole fetch takes longer.
+    SoupUpdateFeed laterFeed(server.url(), std::nullopt);
+    ASSERT_TRUE(fetchOnce(laterFeed));
+    EXPECT_FALSE(answered);
+}

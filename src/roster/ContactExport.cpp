@@ -74,9 +74,12 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         auto original = std::make_shared<const std::string>(*contacts[i].original);
         auto crop = contacts[i].crop;
         auto& framer = services.framer;
-        auto jpeg = co_await onImageWorker<std::optional<std::string>>(services.imageWork, [&framer, original, crop] {
+        std::function<std::optional<std::string>()> render = [&framer, original, crop] {
             return framer.cropJPEG(*original, crop);
-        });
+        };
+        // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
+        auto rendering = onImageWorker(services.imageWork, std::move(render));
+        auto jpeg = co_await rendering;
         if (!jpeg)
             co_return ContactExportResult { std::nullopt, "The export was cancelled." };
         if (*jpeg)
@@ -87,9 +90,11 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
     students.reserve(contacts.size());
     for (auto& contact : contacts)
         students.push_back(contact.student);
-    auto data = co_await onImageWorker<std::string>(services.imageWork, [students = std::move(students), photos] {
+    std::function<std::string()> build = [students = std::move(students), photos] {
         return vCardData(students, photos);
-    });
+    };
+    auto building = onImageWorker(services.imageWork, std::move(build));
+    auto data = co_await building;
     if (!data)
         co_return ContactExportResult { std::nullopt, "The export was cancelled." };
 

@@ -34,21 +34,24 @@ Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<St
             progress("Finding faces (" + std::to_string(processed) + " of " + std::to_string(photos.size()) + ")\u2026");
         // The worker keeps its own copy: a cancelled task may drop the map while it still runs.
         auto bytes = std::make_shared<const std::string>(photo->second);
-        auto framed = co_await onImageWorker<std::optional<FramedPhoto>>(queue, [&framer, bytes]() -> std::optional<FramedPhoto> {
+        std::function<std::optional<FramedPhoto>()> frame = [&framer, bytes]() -> std::optional<FramedPhoto> {
             auto display = framer.displayImage(*bytes, PhotoFramer::displayPixelSize);
             if (!display)
                 return std::nullopt;
             auto crop = detectCrop(framer, *display);
             return FramedPhoto { std::make_shared<const DisplayImage>(std::move(*display)), crop };
-        });
+        };
+        // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
+        auto framing = onImageWorker(queue, std::move(frame));
+        auto framed = co_await framing;
         if (!framed)
             co_return std::nullopt;
         if (!*framed) {
             contacts.push_back(contactWithoutPhoto(students[i]));
             continue;
         }
-        auto& [display, crop] = **framed;
-        contacts.push_back({ makeContactID(), students[i], *bytes, display, crop, crop });
+        auto& result = **framed;
+        contacts.push_back({ makeContactID(), students[i], *bytes, result.display, result.crop, result.crop });
     }
     logVerbose("[Roster] framed " + std::to_string(processed) + " photos for " + std::to_string(students.size()) + " students");
     co_return contacts;

@@ -20,7 +20,7 @@ public:
 // `co_await onImageWorker(queue, work)` runs `work` on the queue and gives its result back on the
 // main loop; nothing when the awaiting task was cancelled meanwhile.
 template <typename T>
-auto onImageWorker(ImageWorkQueue& queue, std::function<T()> work)
+CallbackAwaiter<T> onImageWorker(ImageWorkQueue& queue, std::function<T()> work)
 {
     return awaitCallback<T>([&queue, work = std::move(work)](std::function<void(T)> done) {
         auto result = std::make_shared<std::optional<T>>();

@@ -91,6 +91,10 @@ namespace {
             auto largest = *std::ranges::max_element(faces, {}, [](auto& box) { return box.width * box.height; });
 
             double shorter = std::min(display->width, display->height);
+            if (largest.height > 0.75 * shorter) {
+                EXPECT_EQ(crop.side, 1.0) << "a head too large to frame gets the whole shorter side";
+                continue;
+            }
             double side = crop.side * shorter;
             double left = crop.center.x * display->width - side / 2, top = crop.center.y * display->height - side / 2;
             constexpr double tolerance = 1.5; // pixels of rounding in the scaled ground truth
@@ -99,10 +103,8 @@ namespace {
             EXPECT_GE(left + side, largest.x + largest.width - tolerance);
             EXPECT_GE(top + side, largest.y + largest.height - tolerance);
             double share = largest.height / side;
-            if (crop.side < 1.0 || largest.height <= 0.75 * shorter) {
-                EXPECT_GE(share, 0.30);
-                EXPECT_LE(share, 0.75);
-            }
+            EXPECT_GE(share, 0.30);
+            EXPECT_LE(share, 0.75);
         }
         std::printf("detection: %.1f ms per photo on average over %zu photos\n", totalMilliseconds / groundTruth.size(), groundTruth.size());
     }

@@ -1,5 +1,5 @@
-#!/usr/bin/env python3
-"""Parses a roster vCard file with vobject and compares it with the expected cards.
+#!/usr/bin/python3
+"""Parses a roster vCard file with Debian's python3-vobject (hence /usr/bin/python3) and compares it with the expected cards.
 
 usage: check-vcard.py <file.vcf> <expected.json>
 expected.json: a list of {"n": [family, given], "fn", "email", "title", "note", "photo": bool}

@@ -57,12 +57,6 @@ namespace {
         }
     }
 
-    TEST(CropGeometry, upperBodySquareStartsAtTheTopOfTheBox)
-    {
-        expectRect(bodyCrop({ 100, 50, 200, 400 }, 800, 600), { { 200.0 / 800, 150.0 / 600 }, 200.0 / 600 });
-        expectRect(bodyCrop({ 0, 0, 800, 300 }, 800, 600), { { 0.5, 0.25 }, 0.5 });
-    }
-
     TEST(CropGeometry, largestBoxWinsAndTheFirstAmongEquals)
     {
         EXPECT_FALSE(largestBox({}));

@@ -30,10 +30,51 @@ namespace {
     constexpr double frontalBoxTopOffset = 0.26;
     constexpr double frontalBoxHeightScale = 0.88;
 
+    // A few kilobytes of JPEG or PNG can claim 60000 x 60000 pixels, and OpenCV's own limit
+    // (2^30 pixels, 3 GB decoded, fixed when the library loads) lets one such photo exhaust
+    // memory. 100 megapixels is more than any camera's photo.
+    constexpr double maximumPixels = 100e6;
+
+    unsigned bigEndian(std::string_view bytes, std::size_t offset, int length)
+    {
+        unsigned value = 0;
+        for (int i = 0; i < length; ++i)
+            value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
+        return value;
+    }
+
+    // The pixel count a JPEG or PNG file declares; nothing for other formats or when no frame
+    // header is found.
+    std::optional<double> declaredPixels(std::string_view bytes)
+    {
+        if (bytes.size() >= 24 && bytes.starts_with("\x89PNG\r\n\x1a\n"))
+            return double(bigEndian(bytes, 16, 4)) * bigEndian(bytes, 20, 4);
+        if (!bytes.starts_with("\xff\xd8"))
+            return std::nullopt;
+        for (std::size_t offset = 2; offset + 9 <= bytes.size();) {
+            if (static_cast<unsigned char>(bytes[offset]) != 0xff)
+                return std::nullopt;
+            auto marker = static_cast<unsigned char>(bytes[offset + 1]);
+            if (marker == 0xff) {
+                ++offset;
+                continue;
+            }
+            bool isFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+            if (isFrame)
+                return double(bigEndian(bytes, offset + 5, 2)) * bigEndian(bytes, offset + 7, 2);
+            offset += 2 + bigEndian(bytes, offset + 2, 2);
+        }
+        return std::nullopt;
+    }
+
     cv::Mat decoded(std::string_view bytes)
     {
         if (bytes.empty())
             return {};
+        if (auto pixels = declaredPixels(bytes); pixels && *pixels > maximumPixels) {
+            logVerbose("[Roster] photo not decoded: " + std::to_string(std::llround(*pixels)) + " pixels");
+            return {};
+        }
         try {
             // IMREAD_COLOR turns the image upright by its EXIF orientation and gives 8-bit BGR
             // whatever the file holds (grey, alpha, 16 bits).

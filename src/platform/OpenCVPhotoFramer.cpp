@@ -1,0 +1,233 @@
+#include "OpenCVPhotoFramer.h"
+
+#include "base/Log.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace halcyra {
+
+namespace {
+
+    // Chosen by measurement on a set of 17 portraits, group photos and photos without a person
+    // (faces found, false boxes, time): the frontal "alt2" cascade found 15 of 16 faces with no
+    // false box; the profile cascade on both sides, asked only when no frontal face is found
+    // and with 5 neighbours, adds the profile that the frontal detectors miss without a box on
+    // the cat or still lifes. dlib's HOG detector found no more faces and drew a false box.
+    constexpr int frontalNeighbours = 3;
+    constexpr int profileNeighbours = 5;
+    constexpr int upperBodyNeighbours = 3;
+    constexpr double scaleStep = 1.1;
+    constexpr int jpegQuality = 85;
+
+    // The frontal cascade's box runs from mid-forehead to just above the chin. The framing takes
+    // a face box to end at the chin (eyebrows to chin); measured on the face set, that box starts
+    // 0.26 and ends 1.14 cascade-box heights below the cascade box's top.
+    constexpr double frontalBoxTopOffset = 0.26;
+    constexpr double frontalBoxHeightScale = 0.88;
+
+    // A few kilobytes of JPEG or PNG can claim 60000 x 60000 pixels, and OpenCV's own limit
+    // (2^30 pixels, 3 GB decoded, fixed when the library loads) lets one such photo exhaust
+    // memory. 100 megapixels is more than any camera's photo.
+    constexpr double maximumPixels = 100e6;
+
+    unsigned bigEndian(std::string_view bytes, std::size_t offset, int length)
+    {
+        unsigned value = 0;
+        for (int i = 0; i < length; ++i)
+            value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
+        return value;
+    }
+
+    // The pixel count a JPEG or PNG file declares; nothing for other formats or when no frame
+    // header is found.
+    std::optional<double> declaredPixels(std::string_view bytes)
+    {
+        if (bytes.size() >= 24 && bytes.starts_with("\x89PNG\r\n\x1a\n"))
+            return double(bigEndian(bytes, 16, 4)) * bigEndian(bytes, 20, 4);
+        if (!bytes.starts_with("\xff\xd8"))
+            return std::nullopt;
+        for (std::size_t offset = 2; offset + 9 <= bytes.size();) {
+            if (static_cast<unsigned char>(bytes[offset]) != 0xff)
+                return std::nullopt;
+            auto marker = static_cast<unsigned char>(bytes[offset + 1]);
+            if (marker == 0xff) {
+                ++offset;
+                continue;
+            }
+            bool isFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+            if (isFrame)
+                return double(bigEndian(bytes, offset + 5, 2)) * bigEndian(bytes, offset + 7, 2);
+            offset += 2 + bigEndian(bytes, offset + 2, 2);
+        }
+        return std::nullopt;
+    }
+
+    cv::Mat decoded(std::string_view bytes)
+    {
+        if (bytes.empty())
+            return {};
+        if (auto pixels = declaredPixels(bytes); pixels && *pixels > maximumPixels) {
+            logVerbose("[Roster] photo not decoded: " + std::to_string(std::llround(*pixels)) + " pixels");
+            return {};
+        }
+        try {
+            // IMREAD_COLOR turns the image upright by its EXIF orientation and gives 8-bit BGR
+            // whatever the file holds (grey, alpha, 16 bits).
+            cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, const_cast<char*>(bytes.data()));
+            return cv::imdecode(buffer, cv::IMREAD_COLOR);
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] photo not decoded: ") + exception.what());
+            return {};
+        }
+    }
+
+    int minimumBoxSide(int width, int height)
+    {
+        return std::max(24, std::min(width, height) / 12);
+    }
+
+    cv::Mat equalizedGray(const DisplayImage& image)
+    {
+        cv::Mat rgb(image.height, image.width, CV_8UC3, const_cast<std::uint8_t*>(image.rgb.data()));
+        cv::Mat gray;
+        cv::cvtColor(rgb, gray, cv::COLOR_RGB2GRAY);
+        cv::equalizeHist(gray, gray);
+        return gray;
+    }
+
+    std::vector<PixelBox> detect(cv::CascadeClassifier& classifier, const cv::Mat& gray, int neighbours, bool bothSides)
+    {
+        if (classifier.empty() || gray.empty())
+            return {};
+        auto minimum = minimumBoxSide(gray.cols, gray.rows);
+        std::vector<PixelBox> boxes;
+        try {
+            std::vector<cv::Rect> found;
+            classifier.detectMultiScale(gray, found, scaleStep, neighbours, 0, { minimum, minimum });
+            for (auto& box : found)
+                boxes.push_back({ double(box.x), double(box.y), double(box.width), double(box.height) });
+            if (bothSides) {
+                // The profile cascade knows faces turned one way only; the mirror finds the other.
+                cv::Mat mirrored;
+                cv::flip(gray, mirrored, 1);
+                found.clear();
+                classifier.detectMultiScale(mirrored, found, scaleStep, neighbours, 0, { minimum, minimum });
+                for (auto& box : found)
+                    boxes.push_back({ double(gray.cols - box.x - box.width), double(box.y), double(box.width), double(box.height) });
+            }
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] detection failed: ") + exception.what());
+            return {};
+        }
+        return boxes;
+    }
+
+}
+
+struct OpenCVPhotoFramer::Cascades {
+    cv::CascadeClassifier frontalFace;
+    cv::CascadeClassifier profileFace;
+    cv::CascadeClassifier upperBody;
+};
+
+std::filesystem::path OpenCVPhotoFramer::defaultCascadeFolder()
+{
+    return "/usr/share/opencv4/haarcascades";
+}
+
+OpenCVPhotoFramer::OpenCVPhotoFramer(std::filesystem::path cascadeFolder)
+    : m_cascadeFolder(std::move(cascadeFolder))
+{
+}
+
+OpenCVPhotoFramer::~OpenCVPhotoFramer() = default;
+
+OpenCVPhotoFramer::Cascades& OpenCVPhotoFramer::cascades()
+{
+    if (m_cascades)
+        return *m_cascades;
+    m_cascades = std::make_unique<Cascades>();
+    auto load = [&](cv::CascadeClassifier& classifier, const char* name) {
+        auto path = m_cascadeFolder / name;
+        try {
+            if (classifier.load(path.string()))
+                return;
+        } catch (const cv::Exception&) {
+        }
+        logError("[Roster] couldn't load the detector " + path.string() + "; photos are framed without it");
+    };
+    load(m_cascades->frontalFace, "haarcascade_frontalface_alt2.xml");
+    load(m_cascades->profileFace, "haarcascade_profileface.xml");
+    load(m_cascades->upperBody, "haarcascade_upperbody.xml");
+    return *m_cascades;
+}
+
+std::optional<DisplayImage> OpenCVPhotoFramer::displayImage(std::string_view bytes, std::optional<int> maximumPixelSize)
+{
+    auto image = decoded(bytes);
+    if (image.empty() || image.cols < 1 || image.rows < 1)
+        return std::nullopt;
+    auto longer = std::max(image.cols, image.rows);
+    try {
+        if (maximumPixelSize && *maximumPixelSize >= 1 && longer > *maximumPixelSize) {
+            double scale = double(*maximumPixelSize) / longer;
+            cv::Size size(std::max(1, int(std::lround(image.cols * scale))), std::max(1, int(std::lround(image.rows * scale))));
+            cv::resize(image, image, size, 0, 0, cv::INTER_AREA);
+        }
+        DisplayImage display { image.cols, image.rows, std::vector<std::uint8_t>(std::size_t(image.cols) * image.rows * 3) };
+        cv::Mat rgb(image.rows, image.cols, CV_8UC3, display.rgb.data());
+        cv::cvtColor(image, rgb, cv::COLOR_BGR2RGB);
+        return display;
+    } catch (const cv::Exception& exception) {
+        logVerbose(std::string("[Roster] photo not decoded: ") + exception.what());
+        return std::nullopt;
+    }
+}
+
+std::vector<PixelBox> OpenCVPhotoFramer::faces(const DisplayImage& image)
+{
+    auto gray = equalizedGray(image);
+    auto boxes = detect(cascades().frontalFace, gray, frontalNeighbours, false);
+    for (auto& box : boxes) {
+        box.y += frontalBoxTopOffset * box.height;
+        box.height *= frontalBoxHeightScale;
+    }
+    if (boxes.empty())
+        boxes = detect(cascades().profileFace, gray, profileNeighbours, true);
+    return boxes;
+}
+
+std::vector<PixelBox> OpenCVPhotoFramer::upperBodies(const DisplayImage& image)
+{
+    return detect(cascades().upperBody, equalizedGray(image), upperBodyNeighbours, false);
+}
+
+std::optional<std::string> OpenCVPhotoFramer::cropJPEG(std::string_view bytes, const CropRect& rect)
+{
+    auto image = decoded(bytes);
+    if (image.empty())
+        return std::nullopt;
+    auto cut = cropCut(rect, image.cols, image.rows);
+    if (!cut)
+        return std::nullopt;
+    try {
+        cv::Mat square;
+        cv::resize(image(cv::Rect(cut->x, cut->y, cut->width, cut->height)), square, { cut->outputSide, cut->outputSide }, 0, 0, cv::INTER_AREA);
+        // OpenCV keeps no colour profile: pixels are taken as sRGB, and a JPEG without a
+        // profile is read as sRGB.
+        std::vector<unsigned char> encoded;
+        if (!cv::imencode(".jpg", square, encoded, { cv::IMWRITE_JPEG_QUALITY, jpegQuality }))
+            return std::nullopt;
+        return std::string(encoded.begin(), encoded.end());
+    } catch (const cv::Exception& exception) {
+        logVerbose(std::string("[Roster] photo not cropped: ") + exception.what());
+        return std::nullopt;
+    }
+}
+
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "roster/PhotoFramer.h"
+
+#include <filesystem>
+#include <memory>
+
+namespace halcyra {
+
+// Roster photos on OpenCV: decoding with the EXIF orientation applied, Haar cascades from
+// opencv-data for faces (frontal, then profile) and upper bodies, JPEG encoding. Not for use
+// from two threads at once.
+class OpenCVPhotoFramer final : public PhotoFramer {
+public:
+    static std::filesystem::path defaultCascadeFolder();
+
+    explicit OpenCVPhotoFramer(std::filesystem::path cascadeFolder = defaultCascadeFolder());
+    ~OpenCVPhotoFramer();
+
+    std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int> maximumPixelSize) override;
+    std::vector<PixelBox> faces(const DisplayImage&) override;
+    std::vector<PixelBox> upperBodies(const DisplayImage&) override;
+    std::optional<std::string> cropJPEG(std::string_view bytes, const CropRect&) override;
+
+private:
+    struct Cascades;
+    Cascades& cascades();
+
+    std::filesystem::path m_cascadeFolder;
+    std::unique_ptr<Cascades> m_cascades;
+};
+
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "CropContact.h"
+#include "ImageWorkQueue.h"
+#include "PhotoFramer.h"
+#include "Student.h"
+#include "base/Task.h"
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace halcyra {
+
+// Downloaded photo files by student position in the roster.
+using PhotoMap = std::map<std::size_t, std::string>;
+
+// One contact per student, in roster order, each photo decoded and framed on the image worker
+// one after another. `progress` receives "Finding faces (k of P)…" before each photo. A photo
+// that is no image gives a contact without photo. Nothing when the task was cancelled.
+Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<Student>&, const PhotoMap&, PhotoFramer&, ImageWorkQueue&, std::function<void(const std::string&)> progress);
+
+}

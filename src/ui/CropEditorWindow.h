@@ -1,0 +1,51 @@
+#pragma once
+
+#include "base/Signal.h"
+
+#include <adwaita.h>
+#include <string>
+#include <vector>
+
+namespace halcyra {
+
+class CropSession;
+
+// The photo framing editor: one tile per contact of the session, Cancel, Reset All and Export.
+// It follows the session and closes itself when the session is no longer presented. The
+// window owns this object.
+class CropEditorWindow {
+public:
+    static constexpr int defaultWidth = 980;
+    static constexpr int defaultHeight = 820;
+
+    static GtkWindow* create(CropSession&, GtkApplication* = nullptr);
+
+    ~CropEditorWindow();
+    CropEditorWindow(const CropEditorWindow&) = delete;
+    CropEditorWindow& operator=(const CropEditorWindow&) = delete;
+
+private:
+    CropEditorWindow(CropSession&, GtkApplication*);
+
+    void scheduleUpdate();
+    void update();
+    void rebuildTiles();
+    void showError(const std::string&);
+
+    CropSession& m_session;
+    GtkWindow* m_window { nullptr };
+    GtkWidget* m_title { nullptr };
+    GtkWidget* m_cancel { nullptr };
+    GtkWidget* m_resetAll { nullptr };
+    GtkWidget* m_export { nullptr };
+    GtkWidget* m_spinner { nullptr };
+    GtkWidget* m_stack { nullptr };
+    GtkWidget* m_scroller { nullptr };
+    GtkWidget* m_grid { nullptr };
+    GtkWidget* m_alert { nullptr };
+    std::vector<std::string> m_shownIDs;
+    guint m_updateSource { 0 };
+    Connection m_observation;
+};
+
+}

@@ -1,0 +1,206 @@
+// The OpenCV framing on photographs with known faces (../shared/testdata/faces, ground truth in
+// faces.json, boxes in upright pixels), JPEG crops of real files, and a written roster read back
+// by a real vCard parser.
+
+#include "platform/GLibImageWorkQueue.h"
+#include "platform/OpenCVPhotoFramer.h"
+#include "roster/ContactExport.h"
+#include "roster/FrameContacts.h"
+#include "session/DownloadAnnouncer.h"
+#include "session/DownloadsFolder.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+#include <sstream>
+
+namespace halcyra {
+namespace {
+
+    const std::filesystem::path faceFolder = HALCYRA_FACE_SET_DIR;
+
+    std::string contentsOf(const std::filesystem::path& path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        std::stringstream contents;
+        contents << file.rdbuf();
+        return contents.str();
+    }
+
+    std::string encoded(const cv::Mat& image, const char* extension = ".jpg")
+    {
+        std::vector<unsigned char> bytes;
+        cv::imencode(extension, image, bytes);
+        return { bytes.begin(), bytes.end() };
+    }
+
+    cv::Mat decodedJPEG(const std::string& bytes)
+    {
+        return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8U, const_cast<char*>(bytes.data())), cv::IMREAD_UNCHANGED);
+    }
+
+    struct Box {
+        double x, y, width, height;
+    };
+
+    class FaceSet : public ::testing::Test {
+    protected:
+        void SetUp() override
+        {
+            if (!std::filesystem::exists(faceFolder / "faces.json"))
+                GTEST_SKIP() << "no face set at " << faceFolder;
+            std::ifstream file(faceFolder / "faces.json");
+            groundTruth = nlohmann::json::parse(file);
+        }
+
+        nlohmann::json groundTruth;
+        OpenCVPhotoFramer framer;
+    };
+
+    TEST_F(FaceSet, proposedCropFramesTheLargestFaceOrTheCentredSquare)
+    {
+        double totalMilliseconds = 0;
+        for (auto& entry : groundTruth) {
+            auto name = entry["file"].get<std::string>();
+            SCOPED_TRACE(name);
+            auto display = framer.displayImage(contentsOf(faceFolder / name), PhotoFramer::displayPixelSize);
+            ASSERT_TRUE(display);
+            double width = entry["width"], height = entry["height"];
+            double scale = std::min(1.0, 800 / std::max(width, height));
+            EXPECT_NEAR(display->width, width * scale, 1) << "the display image is upright and at most 800 pixels";
+            EXPECT_NEAR(display->height, height * scale, 1);
+
+            auto start = std::chrono::steady_clock::now();
+            auto crop = detectCrop(framer, *display);
+            double milliseconds = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            totalMilliseconds += milliseconds;
+            std::printf("%-26s %6.1f ms  crop centre (%.3f, %.3f) side %.3f\n", name.c_str(), milliseconds, crop.center.x, crop.center.y, crop.side);
+
+            std::vector<Box> faces;
+            for (auto& face : entry["faces"])
+                faces.push_back({ face[0].get<double>() * scale, face[1].get<double>() * scale, face[2].get<double>() * scale, face[3].get<double>() * scale });
+            if (faces.empty()) {
+                EXPECT_EQ(crop, clamped(defaultCrop, display->width, display->height)) << "no person: the centred square";
+                continue;
+            }
+            auto largest = *std::ranges::max_element(faces, {}, [](auto& box) { return box.width * box.height; });
+
+            double shorter = std::min(display->width, display->height);
+            if (largest.height > 0.75 * shorter) {
+                EXPECT_EQ(crop.side, 1.0) << "a head too large to frame gets the whole shorter side";
+                continue;
+            }
+            double side = crop.side * shorter;
+            double left = crop.center.x * display->width - side / 2, top = crop.center.y * display->height - side / 2;
+            constexpr double tolerance = 1.5; // pixels of rounding in the scaled ground truth
+            EXPECT_LE(left, largest.x + tolerance);
+            EXPECT_LE(top, largest.y + tolerance);
+            EXPECT_GE(left + side, largest.x + largest.width - tolerance);
+            EXPECT_GE(top + side, largest.y + largest.height - tolerance);
+            double share = largest.height / side;
+            EXPECT_GE(share, 0.30);
+            EXPECT_LE(share, 0.75);
+        }
+        std::printf("detection: %.1f ms per photo on average over %zu photos\n", totalMilliseconds / groundTruth.size(), groundTruth.size());
+    }
+
+    TEST_F(FaceSet, cropIsASquareJPEGOfAtMost512CutFromTheUprightPhoto)
+    {
+        cv::Mat landscape(500, 1000, CV_8UC3, cv::Scalar(30, 120, 200));
+        auto wide = framer.cropJPEG(encoded(landscape), defaultCrop);
+        ASSERT_TRUE(wide);
+        EXPECT_EQ(decodedJPEG(*wide).size(), cv::Size(500, 500));
+        EXPECT_EQ(decodedJPEG(*wide).channels(), 3);
+
+        cv::Mat strip(299, 1000, CV_8UC3, cv::Scalar(200, 10, 10));
+        auto uneven = framer.cropJPEG(encoded(strip, ".png"), { { 0.25, 0.5 }, 1.0 });
+        ASSERT_TRUE(uneven);
+        EXPECT_EQ(decodedJPEG(*uneven).size(), cv::Size(299, 299));
+
+        auto large = framer.cropJPEG(contentsOf(faceFolder / "biden2.jpg"), defaultCrop);
+        ASSERT_TRUE(large);
+        EXPECT_EQ(decodedJPEG(*large).size(), cv::Size(512, 512));
+
+        EXPECT_FALSE(framer.cropJPEG("<html>not a photo</html>", defaultCrop));
+        EXPECT_FALSE(framer.displayImage("<html>not a photo</html>", 800));
+        EXPECT_FALSE(framer.displayImage("", 800));
+
+        // A small file that would decode to gigabytes is refused.
+        auto bomb = encoded(cv::Mat(10000, 10001, CV_8UC1, cv::Scalar(0)), ".png");
+        EXPECT_LT(bomb.size(), 1000000u);
+        EXPECT_FALSE(framer.displayImage(bomb, 800)) << "more than 100 megapixels";
+    }
+
+    TEST_F(FaceSet, rotatedPhotoIsFramedAndCroppedUpright)
+    {
+        // Stored lying on its side, turned upright by its orientation tag.
+        auto bytes = contentsOf(faceFolder / "model_face_exif8.jpg");
+        auto upright = cv::imread(faceFolder / "model_face_exif8.jpg", cv::IMREAD_COLOR);
+        auto stored = cv::imread(faceFolder / "model_face_exif8.jpg", cv::IMREAD_COLOR | cv::IMREAD_IGNORE_ORIENTATION);
+        ASSERT_EQ(upright.size(), cv::Size(1280, 1920));
+        ASSERT_EQ(stored.size(), cv::Size(1920, 1280));
+
+        CropRect rect { { 0.4, 0.3 }, 0.5 };
+        auto jpeg = framer.cropJPEG(bytes, rect);
+        ASSERT_TRUE(jpeg);
+        auto cut = decodedJPEG(*jpeg);
+        ASSERT_EQ(cut.size(), cv::Size(512, 512));
+        auto expectedCut = cropCut(rect, upright.cols, upright.rows);
+        cv::Mat expected;
+        cv::resize(upright(cv::Rect(expectedCut->x, expectedCut->y, expectedCut->width, expectedCut->height)), expected, cut.size(), 0, 0, cv::INTER_AREA);
+        EXPECT_LT(cv::norm(cut, expected, cv::NORM_L1) / cut.total() / 3, 6.0) << "the crop shows the upright photo";
+    }
+
+    class Announcements final : public DownloadAnnouncer {
+    public:
+        void announceFinishedDownload(const std::filesystem::path& path) override { files.push_back(path); }
+        std::vector<std::filesystem::path> files;
+    };
+
+    template <typename T>
+    T onMainLoop(Task<T> task)
+    {
+        std::optional<T> result;
+        auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
+        spawn(run(std::move(task), result));
+        while (!result)
+            g_main_context_iteration(nullptr, TRUE);
+        return std::move(*result);
+    }
+
+    TEST_F(FaceSet, writtenRosterReadsBackInAVCardParser)
+    {
+        auto folder = std::filesystem::temp_directory_path() / ("halcyra-roster-" + std::to_string(std::random_device {}()));
+        std::filesystem::create_directories(folder);
+        std::vector<Student> students {
+            { "Barack", "Obama", "bo@ashgrove.edu", "2027", "Law; Politics", { "POLS 101-01", "POLS 101L-02" }, std::nullopt },
+            { "Zoë", "D'Angelo, Jr.", "", "", "", {}, std::nullopt },
+            { "Nils", "Photo-less", "nils@ashgrove.edu", "", "", { "E&ES 101-01" }, std::nullopt },
+        };
+        PhotoMap photos { { 0, contentsOf(faceFolder / "obama.jpg") }, { 1, contentsOf(faceFolder / "hopper_orientation_6.jpg") }, { 2, "GIF89a broken" } };
+        GLibImageWorkQueue queue;
+        auto contacts = *onMainLoop(frameContacts(students, photos, framer, queue, nullptr));
+        LocalDownloadsFolder downloads(folder);
+        Announcements announcer;
+        auto result = onMainLoop(exportContacts(contacts, "POLS 101 + POLS 101L", { framer, queue, downloads, announcer }));
+        ASSERT_EQ(result.failure, "");
+        EXPECT_EQ(result.file, folder / "POLS 101 + POLS 101L Roster.vcf");
+
+        nlohmann::json expected = nlohmann::json::array({
+            { { "n", { "Obama", "Barack" } }, { "fn", "Barack Obama" }, { "email", "bo@ashgrove.edu" }, { "title", "POLS 101-01, POLS 101L-02" }, { "note", "Class of 2027\nLaw; Politics" }, { "photo", true } },
+            { { "n", { "D'Angelo, Jr.", "Zoë" } }, { "fn", "Zoë D'Angelo, Jr." }, { "email", nullptr }, { "title", nullptr }, { "note", nullptr }, { "photo", true } },
+            { { "n", { "Photo-less", "Nils" } }, { "fn", "Nils Photo-less" }, { "email", "nils@ashgrove.edu" }, { "title", "E&ES 101-01" }, { "note", nullptr }, { "photo", false } },
+        });
+        std::ofstream(folder / "expected.json") << expected.dump();
+        auto command = std::string(HALCYRA_SOURCE_DIR "/tests/roster/check-vcard.py '") + result.file->string() + "' '" + (folder / "expected.json").string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        std::filesystem::remove_all(folder);
+    }
+
+}
+}

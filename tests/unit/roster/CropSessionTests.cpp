@@ -1,0 +1,126 @@
+#include "roster/CropSession.h"
+#include "roster/Manipulation.h"
+#include "support/LogCapture.h"
+
+#include <gtest/gtest.h>
+
+namespace halcyra {
+namespace {
+
+    void expectRect(const CropRect& actual, const CropRect& expected)
+    {
+        EXPECT_NEAR(actual.center.x, expected.center.x, 1e-9);
+        EXPECT_NEAR(actual.center.y, expected.center.y, 1e-9);
+        EXPECT_NEAR(actual.side, expected.side, 1e-9);
+    }
+
+    TEST(CropGestures, previewKeepsThePhotoUnderTheFinger)
+    {
+        // Tile 200 points, hole 140 points, display image 800 x 600.
+        struct Case {
+            const char* name;
+            Manipulation manipulation;
+            CropRect expected;
+        };
+        const CropRect half { { 0.5, 0.5 }, 0.5 };
+        const Case cases[] = {
+            { "pinch 2 about the centre halves the side", { half, { 100, 100 }, { 100, 100 }, 2 }, { { 0.5, 0.5 }, 0.25 } },
+            { "pinch never goes below a tenth", { { { 0.5, 0.5 }, 0.15 }, { 100, 100 }, { 100, 100 }, 2 }, { { 0.5, 0.5 }, 0.1 } },
+            { "pinch 0.5 doubles the side", { { { 0.5, 0.5 }, 0.4 }, { 100, 100 }, { 100, 100 }, 0.5 }, { { 0.5, 0.5 }, 0.8 } },
+            { "pinch never goes above the whole", { half, { 100, 100 }, { 100, 100 }, 0.25 }, { { 0.5, 0.5 }, 1.0 } },
+            // One crop side is 300 pixels: dragging right by the hole moves the centre 300 left.
+            { "drag by the hole moves one side the other way", { half, { 100, 100 }, { 240, 100 }, 1 }, { { 100.0 / 800, 0.5 }, 0.5 } },
+            { "drag down moves up", { half, { 50, 50 }, { 50, 120 }, 1 }, { { 0.5, 150.0 / 600 }, 0.5 } },
+        };
+        for (auto& testCase : cases) {
+            SCOPED_TRACE(testCase.name);
+            expectRect(gesturePreview(testCase.manipulation, 800, 600, 200), testCase.expected);
+        }
+        expectRect(gesturePreview({ half, { 0, 0 }, { 90, 90 }, 3 }, 0, 0, 200), half);
+    }
+
+    class CropSessionTest : public ::testing::Test {
+    protected:
+        CropSessionTest()
+        {
+            auto display = std::make_shared<const DisplayImage>(DisplayImage { 800, 600, {} });
+            CropRect automatic { { 0.5, 0.4 }, 0.5 };
+            contacts = {
+                { "a", { "Ana", "Lima", "", "", "", {}, std::nullopt }, "jpeg", display, automatic, automatic },
+                { "b", { "Ben", "Ode", "", "", "", {}, std::nullopt }, std::nullopt, nullptr, defaultCrop, defaultCrop },
+            };
+        }
+
+        // Each export waits until the test answers it.
+        CropSession session { [this](std::vector<CropContact> exported, std::string title) -> Task<ContactExportResult> {
+            exports.push_back({ exported.size(), title });
+            auto result = co_await awaitCallback<ContactExportResult>([this](auto done) { finishExport = done; });
+            co_return result.value_or(ContactExportResult {});
+        } };
+        std::vector<std::pair<std::size_t, std::string>> exports;
+        std::function<void(ContactExportResult)> finishExport;
+        std::vector<CropContact> contacts;
+        LogCapture log;
+    };
+
+    TEST_F(CropSessionTest, adjustmentsAreClampedToThePhotoAndResetToTheAutomaticCrop)
+    {
+        int changes = 0;
+        auto observation = session.observeWillChange([&] { ++changes; });
+        session.present(contacts, "COMP 112");
+        EXPECT_TRUE(session.isPresented());
+
+        session.setCrop("a", adjustedCrop(CropAdjustment::zoomOut, { { 0.5, 0.5 }, 1.0 }, 800, 600));
+        expectRect(session.contacts()[0].crop, { { 0.5, 0.5 }, 1.0 });
+        session.setCrop("a", adjustedCrop(CropAdjustment::zoomIn, { { 0.5, 0.5 }, 1.0 }, 800, 600));
+        EXPECT_NEAR(session.contacts()[0].crop.side, 1 / 1.15, 1e-12);
+        session.setCrop("a", adjustedCrop(CropAdjustment::moveLeft, { { 0.1875, 0.5 }, 0.5 }, 800, 600));
+        expectRect(session.contacts()[0].crop, { { 0.1875, 0.5 }, 0.5 });
+        session.setCrop("a", adjustedCrop(CropAdjustment::moveDown, { { 0.5, 0.5 }, 0.5 }, 800, 600));
+        expectRect(session.contacts()[0].crop, { { 0.5, 0.5 + 15.0 / 600 }, 0.5 });
+        session.setCrop("b", { { 3, -2 }, 7 }); // no photo: stored as given
+        expectRect(session.contacts()[1].crop, { { 3, -2 }, 7 });
+        session.setCrop("unknown", defaultCrop);
+
+        session.reset("a");
+        expectRect(session.contacts()[0].crop, { { 0.5, 0.4 }, 0.5 });
+        session.setCrop("a", defaultCrop);
+        session.resetAll();
+        EXPECT_EQ(session.contacts()[0].crop, session.contacts()[0].autoCrop);
+        EXPECT_EQ(session.contacts()[1].crop, defaultCrop);
+        EXPECT_GE(changes, 9);
+    }
+
+    TEST_F(CropSessionTest, failedExportKeepsTheContactsAndSuccessEndsTheSession)
+    {
+        session.exportContacts();
+        EXPECT_TRUE(exports.empty()) << "nothing to export";
+
+        session.present(contacts, "COMP 112");
+        session.exportContacts();
+        session.exportContacts();
+        session.cancel();
+        ASSERT_EQ(exports.size(), 1u);
+        EXPECT_EQ(exports[0], std::make_pair(std::size_t(2), std::string("COMP 112")));
+        EXPECT_TRUE(session.isExporting());
+        EXPECT_TRUE(session.isPresented()) << "cancel waits while the export runs";
+
+        finishExport({ std::nullopt, "The Downloads folder couldn't be found." });
+        EXPECT_FALSE(session.isExporting());
+        EXPECT_EQ(session.errorMessage(), "The Downloads folder couldn't be found.");
+        EXPECT_EQ(session.contacts().size(), 2u);
+        EXPECT_TRUE(log.contains("[Roster] export failed: The Downloads folder couldn't be found."));
+
+        session.exportContacts();
+        finishExport({ "/tmp/COMP 112 Roster.vcf", "" });
+        EXPECT_FALSE(session.isPresented());
+        EXPECT_TRUE(session.contacts().empty());
+
+        session.present(contacts, "");
+        session.cancel();
+        EXPECT_FALSE(session.isPresented());
+        EXPECT_TRUE(session.contacts().empty());
+    }
+
+}
+}

@@ -36,21 +36,17 @@ def stopProcess(process):
 class Tenant:
     """One tenant process on free ports in its own state folder."""
 
-    def __init__(self, stateDir=None, env=None):
+    def __init__(self, stateDir=None):
         self._ownsDir = stateDir is None
         self.stateDir = Path(stateDir or tempfile.mkdtemp(prefix="demo-tenant-test-"))
-        self.env = env
         self.process = None
         self.startLine = None
-        self.startSeconds = None
 
     def start(self):
-        began = time.monotonic()
         self.process = subprocess.Popen(
             [str(RUN), "--state-dir", str(self.stateDir), "--proxy-port", "0", "--control-port", "0"],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=self.env)
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         line = _readLine(self.process.stdout, START_TIMEOUT_SECONDS)
-        self.startSeconds = time.monotonic() - began
         if not line:
             self.process.kill()
             raise AssertionError("the tenant printed no start line; stderr: %s"

@@ -31,7 +31,6 @@ public:
 
     WorkdayWebCoordinator& session() { return *coordinator; }
     FakeWebView& view() { return static_cast<FakeWebView&>(*coordinator->webView()); }
-    std::shared_ptr<FakeWebView> sharedView() { return std::static_pointer_cast<FakeWebView>(coordinator->webView()); }
 
     void saveCredentials(const std::string& username, const std::string& password) { keychainStore->save(username, password); }
 

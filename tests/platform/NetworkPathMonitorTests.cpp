@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <optional>
-#include <vector>
 
 using namespace halcyra;
 
@@ -32,22 +31,12 @@ protected:
     }
 };
 
-TEST_F(NetworkPathMonitorTests, currentStatusArrivesOnTheLoopAfterObserving)
-{
-    GioNetworkPathMonitor monitor;
-    std::vector<bool> statuses;
-    auto connection = monitor.observe([&](bool isSatisfied) { statuses.push_back(isSatisfied); });
-
-    EXPECT_TRUE(statuses.empty()) << "observers must not be called inside observe()";
-    ASSERT_TRUE(runMainLoopUntil([&] { return !statuses.empty(); }));
-    EXPECT_EQ(statuses, std::vector<bool> { true });
-}
-
-TEST_F(NetworkPathMonitorTests, losingAndRegainingConnectivityIsDelivered)
+TEST_F(NetworkPathMonitorTests, currentStatusThenLosingAndRegainingConnectivityAreDelivered)
 {
     GioNetworkPathMonitor monitor;
     std::optional<bool> lastStatus;
     auto connection = monitor.observe([&](bool isSatisfied) { lastStatus = isSatisfied; });
+    EXPECT_FALSE(lastStatus) << "observers must not be called inside observe()";
     ASSERT_TRUE(runMainLoopUntil([&] { return lastStatus == true; }));
 
     setState(nmStateDisconnected);

@@ -37,22 +37,38 @@ namespace {
         EXPECT_EQ(readyView, view);
     }
 
-    TEST_F(WorkdayWebCoordinatorTest, linksLeaveTheAppUnlessHTTPSOnTheDefaultPortToASignInOrWorkdayHost)
+    // Links leave the app unless https on the default port to a sign-in or Workday host; only
+    // link activations are tested. Back and forward never return into the sign-in flow.
+    TEST_F(WorkdayWebCoordinatorTest, eachNavigationStaysGoesOutsideIsBlockedOrDownloads)
     {
-        EXPECT_EQ(click("http://wd5.myworkday.test/ashgrove/d/home.htmld"), NavigationActionPolicy::cancel);
-        EXPECT_EQ(click("https://wd5.myworkday.test:8443/ashgrove/d/home.htmld"), NavigationActionPolicy::cancel);
-        EXPECT_EQ(click("https://www.example.org/article"), NavigationActionPolicy::cancel);
-        ASSERT_EQ(session.externalOpener.openedURLs.size(), 3u);
-        EXPECT_EQ(session.externalOpener.openedURLs[1], url("https://wd5.myworkday.test:8443/ashgrove/d/home.htmld"));
+        using enum NavigationActionPolicy;
+        const std::tuple<NavigationType, std::string, NavigationActionPolicy, bool> cases[] = {
+            { NavigationType::linkActivated, "http://wd5.myworkday.test/ashgrove/d/home.htmld", cancel, true },
+            { NavigationType::linkActivated, "https://wd5.myworkday.test:8443/ashgrove/d/home.htmld", cancel, true },
+            { NavigationType::linkActivated, "https://www.example.org/article", cancel, true },
+            { NavigationType::linkActivated, "https://wd5.myworkday.test/ashgrove/d/home.htmld", allow, false },
+            { NavigationType::linkActivated, "https://WD5.myworkday.test:443/ashgrove/d/home.htmld", allow, false },
+            { NavigationType::linkActivated, "https://api-d3m0.duosecurity.test/frame/prompt", allow, false },
+            { NavigationType::linkActivated, "mailto:help@ashgrove.test", allow, false },
+            { NavigationType::formSubmitted, "https://www.example.org/form", allow, false },
+            { NavigationType::other, "http://www.example.org/", allow, false },
+            { NavigationType::backForward, inboxPage, allow, false },
+        };
+        std::vector<URL> openedOutside;
+        for (const auto& [type, address, expected, isOpenedOutside] : cases) {
+            EXPECT_EQ(click(address, type), expected) << address;
+            if (isOpenedOutside)
+                openedOutside.push_back(url(address));
+        }
+        EXPECT_EQ(session.externalOpener.openedURLs, openedOutside);
 
-        EXPECT_EQ(click("https://wd5.myworkday.test/ashgrove/d/home.htmld"), NavigationActionPolicy::allow);
-        EXPECT_EQ(click("https://WD5.myworkday.test:443/ashgrove/d/home.htmld"), NavigationActionPolicy::allow);
-        EXPECT_EQ(click("https://api-d3m0.duosecurity.test/frame/prompt"), NavigationActionPolicy::allow);
-        EXPECT_EQ(click("mailto:help@ashgrove.test"), NavigationActionPolicy::allow);
-        // Only link activations are tested.
-        EXPECT_EQ(click("https://www.example.org/form", NavigationType::formSubmitted), NavigationActionPolicy::allow);
-        EXPECT_EQ(click("http://www.example.org/", NavigationType::other), NavigationActionPolicy::allow);
-        EXPECT_EQ(session.externalOpener.openedURLs.size(), 3u);
+        for (auto address : { "https://workday.ashgrove.test/", "https://login.ashgrove.test/cas/login", "https://webapps.ashgrove.test/x",
+                 "https://shib.ashgrove.test/idp", "https://api-d3m0.duosecurity.test/frame", "https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login",
+                 "https://wd5.myworkday.test/wday/authgwy/ashgrove/login.htmld", "https://wd5.myworkday.test/ashgrove/login" })
+            EXPECT_EQ(click(address, NavigationType::backForward), cancel) << address;
+        EXPECT_TRUE(log.contains("[Workday] BLOCKED back/forward nav to https://login.ashgrove.test"));
+
+        EXPECT_EQ(session.view().decideAction({ NavigationType::linkActivated, true, true, url("https://wd5.myworkday.test/ashgrove/d/reports/summary.pdf"), true }), download);
     }
 
     TEST_F(WorkdayWebCoordinatorTest, linkClickedWhileLockedOpensOnlyAfterASuccessfulUnlock)
@@ -66,24 +82,6 @@ namespace {
         EXPECT_TRUE(session.externalOpener.openedURLs.empty());
         session.lockController.fakeGate.finishAuthentication(true);
         EXPECT_EQ(session.externalOpener.openedURLs, std::vector<URL> { url("https://www.example.org/two") });
-    }
-
-    TEST_F(WorkdayWebCoordinatorTest, backAndForwardIntoTheSignInFlowAreBlocked)
-    {
-        for (auto address : { "https://workday.ashgrove.test/", "https://login.ashgrove.test/cas/login", "https://webapps.ashgrove.test/x",
-                 "https://shib.ashgrove.test/idp", "https://api-d3m0.duosecurity.test/frame", "https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login",
-                 "https://wd5.myworkday.test/wday/authgwy/ashgrove/login.htmld", "https://wd5.myworkday.test/ashgrove/login" })
-            EXPECT_EQ(click(address, NavigationType::backForward), NavigationActionPolicy::cancel) << address;
-        EXPECT_TRUE(log.contains("[Workday] BLOCKED back/forward nav to https://login.ashgrove.test"));
-        EXPECT_TRUE(log.contains("[Workday] decidePolicy type=backForward url=https://wd5.myworkday.test"));
-
-        EXPECT_EQ(click(inboxPage, NavigationType::backForward), NavigationActionPolicy::allow);
-    }
-
-    TEST_F(WorkdayWebCoordinatorTest, pageAskingForADownloadIsDownloaded)
-    {
-        auto policy = session.view().decideAction({ NavigationType::linkActivated, true, true, url("https://wd5.myworkday.test/ashgrove/d/reports/summary.pdf"), true });
-        EXPECT_EQ(policy, NavigationActionPolicy::download);
     }
 
     TEST_F(WorkdayWebCoordinatorTest, newWindowRequestsLoadInTheSameViewOrGoOutside)

@@ -65,16 +65,6 @@ class RosterControlTests(TenantTestCase):
         page = self.browser.get(ROSTER)
         return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
 
-    def test_generatedRosterHasTheAskedStudentsWithDemoPhotos(self):
-        self.assertEqual(self.tenant.set("/roster", {"generate": 200})["modes"]["roster"]["students"], 200)
-        signIn(self.browser, self.tenant)
-        rows = self.rosterRows()
-        self.assertEqual(len({row[2] for row in rows}), 200)
-        self.assertEqual({row[0] for row in rows}, {"img", "background"})
-        photo = self.browser.get(rows[0][1].split("?")[0])
-        self.assertEqual(photo.status, 200)
-        self.assertTrue(photo.header("Content-Type").startswith("image/"))
-
     def test_rosterFromAnotherFileAndBackToTheDemoRoster(self):
         with tempfile.TemporaryDirectory() as folder:
             file = Path(folder) / "roster.json"

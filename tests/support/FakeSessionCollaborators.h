@@ -103,13 +103,7 @@ public:
 
 class FakeOpenPanel final : public OpenPanel {
 public:
-    void run(WebView&, const OpenPanelParameters& parameters, OpenPanelCompletion completion) override
-    {
-        requests.push_back(parameters);
-        completion(chosenFiles);
-    }
-    std::vector<OpenPanelParameters> requests;
-    std::optional<std::vector<std::filesystem::path>> chosenFiles;
+    void run(WebView&, const OpenPanelParameters&, OpenPanelCompletion completion) override { completion(std::nullopt); }
 };
 
 class FakeDownloadAnnouncer final : public DownloadAnnouncer {

@@ -6,7 +6,6 @@ $DEMO_TENANT_TEST_OUTPUT).
 
 import json
 import os
-import shutil
 import subprocess
 import unittest
 from pathlib import Path
@@ -17,16 +16,6 @@ HERE = Path(__file__).resolve().parent
 OUTPUT = Path(os.environ.get("DEMO_TENANT_TEST_OUTPUT") or REPOSITORY / "build" / "test-output" / "demo-tenant")
 
 
-def webkitMissing():
-    if not shutil.which("xvfb-run"):
-        return "xvfb-run is not installed"
-    probe = subprocess.run(["/usr/bin/python3", "-c", "import gi; gi.require_version('WebKit', '6.0');"
-                            "gi.require_version('Gtk', '4.0'); from gi.repository import WebKit"],
-                           capture_output=True, text=True)
-    return "WebKitGTK 6.0 for Python is not installed" if probe.returncode else None
-
-
-@unittest.skipIf(webkitMissing(), webkitMissing())
 class RealEngineTests(unittest.TestCase):
     @classmethod
     def setUpClass(cls):

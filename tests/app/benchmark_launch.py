@@ -5,6 +5,7 @@ resident memory of all Halcyra processes (UI, web, network) once signed in.
     tests/app/run-benchmark [N]
 """
 
+import shutil
 import statistics
 import subprocess
 import sys
@@ -17,31 +18,22 @@ SETTLE_SECONDS = 10
 from test_application import SERVICE, Application, Tenant, homeServedCount, waitFor
 
 
-def descendants(pid):
-    children = {}
-    for status in Path("/proc").glob("[0-9]*/status"):
+def processTree(pid):
+    """The process and all its descendants, children of any of its threads included."""
+    children = []
+    for task in Path("/proc/%d/task" % pid).glob("*"):
         try:
-            fields = dict(line.split(":", 1) for line in status.read_text().splitlines() if ":" in line)
+            children += [int(child) for child in (task / "children").read_text().split()]
         except OSError:
-            continue
-        children.setdefault(int(fields["PPid"].strip()), []).append((int(status.parent.name), fields))
-    found, queue = [], [pid]
-    while queue:
-        for child, fields in children.get(queue.pop(), []):
-            found.append((child, fields))
-            queue.append(child)
-    return found
+            pass
+    return [pid] + [process for child in children for process in processTree(child)]
 
 
-def residentKiB(fields):
-    return int(fields.get("VmRSS", "0 kB").split()[0])
-
-
-def proportionalKiB(pid):
-    """Resident memory with shared pages divided among the processes that share them."""
+def memoryKiB(pid, field, fileName):
+    """A field of /proc/PID/status (VmRSS) or smaps_rollup (Pss, shared pages divided among sharers)."""
     try:
-        for line in Path("/proc/%d/smaps_rollup" % pid).read_text().splitlines():
-            if line.startswith("Pss:"):
+        for line in Path("/proc/%d/%s" % (pid, fileName)).read_text().splitlines():
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
     except OSError:
         pass
@@ -62,27 +54,25 @@ def main():
             before = homeServedCount(tenant)
             started = time.monotonic()
             application.launch()
-            waitFor(lambda: homeServedCount(tenant) > before, limit=60, what="the home page")
+            waitFor(lambda: homeServedCount(tenant) > before, what="the home page")
             durations.append(time.monotonic() - started)
             if run == runs - 1:
                 time.sleep(SETTLE_SECONDS)  # let the page settle and the sign-in chain's processes end
-                pid = application.process.pid
-                own = Path("/proc/%d/status" % pid).read_text()
-                processes = [(pid, dict(line.split(":", 1) for line in own.splitlines() if ":" in line))]
-                processes += descendants(pid)
                 resident = proportional = 0
-                for process, fields in processes:
-                    name = fields["Name"].strip()
+                for process in processTree(application.process.pid):
+                    name = Path("/proc/%d/comm" % process).read_text().strip()
                     if name in ("bwrap", "xdg-dbus-proxy"):
                         continue  # the sandbox's helpers, a few MiB
-                    print("%-16s %6d  RSS %7d KiB  PSS %7d KiB" % (name, process, residentKiB(fields), proportionalKiB(process)))
-                    resident += residentKiB(fields)
-                    proportional += proportionalKiB(process)
+                    rss, pss = memoryKiB(process, "VmRSS", "status"), memoryKiB(process, "Pss", "smaps_rollup")
+                    print("%-16s %6d  RSS %7d KiB  PSS %7d KiB" % (name, process, rss, pss))
+                    resident += rss
+                    proportional += pss
                 print("all processes: RSS %.0f MiB, PSS %.0f MiB" % (resident / 1024, proportional / 1024))
             application.quit()
     finally:
         application.quit()
         tenant.cleanUp()
+        shutil.rmtree(home, ignore_errors=True)
     print("launch to home page (s): %s; median %.2f" % (", ".join("%.2f" % d for d in durations),
                                                          statistics.median(durations)))
 

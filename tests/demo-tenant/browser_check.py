@@ -1,12 +1,12 @@
 """Drives the demo tenant in a real WebKitGTK view and prints what the pages did, as JSON.
 
 Run under a display (xvfb-run) by test_browser.py:
-    browser_check.py --proxy HOST:PORT --control HOST:PORT --cert FILE --out DIR
+    browser_check.py PROXY-HOST:PORT CONTROL-HOST:PORT CERTIFICATE-FILE OUTPUT-DIR
 It signs in through the whole chain as a user would, and reads the rendered pages with the
-same kinds of scripts the application uses. Screenshots of the home and roster pages go to DIR.
+same kinds of scripts the application uses. Screenshots of the home and roster pages go to
+OUTPUT-DIR.
 """
 
-import argparse
 import json
 import sys
 import time
@@ -21,7 +21,6 @@ from gi.repository import Gio, GLib, Gtk, WebKit  # noqa: E402
 HOSTS = ("workday.ashgrove.test", "webapps.ashgrove.test", "login.ashgrove.test", "shib.ashgrove.test",
          "api-d3m0.duosecurity.test", "wd5.myworkday.test", "wd5.identity.myworkday.test")
 TENANT = "https://wd5.myworkday.test"
-HOME = TENANT + "/ashgrove/d/home.htmld"
 
 
 class Driver:
@@ -157,107 +156,53 @@ return { rows: keys.size, mostRows, recycled, label: label ? label.trim() : null
 """
 
 
-def run(args, facts):
-    driver = Driver(args.proxy, args.cert)
-    control(args.control, "/duo", {"delayMs": 200})
-    control(args.control, "/counts", {"task": 4, "notification": None, "draft": 2, "prepaid": 3})
+def run(proxy, controlAddress, certificate, output, facts):
+    driver = Driver(proxy, certificate)
+    control(controlAddress, "/duo", {"delayMs": 200})
+    control(controlAddress, "/counts", {"task": 4, "notification": None, "draft": 2})
 
     # Sign in as a user would: the form appears by script, the password is typed and submitted.
-    casUrl = driver.load("https://workday.ashgrove.test/")
-    facts["casUrl"] = casUrl
-    facts["formMissingAtLoad"] = driver.evaluate("!document.querySelector('input[type=password]')")
+    driver.load("https://workday.ashgrove.test/")
     driver.waitFor("!!document.querySelector('#fm1 input[type=password]')")
     facts["formSubmitIsShadowed"] = driver.evaluate("typeof document.getElementById('fm1').submit !== 'function'")
-    fill = ("(function (password) { const f = document.getElementById('fm1');"
-            " f.querySelector('[name=username]').value = 'demo'; f.querySelector('[name=password]').value = password;"
-            " f.querySelector('button[name=submit]').click(); return true; })")
-    driver.evaluate(fill + "('wrong')")
-    driver.waitFor("!!document.querySelector('form .alert-danger, #fm1 .alert-danger')")
-    facts["errorShownInForm"] = True
-    driver.evaluate(fill + "('ashgrove-demo')")
-    facts["duoUrl"] = driver.waitForUrl("https://api-d3m0.duosecurity.test/")
-    facts["duoReturnUrl"] = driver.waitForUrl("https://login.ashgrove.test/cas/login?state=")
-    driver.waitForUrl(HOME, timeout=20)
-    facts["reachedHome"] = True
-
-    # Home: the badges arrive late; the banner closes.
-    badges = driver.waitFor(
+    driver.evaluate("(() => { const f = document.getElementById('fm1');"
+                    " f.querySelector('[name=username]').value = 'demo';"
+                    " f.querySelector('[name=password]').value = 'ashgrove-demo';"
+                    " f.querySelector('button[name=submit]').click(); return true; })()")
+    driver.waitForUrl(TENANT + "/ashgrove/d/home.htmld", timeout=60)
+    facts["homeBadges"] = driver.waitFor(
         "(() => { const i = document.querySelector('[data-automation-id=inbox_preview]');"
         " const n = document.querySelector('[data-automation-id=notification_preview]');"
-        " return i && n ? [i.textContent.trim(), n.textContent.trim(), document.body.innerHTML.length] : null; })()")
-    facts["homeBadges"] = badges[:2]
-    facts["homeBodyLength"] = badges[2]
+        " return i && n ? [i.textContent.trim(), n.textContent.trim()] : null; })()")
     driver.waitFor("document.fonts.status === 'loaded'", 5)
-    driver.screenshot(args.out + "/home.png")
-    facts["bannerClosed"] = driver.evaluate(
-        "(() => { const b = [...document.querySelectorAll('body *')].find(e => e.textContent.trim().includes('Use the Workday App')"
-        " && e.textContent.trim().length < 200); b.querySelector('button, [role=button], a').click();"
-        " return !document.body.textContent.includes('Use the Workday App'); })()")
-    driver.evaluate("document.querySelector('[data-automation-id=inbox_preview]').click(), true")
-    facts["inboxUrl"] = driver.waitForUrl(TENANT + "/ashgrove/d/inbox/")
+    driver.screenshot(output + "/home.png")
 
-    # Expenses hub and the report grid.
-    driver.load(TENANT + "/ashgrove/d/task/2997$1705.htmld")
-    facts["hubEmptyAtLoad"] = driver.evaluate("document.body.innerHTML.length < 1000")
-    facts["prepaidHeading"] = driver.waitFor(
-        "(() => { for (const e of document.querySelectorAll('[data-automation-id]')) {"
-        " const m = /Credit Card Transactions \\((\\d+)\\)/.exec(e.textContent); if (m) return m[0]; } return null; })()")
+    # The report grid renders its rows only in a visible page.
     driver.load(TENANT + "/ashgrove/d/task/2997$728.htmld")
     facts["grid"] = driver.waitFor(
         "(() => { const label = document.querySelector('[data-automation-id=rowCountLabel]');"
         " const rows = document.querySelectorAll('table[data-automation-id=table] [data-automation-id=row]');"
-        " return label && rows.length ? { label: label.textContent, rows: rows.length,"
-        " status: [...rows].map(r => r.lastElementChild.innerText.trim()) } : null; })()")
+        " return label && rows.length ? { label: label.textContent, rows: rows.length } : null; })()")
 
-    # Roster: read every row by scrolling, as the roster export does.
-    driver.load(TENANT + "/ashgrove/d/task/1422$2579.htmld")
-    driver.waitFor("document.querySelectorAll('[data-automation-id=tableWrapper] tbody tr').length > 0")
-    facts["rosterTitle"] = driver.view.get_title()
-    driver.spinUntil(lambda: driver.evaluate(
-        "[...document.querySelectorAll('img')].every(img => img.complete)"), 10, "roster photos")
-    driver.screenshot(args.out + "/roster.png")
-    facts["roster"] = driver.callAsync(READ_ROSTER)
-    generated = control(args.control, "/roster", {"generate": 120})["modes"]["roster"]
-    driver.load(TENANT + "/ashgrove/d/task/1422$2579.htmld")
-    driver.waitFor("document.querySelectorAll('[data-automation-id=tableWrapper] tbody tr').length > 0")
-    facts["generatedRoster"] = {"expectedRows": generated["rows"], "read": driver.callAsync(READ_ROSTER)}
-
-    # An ended session sends the page to the logout page.
-    control(args.control, "/expire-sessions", {})
-    driver.view.load_uri(HOME)
-    facts["afterExpiry"] = driver.waitForUrl(TENANT + "/wday/authgwy/ashgrove/logout.htmld")
-
-    # Signing in again with the remember-device prompt on: answered as the application does.
-    control(args.control, "/remember-device", {"on": True})
-    driver.load("https://workday.ashgrove.test/")
-    driver.waitFor("!!document.querySelector('#fm1 input[type=password]')")
-    driver.evaluate(fill + "('ashgrove-demo')")
-    driver.waitForUrl("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login?pending=trust", 20)
-    driver.waitFor("/Remember Device\\?/i.test(document.body.innerText)")
-    driver.evaluate("(() => { document.querySelector('input[type=checkbox]').click();"
-                    " [...document.querySelectorAll('button, input[type=submit]')]"
-                    ".find(b => /^submit$/i.test((b.innerText || b.value).trim())).click(); return true; })()")
-    driver.waitForUrl(HOME)
-    facts["rememberDevice"] = control(args.control, "/remember-device", {"on": False})["rememberDevicePrompt"]
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--proxy", required=True)
-    parser.add_argument("--control", required=True)
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--out", required=True)
-    args = parser.parse_args()
-    facts = {}
-    try:
-        run(args, facts)
-    except Exception as error:  # reported to the test as data, with what was seen so far
-        facts["error"] = "%s: %s" % (type(error).__name__, error)
-        print(json.dumps(facts))
-        return 1
-    print(json.dumps(facts))
-    return 0
+    # Roster: read every row by scrolling, as the roster export does, for the demo and a long roster.
+    for name, body in (("roster", None), ("generatedRoster", {"generate": 120})):
+        if body:
+            facts["generatedRows"] = control(controlAddress, "/roster", body)["modes"]["roster"]["rows"]
+        driver.load(TENANT + "/ashgrove/d/task/1422$2579.htmld")
+        driver.waitFor("document.querySelectorAll('[data-automation-id=tableWrapper] tbody tr').length > 0")
+        driver.spinUntil(lambda: driver.evaluate(
+            "[...document.querySelectorAll('img')].every(img => img.complete)"), 10, "roster photos")
+        if not body:
+            facts["rosterTitle"] = driver.view.get_title()
+            driver.screenshot(output + "/roster.png")
+        facts[name] = driver.callAsync(READ_ROSTER)
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    facts = {}
+    try:
+        run(*sys.argv[1:5], facts)
+    except Exception as error:  # reported to the test as data, with what was seen so far
+        facts["error"] = "%s: %s" % (type(error).__name__, error)
+    print(json.dumps(facts))
+    sys.exit(1 if "error" in facts else 0)

@@ -39,12 +39,12 @@ TEST(CountsBusObject, readersSeeThePropertiesAndEveryChange)
             *static_cast<std::optional<std::string>*>(data) = text.get();
         },
         &properties);
-    ASSERT_TRUE(runLoopUntil([&] { return properties.has_value(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return properties.has_value(); }));
     EXPECT_EQ(*properties, "({'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>},)");
 
     object.update({ { { "task", 3 }, { "draft", 0 } }, 1'800'000'000, "polling", "Updated just now" });
     object.update({ {}, 1'800'000'000, "notSignedIn", "Not signed in" });
-    ASSERT_TRUE(runLoopUntil([&] { return !changes.empty(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !changes.empty(); }));
     EXPECT_EQ(changes, (std::vector<std::string> { "{'Counts': <@a{sx} {}>, 'State': <'notSignedIn'>, 'StatusText': <'Not signed in'>}" }));
     g_dbus_connection_signal_unsubscribe(reader.get(), subscription);
 }

@@ -20,7 +20,7 @@ TEST(GLibRunLoop, workPostedFromAnotherThreadOrFromTheLoopRunsLaterOnTheLoop)
         loop.post([&] { log.push_back(std::this_thread::get_id() == loopThread ? "posted from a worker, run on the loop" : "run off the loop"); });
     }).join();
 
-    ASSERT_TRUE(runLoopUntil([&] { return log.size() == 2; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return log.size() == 2; }));
     EXPECT_EQ(log, (std::vector<std::string> { "posted on the loop", "posted from a worker, run on the loop" }));
 }
 
@@ -32,7 +32,7 @@ TEST(GLibRunLoop, aWorkerPoolResultWakesTheIdleLoop)
     auto handle = spawn(loop, [](WorkerPool& pool, std::optional<int>& result) -> Task<void> {
         result = co_await pool.run([] { return 6 * 7; });
     }(pool, result));
-    ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
     EXPECT_EQ(result, 42);
 }
 

@@ -29,7 +29,7 @@ TEST(LauncherEntry, dockReceivesTheCountAndItsVisibility)
     UnityLauncherEntry entry(bus.get(), "com.ashgrove.Halcyra.desktop");
     entry.setCount(7);
     entry.setCount(std::nullopt);
-    EXPECT_TRUE(runLoopUntil([&] { return updates.size() == 2; }));
+    EXPECT_TRUE(runMainLoopUntil([&] { return updates.size() == 2; }));
     EXPECT_EQ(updates, (std::vector<std::string> { "application://com.ashgrove.Halcyra.desktop 7 shown", "application://com.ashgrove.Halcyra.desktop 0 hidden" }));
     g_dbus_connection_signal_unsubscribe(bus.get(), subscription);
 }

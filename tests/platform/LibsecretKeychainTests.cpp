@@ -184,11 +184,11 @@ TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn
     loop.schedule(Seconds(0.05), [&] { hasTicked = true; });
 
     // The prompt request is served by this very loop: a read that held the loop would never see it.
-    ASSERT_TRUE(runLoopUntil([&] { return prompter.requestCount() > 0 && hasTicked; }, std::chrono::seconds(20)));
+    ASSERT_TRUE(runMainLoopUntil([&] { return prompter.requestCount() > 0 && hasTicked; }, std::chrono::seconds(20)));
     EXPECT_FALSE(result);
 
     prompter.refuseAll();
-    ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(20)));
     EXPECT_EQ(result->status, keychainInteractionNotAllowed) << keychain.messageForStatus(result->status);
     unlockWithPassword(prompter.bus());
     EXPECT_EQ(read(credentialsItem).status, keychainSuccess);

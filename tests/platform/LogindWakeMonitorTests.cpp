@@ -28,12 +28,12 @@ TEST_F(LogindWakeMonitorTests, eachResumeFromSleepIsOneWakeEvent)
     // handled too.
     emitPrepareForSleep(true);
     emitPrepareForSleep(false);
-    ASSERT_TRUE(runLoopUntil([&] { return wakes >= 1; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return wakes >= 1; }));
     EXPECT_EQ(wakes, 1) << "going to sleep must not count as a wake";
 
     emitPrepareForSleep(true);
     emitPrepareForSleep(false);
-    ASSERT_TRUE(runLoopUntil([&] { return wakes >= 2; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return wakes >= 2; }));
     EXPECT_EQ(wakes, 2);
 }
 
@@ -49,24 +49,11 @@ TEST_F(LogindWakeMonitorTests, aSignalFromAProcessOtherThanLogindIsIgnored)
     ASSERT_TRUE(g_dbus_connection_emit_signal(bus.get(), nullptr, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", g_variant_new("(b)", FALSE), error.outPtr()));
     g_dbus_connection_flush_sync(bus.get(), nullptr, nullptr);
 
+    // The foreign signal went out on the same connection before the call that makes logind
+    // signal, so it has been handled once logind's wake has.
     emitPrepareForSleep(false);
-    ASSERT_TRUE(runLoopUntil([&] { return wakes >= 1; }));
-    runLoopFor(std::chrono::milliseconds(100));
+    ASSERT_TRUE(runMainLoopUntil([&] { return wakes >= 1; }));
     EXPECT_EQ(wakes, 1);
-}
-
-TEST_F(LogindWakeMonitorTests, anObserverThatDisconnectedMissesLaterWakes)
-{
-    LogindWakeMonitor monitor;
-    int disconnectedWakes = 0;
-    int keptWakes = 0;
-    auto disconnected = monitor.observe([&] { ++disconnectedWakes; });
-    auto kept = monitor.observe([&] { ++keptWakes; });
-    disconnected.disconnect();
-
-    emitPrepareForSleep(false);
-    ASSERT_TRUE(runLoopUntil([&] { return keptWakes == 1; }));
-    EXPECT_EQ(disconnectedWakes, 0);
 }
 
 }

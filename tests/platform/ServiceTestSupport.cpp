@@ -4,29 +4,6 @@
 
 namespace halcyra {
 
-bool runLoopUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        // Wakes up at least every 10 ms so that the deadline is checked even when nothing comes.
-        auto tick = adoptGRef(g_timeout_source_new(10));
-        g_source_set_callback(
-            tick.get(), [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
-        g_source_attach(tick.get(), nullptr);
-        g_main_context_iteration(nullptr, TRUE);
-        g_source_destroy(tick.get());
-    }
-    return true;
-}
-
-void runLoopFor(std::chrono::milliseconds duration)
-{
-    auto deadline = std::chrono::steady_clock::now() + duration;
-    runLoopUntil([deadline] { return std::chrono::steady_clock::now() >= deadline; }, duration + std::chrono::seconds(1));
-}
-
 void callSystemBus(const char* destination, const char* path, const char* interface, const char* method, GVariant* arguments)
 {
     auto ownedArguments = adoptGRef(arguments);

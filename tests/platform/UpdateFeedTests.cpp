@@ -97,7 +97,7 @@ std::optional<FeedResult> fetchOnce(SoupUpdateFeed& feed)
 {
     std::optional<FeedResult> result;
     feed.fetch([&](FeedResult answer) { result = std::move(answer); });
-    runLoopUntil([&] { return result.has_value(); });
+    runMainLoopUntil([&] { return result.has_value(); });
     return result;
 }
 

@@ -72,11 +72,10 @@ public:
         openForSignIn = false;
         ++endSignInOpeningCount;
     }
-    LockGate* gate() override { return hasGate ? &fakeGate : nullptr; }
+    LockGate* gate() override { return &fakeGate; }
 
     bool locked { false };
     bool openForSignIn { false };
-    bool hasGate { true };
     int endSignInOpeningCount { 0 };
     FakeLockGate fakeGate;
 };
@@ -85,10 +84,9 @@ class FakeBackgroundSession final : public BackgroundSession {
 public:
     std::shared_ptr<WebView> webView() const override { return view; }
     void setWebView(std::shared_ptr<WebView> newView) override { view = std::move(newView); }
-    void endOffScreenHosting() override { ++endCount; }
+    void endOffScreenHosting() override { }
 
     std::shared_ptr<WebView> view;
-    int endCount { 0 };
 };
 
 class FakeRosterReader final : public RosterReader {
@@ -105,13 +103,7 @@ public:
 
 class FakeOpenPanel final : public OpenPanel {
 public:
-    void run(WebView&, const OpenPanelParameters& parameters, OpenPanelCompletion completion) override
-    {
-        requests.push_back(parameters);
-        completion(chosenFiles);
-    }
-    std::vector<OpenPanelParameters> requests;
-    std::optional<std::vector<std::filesystem::path>> chosenFiles;
+    void run(WebView&, const OpenPanelParameters&, OpenPanelCompletion completion) override { completion(std::nullopt); }
 };
 
 class FakeDownloadAnnouncer final : public DownloadAnnouncer {

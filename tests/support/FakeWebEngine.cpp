@@ -18,7 +18,6 @@ NavigationID FakeWebView::load(const URL& url)
 
 NavigationID FakeWebView::reload()
 {
-    ++m_reloadCount;
     m_isLoading = true;
     return m_nextNavigationID++;
 }
@@ -36,12 +35,6 @@ void FakeWebView::callAsyncJavaScript(const std::string& functionBody, const nlo
 void FakeWebView::runScript(PendingScript script)
 {
     m_scriptLog.push_back(script.source);
-    if (scriptResponder) {
-        if (auto result = scriptResponder(script)) {
-            script.completion(std::move(*result));
-            return;
-        }
-    }
     m_pendingScripts.push_back(std::move(script));
 }
 
@@ -77,12 +70,6 @@ NavigationID FakeWebView::startNavigation()
     return navigation;
 }
 
-void FakeWebView::redirect(NavigationID navigation)
-{
-    if (m_client)
-        m_client->didReceiveServerRedirectForProvisionalNavigation(*this, navigation);
-}
-
 void FakeWebView::commit(NavigationID navigation, const URL& url)
 {
     changeURL(url);
@@ -111,35 +98,12 @@ void FakeWebView::failProvisional(NavigationID navigation, WebError error)
         m_client->didFailProvisionalNavigation(*this, navigation, error);
 }
 
-NavigationActionPolicy FakeWebView::navigate(const URL& url, NavigationType type)
-{
-    auto policy = decideAction({ type, true, true, url, false });
-    if (policy != NavigationActionPolicy::allow)
-        return policy;
-    auto navigation = startNavigation();
-    commit(navigation, url);
-    finish(navigation);
-    return policy;
-}
-
 void FakeWebView::changeURL(const std::optional<URL>& url)
 {
     if (m_url == url)
         return;
     auto old = std::exchange(m_url, url);
     notifyURLChanged(old, m_url);
-}
-
-void FakeWebView::setTitle(const std::string& title)
-{
-    m_title = title;
-    notifyTitleChanged(title);
-}
-
-void FakeWebView::setBackForward(bool canGoBack, bool canGoForward)
-{
-    m_canGoBack = canGoBack;
-    m_canGoForward = canGoForward;
 }
 
 std::optional<ScriptReply> FakeWebView::sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin origin)

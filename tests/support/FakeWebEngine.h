@@ -20,7 +20,6 @@ public:
 
     // What the application asked for.
     const std::vector<URL>& loadedURLs() const { return m_loadedURLs; }
-    int reloadCount() const { return m_reloadCount; }
     bool isHostedOffScreen() const { return m_isHostedOffScreen; }
 
     struct PendingScript {
@@ -41,18 +40,12 @@ public:
     NavigationActionPolicy decideAction(NavigationAction);
     NavigationResponsePolicy decideResponse(NavigationResponse);
     NavigationID startNavigation(); // provisional start of a new navigation
-    void redirect(NavigationID);
     void commit(NavigationID, const URL&); // the URL changes here, as in the engine
     void finish(NavigationID);
     void fail(NavigationID, WebError);
     void failProvisional(NavigationID, WebError);
-    // A whole successful main-frame navigation: policy (a link by default), start, commit, finish.
-    // Gives the policy; nothing after the policy happens unless it allowed the navigation.
-    NavigationActionPolicy navigate(const URL&, NavigationType = NavigationType::linkActivated);
     // The URL changes without a navigation (history.pushState in a single-page app).
     void changeURL(const std::optional<URL>&);
-    void setTitle(const std::string&);
-    void setBackForward(bool canGoBack, bool canGoForward);
 
     // A script message from a frame with the given origin; gives the reply once the client sent it.
     std::optional<ScriptReply> sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin);
@@ -65,19 +58,16 @@ public:
     NavigationID reload() override;
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }
-    std::string title() const override { return m_title; }
+    std::string title() const override { return {}; }
     bool isLoading() const override { return m_isLoading; }
-    bool canGoBack() const override { return m_canGoBack; }
-    bool canGoForward() const override { return m_canGoForward; }
-    void goBack() override { ++m_goBackCount; }
-    void goForward() override { ++m_goForwardCount; }
+    bool canGoBack() const override { return false; }
+    bool canGoForward() const override { return false; }
+    void goBack() override { }
+    void goForward() override { }
     void evaluateJavaScript(const std::string& script, ScriptCompletion) override;
     void callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion) override;
     void hostOffScreen() override { m_isHostedOffScreen = true; }
     void endOffScreenHosting() override { m_isHostedOffScreen = false; }
-
-    int goBackCount() const { return m_goBackCount; }
-    int goForwardCount() const { return m_goForwardCount; }
 
 private:
     void runScript(PendingScript);
@@ -85,14 +75,8 @@ private:
     WebViewConfiguration m_configuration;
     WebViewClient* m_client { nullptr };
     std::optional<URL> m_url;
-    std::string m_title;
     bool m_isLoading { false };
-    bool m_canGoBack { false };
-    bool m_canGoForward { false };
     bool m_isHostedOffScreen { false };
-    int m_reloadCount { 0 };
-    int m_goBackCount { 0 };
-    int m_goForwardCount { 0 };
     NavigationID m_nextNavigationID { 1 };
     std::vector<URL> m_loadedURLs;
     std::deque<PendingScript> m_pendingScripts;
@@ -118,12 +102,10 @@ public:
     {
     }
     std::optional<URL> requestURL() const override { return m_url; }
-    void cancel() override { m_isCancelled = true; }
-    bool isCancelled() const { return m_isCancelled; }
+    void cancel() override { }
 
 private:
     std::optional<URL> m_url;
-    bool m_isCancelled { false };
 };
 
 }

@@ -1,119 +1,62 @@
 #include "session/DownloadDestination.h"
 #include "support/LogCapture.h"
 #include "support/SessionHarness.h"
+#include "support/TemporaryFolder.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 
 namespace halcyra {
 namespace {
 
-    // A fresh folder under the system's temporary directory, removed afterwards.
-    class TemporaryFolder {
-    public:
-        TemporaryFolder()
-        {
-            std::random_device random;
-            m_path = std::filesystem::temp_directory_path() / ("halcyra-downloads-" + std::to_string(random()));
-            std::filesystem::create_directories(m_path);
-        }
-        ~TemporaryFolder()
-        {
-            std::error_code error;
-            std::filesystem::remove_all(m_path, error);
-        }
-        const std::filesystem::path& path() const { return m_path; }
-        void touch(const std::string& name) const { std::ofstream(m_path / name) << "x"; }
-
-    private:
-        std::filesystem::path m_path;
-    };
-
-    class DownloadNameTest : public ::testing::Test {
-    protected:
-        std::filesystem::path destination(std::string_view suggestedName)
-        {
-            auto result = uniqueDownloadDestination(folder, suggestedName);
-            EXPECT_TRUE(result);
-            return result.value_or("");
+    TEST(DownloadDestination, takenNamesGetTheFirstFreeCounterAndDirectoryPartsAreDropped)
+    {
+        struct Case {
+            std::vector<std::string> taken;
+            std::string suggested;
+            std::string expected;
+        };
+        const Case cases[] = {
+            { {}, "report.xlsx", "report.xlsx" },
+            { { "report.xlsx", "report (1).xlsx" }, "report.xlsx", "report (2).xlsx" },
+            { { "README" }, "README", "README (1)" },
+            { { "archive.tar.gz" }, "archive.tar.gz", "archive.tar (1).gz" },
+            { {}, "a/b/c.pdf", "c.pdf" },
+            { {}, "", "Download" },
+            { {}, "/", "Download" },
+            { {}, "..", "Download" },
+            { {}, "reports/", "reports" },
+        };
+        for (const auto& [taken, suggested, expected] : cases) {
+            TemporaryFolder downloads;
+            for (const auto& name : taken)
+                downloads.write(name);
+            EXPECT_EQ(uniqueDownloadDestination(LocalDownloadsFolder(downloads.path()), suggested), downloads.path() / expected) << suggested;
         }
 
         TemporaryFolder downloads;
-        LocalDownloadsFolder folder { downloads.path() };
-    };
-
-    TEST_F(DownloadNameTest, takenNamesGetTheFirstFreeCounter)
-    {
-        EXPECT_EQ(destination("report.xlsx"), downloads.path() / "report.xlsx");
-        downloads.touch("report.xlsx");
-        downloads.touch("report (1).xlsx");
-        EXPECT_EQ(destination("report.xlsx"), downloads.path() / "report (2).xlsx");
-
-        downloads.touch("README");
-        EXPECT_EQ(destination("README"), downloads.path() / "README (1)");
-
-        downloads.touch("archive.tar.gz");
-        EXPECT_EQ(destination("archive.tar.gz"), downloads.path() / "archive.tar (1).gz");
-    }
-
-    TEST_F(DownloadNameTest, directoryPartsAreDroppedAndEmptyNamesBecomeDownload)
-    {
-        EXPECT_EQ(destination("a/b/c.pdf"), downloads.path() / "c.pdf");
-        EXPECT_EQ(destination(""), downloads.path() / "Download");
-        EXPECT_EQ(destination("/"), downloads.path() / "Download");
-        EXPECT_EQ(destination("reports/"), downloads.path() / "reports");
-    }
-
-    TEST_F(DownloadNameTest, hostileNamesNeverLeaveTheDownloadsFolder)
-    {
-        const std::vector<std::string> hostile {
-            "..",
-            ".",
-            "../../.bashrc",
-            "/etc/passwd",
-            "..\\..\\evil.exe",
-            "a/..",
-            "///",
-            std::string("evil\0/../../x", 13),
-            std::string("..\0", 3),
-            std::string("\0", 1),
-        };
-        for (auto& name : hostile) {
-            auto path = destination(name);
-            EXPECT_EQ(path.parent_path(), downloads.path()) << "for a suggested name of " << name.size() << " bytes";
-            auto fileName = path.filename().string();
-            EXPECT_NE(fileName, "..");
-            EXPECT_NE(fileName, ".");
-            EXPECT_EQ(fileName.find('\0'), std::string::npos);
-        }
-        EXPECT_EQ(destination(".."), downloads.path() / "Download");
-    }
-
-    TEST_F(DownloadNameTest, danglingSymbolicLinkCountsAsTaken)
-    {
         std::filesystem::create_symlink("/nonexistent/target", downloads.path() / "report.pdf");
-        EXPECT_EQ(destination("report.pdf"), downloads.path() / "report (1).pdf");
+        EXPECT_EQ(uniqueDownloadDestination(LocalDownloadsFolder(downloads.path()), "report.pdf"), downloads.path() / "report (1).pdf")
+            << "a dangling link is a taken name";
+        EXPECT_FALSE(uniqueDownloadDestination(LocalDownloadsFolder(std::nullopt), "report.pdf"));
     }
 
-    TEST(DownloadNameWithoutFolder, givesNothing)
+    TEST(DownloadDestination, hostileNamesNeverLeaveTheDownloadsFolder)
     {
-        LocalDownloadsFolder noFolder(std::nullopt);
-        EXPECT_FALSE(uniqueDownloadDestination(noFolder, "report.pdf"));
+        TemporaryFolder downloads;
+        LocalDownloadsFolder folder(downloads.path());
+        for (const auto& name : { std::string(".."), std::string("."), std::string("../../.bashrc"), std::string("/etc/passwd"),
+                 std::string("..\\..\\evil.exe"), std::string("a/.."), std::string("///"), std::string("evil\0/../../x", 13),
+                 std::string("..\0", 3), std::string("\0", 1) }) {
+            auto path = uniqueDownloadDestination(folder, name);
+            ASSERT_TRUE(path);
+            EXPECT_EQ(path->parent_path(), downloads.path()) << "for a suggested name of " << name.size() << " bytes";
+            auto fileName = path->filename().string();
+            EXPECT_TRUE(fileName != ".." && fileName != "." && fileName.find('\0') == std::string::npos) << fileName;
+        }
     }
 
     class DownloadControllerTest : public ::testing::Test {
     protected:
-        NavigationResponse response(std::map<std::string, std::string> headers, bool canShowMIMEType = true)
-        {
-            NavigationResponse response;
-            response.httpStatus = 200;
-            response.url = url("https://wd5.myworkday.test/ashgrove/d/reports/summary.pdf");
-            response.headers = std::move(headers);
-            response.canShowMIMEType = canShowMIMEType;
-            return response;
-        }
-
         TemporaryFolder downloads;
         LocalDownloadsFolder folder { downloads.path() };
         FakeDownloadAnnouncer announcer;
@@ -123,11 +66,22 @@ namespace {
 
     TEST_F(DownloadControllerTest, attachmentsAndUnshowableTypesAreDownloaded)
     {
-        EXPECT_EQ(controller.responsePolicy(response({})), NavigationResponsePolicy::allow);
-        EXPECT_EQ(controller.responsePolicy(response({ { "content-disposition", "inline; filename=\"summary.pdf\"" } })), NavigationResponsePolicy::allow);
-        EXPECT_EQ(controller.responsePolicy(response({ { "content-disposition", "attachment; filename=\"summary.pdf\"" } })), NavigationResponsePolicy::download);
-        EXPECT_EQ(controller.responsePolicy(response({ { "content-disposition", "ATTACHMENT" } })), NavigationResponsePolicy::download);
-        EXPECT_EQ(controller.responsePolicy(response({}, false)), NavigationResponsePolicy::download);
+        const std::tuple<std::string, bool, NavigationResponsePolicy> cases[] = {
+            { "", true, NavigationResponsePolicy::allow },
+            { "inline; filename=\"summary.pdf\"", true, NavigationResponsePolicy::allow },
+            { "attachment; filename=\"summary.pdf\"", true, NavigationResponsePolicy::download },
+            { "ATTACHMENT", true, NavigationResponsePolicy::download },
+            { "", false, NavigationResponsePolicy::download },
+        };
+        for (const auto& [disposition, canShowMIMEType, expected] : cases) {
+            NavigationResponse response;
+            response.httpStatus = 200;
+            response.url = url("https://wd5.myworkday.test/ashgrove/d/reports/summary.pdf");
+            if (!disposition.empty())
+                response.headers["content-disposition"] = disposition;
+            response.canShowMIMEType = canShowMIMEType;
+            EXPECT_EQ(controller.responsePolicy(response), expected) << disposition << " " << canShowMIMEType;
+        }
     }
 
     TEST_F(DownloadControllerTest, finishedDownloadIsAnnouncedWithItsResolvedPathOnce)
@@ -151,23 +105,17 @@ namespace {
         EXPECT_EQ(linkedController.activeDownloadCount(), 0u);
     }
 
-    TEST_F(DownloadControllerTest, failedDownloadIsLoggedAndNeverAnnounced)
+    TEST_F(DownloadControllerTest, concurrentDownloadsKeepTheirOwnDestinationsAndFailedOnesAreNeverAnnounced)
     {
-        FakeDownload download(std::nullopt);
-        controller.decideDestination(download, "summary.pdf");
-        controller.downloadDidFail(download, { "NSURLErrorDomain", -1005, std::nullopt });
-        controller.downloadDidFinish(download);
-        EXPECT_TRUE(log.contains("[Workday] download failed: NSURLErrorDomain (-1005)"));
-        EXPECT_TRUE(announcer.announcedPaths.empty());
-    }
-
-    TEST_F(DownloadControllerTest, concurrentDownloadsKeepTheirOwnDestinations)
-    {
-        FakeDownload first(std::nullopt), second(std::nullopt);
+        FakeDownload first(std::nullopt), second(std::nullopt), failed(std::nullopt);
         controller.decideDestination(first, "a.pdf");
         controller.decideDestination(second, "b.pdf");
+        controller.decideDestination(failed, "c.pdf");
+        controller.downloadDidFail(failed, { "NSURLErrorDomain", -1005, std::nullopt });
+        controller.downloadDidFinish(failed);
         controller.downloadDidFinish(second);
         controller.downloadDidFinish(first);
+        EXPECT_TRUE(log.contains("[Workday] download failed: NSURLErrorDomain (-1005)"));
         ASSERT_EQ(announcer.announcedPaths.size(), 2u);
         EXPECT_EQ(announcer.announcedPaths[0].filename(), "b.pdf");
         EXPECT_EQ(announcer.announcedPaths[1].filename(), "a.pdf");

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <stdlib.h>
+#include <string>
+
+namespace halcyra {
+
+// A new, empty folder under the system's temporary directory, removed with everything in it when
+// the object goes away.
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        auto pattern = (std::filesystem::temp_directory_path() / "halcyra-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot make a temporary folder");
+        m_path = pattern;
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path write(const std::string& name, const std::string& contents = "x") const
+    {
+        std::ofstream(m_path / name) << contents;
+        return m_path / name;
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+}

@@ -16,10 +16,10 @@ protected:
     {
         saveCredentials("ashgrove-demo");
         auto run = std::make_unique<CountsRun>(*s_engine, *s_configuration, m_settings, m_keychain, poller);
-        bool isSignedIn = runMainLoopUntil([&] { return run->coordinator.isOnHomePage(); }, 30s);
+        // The hidden views are built once the main view has finished loading the home page.
+        bool isSignedIn = runMainLoopUntil([&] { return run->pollWebView.isCreated(); }, 30s);
         EXPECT_TRUE(isSignedIn);
-        EXPECT_TRUE(run->pollWebView.isCreated());
-        return run;
+        return isSignedIn ? std::move(run) : nullptr;
     }
 
     static bool hasAllCounts(const WorkdayPoller& poller, std::int64_t task, std::int64_t notification, std::int64_t prepaid, std::int64_t draft)
@@ -39,6 +39,7 @@ TEST_F(CountsTest, oneCycleOfTheHiddenViewsReadsAllFourCounts)
 {
     s_tenant->control("POST", "/counts", { { "task", 4 }, { "notification", 6 }, { "prepaid", 3 }, { "draft", 2 } });
     auto run = startSignedIn(CountsRun::Poller::real);
+    ASSERT_TRUE(run);
     auto& poller = run->realPoller;
     auto& pollWebView = run->pollWebView;
     auto views = std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() };
@@ -59,8 +60,6 @@ TEST_F(CountsTest, oneCycleOfTheHiddenViewsReadsAllFourCounts)
     EXPECT_EQ(value(*pollWebView.reportsView(), "document.visibilityState + ' ' + document.hidden"), "visible false");
     EXPECT_EQ(value(*pollWebView.homeView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
     EXPECT_EQ(value(*pollWebView.expensesView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
-    // No hidden view ever signs in: none carries the sign-in script or its message channel.
-    EXPECT_EQ(value(*pollWebView.homeView(), "typeof window.webkit === 'undefined' || !window.webkit.messageHandlers || !window.webkit.messageHandlers.workdayAuth"), true);
 
     // A hidden page's dialogs and windows get nowhere: confirm answers "cancel".
     EXPECT_EQ(value(*pollWebView.expensesView(), "alert('x'); [confirm('y'), window.open('https://wd5.myworkday.test/ashgrove/d/home.htmld') === null].join(' ')"), "false true");
@@ -69,6 +68,7 @@ TEST_F(CountsTest, oneCycleOfTheHiddenViewsReadsAllFourCounts)
 TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
 {
     auto run = startSignedIn(CountsRun::Poller::fake);
+    ASSERT_TRUE(run);
     auto& pollWebView = run->pollWebView;
 
     // Each row sets the tenant's counts, reloads the hidden pages and reads one of them.
@@ -121,22 +121,23 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
         EXPECT_EQ(draft, 50); // the grid rendered while hidden, thanks to the override
         // The same grid relabelled as the first batch of 1,234 reports, 7 of them drafts.
         auto& reports = *pollWebView.reportsView();
-        EXPECT_EQ(value(reports, R"((function () {
+        EXPECT_EQ(value(reports, R"js((function () {
             document.querySelector('[data-automation-id="rowCountLabel"]').textContent = "(1,234 items)";
             var rows = document.querySelectorAll('[data-automation-id="row"]');
             for (var i = 7; i < rows.length; ++i)
                 rows[i].querySelectorAll("td")[4].textContent = "Submitted";
             return rows.length;
-    })())"),
+    })())js"),
             50);
-    CountsRun::runTask([&]() -> Task<void> { draft = co_await run->readers.readDraftCount(pollWebView.reportsView()); }());
-    EXPECT_EQ(draft, 7);
-}
+        CountsRun::runTask([&]() -> Task<void> { draft = co_await run->readers.readDraftCount(pollWebView.reportsView()); }());
+        EXPECT_EQ(draft, 7);
+    }
 }
 
 TEST_F(CountsTest, newCountsAppearWithinOneCycleAndAnEndedSessionInAHiddenViewStartsRecovery)
 {
     auto run = startSignedIn(CountsRun::Poller::real);
+    ASSERT_TRUE(run);
     auto& poller = run->realPoller;
     ASSERT_TRUE(runMainLoopUntil([&] { return hasAllCounts(poller, 3, 2, 2, 1); }, 45s));
 

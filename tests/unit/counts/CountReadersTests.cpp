@@ -2,7 +2,6 @@
 #include "support/VirtualRunLoop.h"
 
 #include "counts/CountReaders.h"
-#include "counts/CountScripts.h"
 
 #include <gtest/gtest.h>
 
@@ -145,38 +144,22 @@ namespace {
             VirtualRunLoop loop;
             CountReaders readers(loop, "wd5.myworkday.test");
             auto view = std::make_shared<FakeWebView>(WebViewConfiguration {});
-            view->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
-                return ScriptResult::success(json { { "pageLoading", true }, { "loaded", false }, { "gridPresent", false } });
-            };
-            bool hasFinished = false;
-            bool hasValue = true;
+            view->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> { return ScriptResult::success(json { { "pageLoading", true } }); };
+            std::optional<bool> hasValue;
             auto read = [&]() -> Task<void> {
-                if (reader == Reader::home)
-                    hasValue = (co_await readers.readHomeCounts(view)).has_value();
-                else if (reader == Reader::prepaid)
-                    hasValue = (co_await readers.readPrepaidCount(view)).has_value();
-                else
-                    hasValue = (co_await readers.readDraftCount(view)).has_value();
-                hasFinished = true;
+                auto value = reader == Reader::home ? (co_await readers.readHomeCounts(view)).has_value()
+                    : reader == Reader::prepaid     ? (co_await readers.readPrepaidCount(view)).has_value()
+                                                    : (co_await readers.readDraftCount(view)).has_value();
+                hasValue = value;
             };
             auto handle = spawn(read());
             loop.advance(0.1s);
             handle.cancel();
-            EXPECT_TRUE(hasFinished);
-            EXPECT_FALSE(hasValue);
+            EXPECT_EQ(hasValue, false);
             auto evaluations = view->scriptLog().size();
             loop.advance(30s);
             EXPECT_EQ(view->scriptLog().size(), evaluations);
         }
-    }
-
-    TEST(CountScriptsTest, theTenantHostIsMatchedLiterallyAndCannotBreakOutOfItsString)
-    {
-        EXPECT_EQ(literalPattern("wd5.myworkday.test"), "wd5\\.myworkday\\.test");
-        EXPECT_NE(homeCountsScript("wd5.myworkday.test").find(R"(new RegExp("wd5\\.myworkday\\.test"))"), std::string::npos);
-        EXPECT_NE(prepaidScript("wd5.myworkday.test").find(R"(new RegExp("wd5\\.myworkday\\.test"))"), std::string::npos);
-        EXPECT_NE(draftReportsScript("wd5.myworkday.test").find(R"(location.hostname !== "wd5.myworkday.test")"), std::string::npos);
-        EXPECT_NE(draftReportsScript("a\"b").find(R"("a\"b")"), std::string::npos);
     }
 
 }

@@ -183,24 +183,6 @@ namespace {
         EXPECT_EQ(harness.badgeSink.shown(), std::nullopt);
     }
 
-    TEST(WorkdayPollerTest, aSyncedReadingIsAdoptedOnlyWhenNewerThanTheLastUpdate)
-    {
-        CountsHarness harness;
-        auto tenOClock = harness.loop.wallNow();
-        harness.poller.applySynced({ 1, 2, 3, 4, tenOClock + 5min });
-        EXPECT_EQ(harness.poller.lastUpdated(), tenOClock + 5min);
-
-        harness.poller.applySynced({ 9, 9, 9, 9, tenOClock });
-        EXPECT_EQ(harness.poller.outstandingCount(), 1);
-
-        harness.poller.applySynced({ 6, 7, 8, 9, tenOClock + 6min });
-        EXPECT_EQ(harness.poller.outstandingCount(), 6);
-        EXPECT_EQ(harness.poller.draftCount(), 9);
-        EXPECT_EQ(harness.poller.lastUpdated(), tenOClock + 6min);
-        EXPECT_EQ(harness.poller.state(), PollState::idle());
-        EXPECT_EQ(harness.badgeSink.shown(), 6);
-    }
-
     TEST(BadgeSettingsTest, switchesLoadWithTheirDefaultsAndSurviveARestart)
     {
         MemorySettingsStore settings;

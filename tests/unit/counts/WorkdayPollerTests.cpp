@@ -181,6 +181,9 @@ namespace {
         // Counts of 0 show no badge either, not a badge reading 0.
         harness.poller.applySynced({ 0, 0, 0, 0, harness.loop.wallNow() + 1h });
         EXPECT_EQ(harness.badgeSink.shown(), std::nullopt);
+        // Counts as large as a page may show add up without wrapping round to a negative total.
+        harness.poller.applySynced({ INT64_MAX, 5, 1, 1, harness.loop.wallNow() + 2h });
+        EXPECT_EQ(harness.badgeSink.shown(), INT64_MAX);
     }
 
     TEST(BadgeSettingsTest, switchesLoadWithTheirDefaultsAndSurviveARestart)

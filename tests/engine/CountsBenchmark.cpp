@@ -102,7 +102,7 @@ void printProcesses(const char* when)
     for (auto& process : processes) {
         double pss = pssMegabytes(process.pid);
         total += pss;
-        if (process.name.find("WebProcess") != std::string::npos)
+        if (process.name.find("WebProces") != std::string::npos)
             ++webProcesses;
         std::cout << "  " << process.pid << " " << process.name << " PSS " << pss << " MB\n";
     }

@@ -1,8 +1,14 @@
 #include "Application.h"
 
+#include "badge/BadgeSettings.h"
+#include "badge/LoggingBadgeSink.h"
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
 #include "base/TaskGroup.h"
+#include "counts/CoordinatorPollSession.h"
+#include "counts/CountsPublisher.h"
+#include "counts/PollWebView.h"
+#include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"
 #include "platform/DesktopExternalOpener.h"
 #include "platform/FileChooserOpenPanel.h"
@@ -45,10 +51,15 @@ struct Application::Services {
         , engine(configuration, engineOptions())
         , downloadsFolder(userDownloadsFolder())
         , offScreenHost(runLoop, settings)
+        , pollSession(runLoop, keychainStore)
+        , badgeSettings(settings)
+        , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
+        , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
-              { poller, pollBrowser, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+              { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
         offScreenHost.setCoordinator(&coordinator);
+        pollSession.setCoordinator(&coordinator);
     }
 
     static WebKitEngineOptions engineOptions()
@@ -70,8 +81,12 @@ struct Application::Services {
     LocalDownloadsFolder downloadsFolder;
     RecentFilesAnnouncer downloadAnnouncer;
     OffScreenHost offScreenHost;
-    NullCountsPoller poller;
-    NullPollBrowser pollBrowser;
+    CoordinatorPollSession pollSession;
+    BadgeSettings badgeSettings;
+    LoggingBadgeSink badgeSink;
+    NullCountsPublisher countsPublisher;
+    PollWebView pollWebView;
+    WorkdayPoller poller;
     NullLockController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;

@@ -50,6 +50,12 @@ public:
     Task<void> deleteCredentials();
     Task<KeychainStatus> deleteLegacyUsername();
     std::string keychainStatusText(KeychainStatus);
+    // Whether credentials are saved, when the flag or the cache tells without asking the keychain.
+    std::optional<bool> knownToHaveCredentials() const
+    {
+        auto answer = answerFromMemory();
+        return answer ? std::optional<bool>(answer->has_value()) : std::nullopt;
+    }
 
 private:
     bool isForgotten() const;

@@ -49,6 +49,7 @@ public:
     bool isLoadRetryURL(const URL& url) const { return m_loadRetryURL == url; }
 
     bool isRecoveryInProgress() const { return m_isRecoveryInProgress; }
+    std::optional<MonotonicTime> lastRecoveryAttempt() const { return m_lastRecoveryAttempt; }
     bool isOnline() const { return m_isOnline; }
     bool isRecoveryAwaitingNetwork() const { return m_isRecoveryAwaitingNetwork; }
     bool hasPendingLoadRetry() const { return m_pendingLoadRetry.has_value(); }

@@ -150,6 +150,11 @@ struct WebViewConfiguration {
     std::vector<std::string> userScripts;
     // Names of the script message channels (window.webkit.messageHandlers.<name>) with reply.
     std::vector<std::string> scriptMessageHandlerNames;
+    // A view whose web process and network session this view shares; its settings, scripts and
+    // client stay its own.
+    std::shared_ptr<WebView> relatedView;
+    // Never shown in a window: the view draws without hardware acceleration.
+    bool isNeverShown { false };
 };
 
 // One web view of the engine. All views of the application share one persistent website data

@@ -74,6 +74,7 @@ public:
     bool hasReachedWorkday() const { return m_hasReachedWorkday; }
     long long mainNavigationCount() const { return m_mainNavigationCount; }
     bool isRecoveryInProgress() const { return m_recovery.isRecoveryInProgress(); }
+    std::optional<MonotonicTime> lastRecoveryAttempt() const { return m_recovery.lastRecoveryAttempt(); }
     bool isPasswordWithheld() const { return m_signIn.isPasswordWithheld(); }
 
     SignInAutomation& signIn() { return m_signIn; }

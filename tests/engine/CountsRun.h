@@ -1,0 +1,79 @@
+#pragma once
+
+#include "EngineSession.h"
+#include "EngineTestSupport.h"
+#include "support/CountsHarness.h"
+
+#include "badge/BadgeSettings.h"
+#include "counts/CoordinatorPollSession.h"
+#include "counts/CountReaders.h"
+#include "counts/PollWebView.h"
+#include "counts/WorkdayPoller.h"
+
+#include <memory>
+#include <optional>
+
+namespace halcyra {
+
+// The session with the real hidden views, and the real poller or (for a test that reads the
+// pages itself, undisturbed by the poller's cycles) the fake one. The main view is hosted off
+// screen and starts signing in at once.
+struct CountsRun : FakeCoordinatorCollaborators {
+    enum class Poller { real,
+        fake };
+
+    CountsRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, Poller choice)
+        : keychainStore(keychain, settings)
+        , pollSession(keychainStore)
+        , badgeSettings(settings)
+        , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
+        , realPoller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, publisher)
+        , readers(runLoop, configuration.endpoints.tenantHost)
+        , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
+              { choice == Poller::real ? static_cast<CountsPoller&>(realPoller) : poller, pollWebView, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+    {
+        pollSession.setCoordinator(&coordinator);
+        auto view = coordinator.makeWebView(800, 900);
+        view->hostOffScreen();
+        coordinator.attach(view);
+        coordinator.loadEntry(*view);
+    }
+
+    // Runs a script in a view and waits (with a limit) for its result.
+    static ScriptResult evaluate(WebView& view, const std::string& script)
+    {
+        std::optional<ScriptResult> result;
+        view.evaluateJavaScript(script, [&](ScriptResult value) { result = std::move(value); });
+        if (!runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)))
+            return ScriptResult::failure("no result in time");
+        return *result;
+    }
+
+    // Runs a task on the main loop until it ends (with a limit); gives whether it ended.
+    static bool runTask(Task<void> task, std::chrono::milliseconds limit = std::chrono::seconds(60))
+    {
+        auto hasFinished = std::make_shared<bool>(false);
+        auto wrapper = [](Task<void> inner, std::shared_ptr<bool> flag) -> Task<void> {
+            co_await std::move(inner);
+            *flag = true;
+        };
+        auto handle = spawn(wrapper(std::move(task), hasFinished));
+        bool ended = runMainLoopUntil([&] { return *hasFinished; }, limit);
+        if (!ended)
+            handle.cancel();
+        return ended;
+    }
+
+    ShiftableRunLoop runLoop;
+    KeychainStore keychainStore;
+    CoordinatorPollSession pollSession;
+    BadgeSettings badgeSettings;
+    RecordingBadgeSink badgeSink;
+    RecordingPublisher publisher;
+    PollWebView pollWebView;
+    WorkdayPoller realPoller;
+    CountReaders readers;
+    WorkdayWebCoordinator coordinator;
+};
+
+}

@@ -1,0 +1,161 @@
+#include "CountsRun.h"
+
+#include "sync/SyncedCounts.h"
+
+#include <gtest/gtest.h>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+class CountsTest : public EngineSessionTest {
+protected:
+    std::unique_ptr<CountsRun> startSignedIn(CountsRun::Poller poller)
+    {
+        saveCredentials("ashgrove-demo");
+        auto run = std::make_unique<CountsRun>(*s_engine, *s_configuration, m_settings, m_keychain, poller);
+        // The hidden views are built once the main view has finished loading the home page.
+        bool isSignedIn = runMainLoopUntil([&] { return run->pollWebView.isCreated(); }, 30s);
+        EXPECT_TRUE(isSignedIn);
+        return isSignedIn ? std::move(run) : nullptr;
+    }
+
+    static bool hasAllCounts(const WorkdayPoller& poller, std::int64_t task, std::int64_t notification, std::int64_t prepaid, std::int64_t draft)
+    {
+        return poller.outstandingCount() == task && poller.notificationCount() == notification && poller.prepaidCount() == prepaid && poller.draftCount() == draft;
+    }
+
+    static json value(WebView& view, const std::string& script)
+    {
+        auto result = CountsRun::evaluate(view, script);
+        EXPECT_FALSE(result.isError()) << result.errorMessage;
+        return result.value.value_or(json());
+    }
+};
+
+TEST_F(CountsTest, oneCycleOfTheHiddenViewsReadsAllFourCounts)
+{
+    s_tenant->control("POST", "/counts", { { "task", 4 }, { "notification", 6 }, { "prepaid", 3 }, { "draft", 2 } });
+    auto run = startSignedIn(CountsRun::Poller::real);
+    ASSERT_TRUE(run);
+    auto& poller = run->realPoller;
+    auto& pollWebView = run->pollWebView;
+    auto views = std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() };
+
+    ASSERT_TRUE(runMainLoopUntil([&] { return !run->publisher.records.empty(); }, 45s));
+    EXPECT_TRUE(hasAllCounts(poller, 4, 6, 3, 2));
+    ASSERT_TRUE(poller.lastUpdated());
+    EXPECT_EQ(run->publisher.records.front(), (SyncedCounts { 4, 6, 3, 2, *poller.lastUpdated() }));
+    EXPECT_EQ(poller.state(), PollState::polling());
+    EXPECT_EQ(run->badgeSink.shown(), 4);
+
+    // Reaching the home page again builds nothing new.
+    run->coordinator.loadHome();
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->coordinator.isOnHomePage() && !run->coordinator.webView()->isLoading(); }));
+    EXPECT_EQ(views, (std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() }));
+
+    // Only the report grid sees itself on screen; the others keep the engine's own answer.
+    EXPECT_EQ(value(*pollWebView.reportsView(), "document.visibilityState + ' ' + document.hidden"), "visible false");
+    EXPECT_EQ(value(*pollWebView.homeView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
+    EXPECT_EQ(value(*pollWebView.expensesView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
+
+    // A hidden page's dialogs and windows get nowhere: confirm answers "cancel".
+    EXPECT_EQ(value(*pollWebView.expensesView(), "alert('x'); [confirm('y'), window.open('https://wd5.myworkday.test/ashgrove/d/home.htmld') === null].join(' ')"), "false true");
+}
+
+TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
+{
+    auto run = startSignedIn(CountsRun::Poller::fake);
+    ASSERT_TRUE(run);
+    auto& pollWebView = run->pollWebView;
+
+    // Each row sets the tenant's counts, reloads the hidden pages and reads one of them.
+    auto reloadAndRead = [&](auto read) {
+        bool ended = CountsRun::runTask([&]() -> Task<void> {
+            co_await pollWebView.reloadAll();
+            co_await read();
+        }());
+        EXPECT_TRUE(ended);
+    };
+
+    {
+        SCOPED_TRACE("empty bell: notification absent after the header grace");
+        s_tenant->control("POST", "/counts", { { "task", 3 }, { "notification", nullptr } });
+        HomeCountsResult home;
+        reloadAndRead([&]() -> Task<void> { home = interpretHomeCounts(co_await run->readers.readHomeCounts(pollWebView.homeView())); });
+        EXPECT_EQ(home.task, 3);
+        EXPECT_EQ(home.notification, std::nullopt);
+        EXPECT_FALSE(home.pageLoading);
+        EXPECT_EQ(value(*pollWebView.homeView(), "performance.now() - window.__halcyraHeaderSeenAt >= 3000"), true);
+    }
+    {
+        SCOPED_TRACE("99+ is no task count");
+        s_tenant->control("POST", "/counts", { { "task", "99+" }, { "notification", 2 } });
+        HomeCountsResult home;
+        reloadAndRead([&]() -> Task<void> { home = interpretHomeCounts(co_await run->readers.readHomeCounts(pollWebView.homeView())); });
+        EXPECT_EQ(home.task, std::nullopt);
+        EXPECT_EQ(home.notification, 2);
+    }
+    {
+        SCOPED_TRACE("a hub without the card section is 0 once it is 12 s old and large");
+        s_tenant->control("POST", "/counts", { { "prepaid", "absent" } });
+        std::optional<std::int64_t> prepaid;
+        reloadAndRead([&]() -> Task<void> { prepaid = co_await run->readers.readPrepaidCount(pollWebView.expensesView()); });
+        EXPECT_EQ(prepaid, 0);
+        EXPECT_EQ(value(*pollWebView.expensesView(), "performance.now() >= 12000 && document.body.innerHTML.length > 20000"), true);
+    }
+    {
+        SCOPED_TRACE("No items found is 0 drafts");
+        s_tenant->control("POST", "/counts", { { "draft", 0 } });
+        std::optional<std::int64_t> draft;
+        reloadAndRead([&]() -> Task<void> { draft = co_await run->readers.readDraftCount(pollWebView.reportsView()); });
+        EXPECT_EQ(draft, 0);
+    }
+    {
+        SCOPED_TRACE("(1,234 items): the first 50 rows are counted");
+        s_tenant->control("POST", "/counts", { { "draft", 50 } });
+        std::optional<std::int64_t> draft;
+        reloadAndRead([&]() -> Task<void> { draft = co_await run->readers.readDraftCount(pollWebView.reportsView()); });
+        EXPECT_EQ(draft, 50); // the grid rendered while hidden, thanks to the override
+        // The same grid relabelled as the first batch of 1,234 reports, 7 of them drafts.
+        auto& reports = *pollWebView.reportsView();
+        EXPECT_EQ(value(reports, R"js((function () {
+            document.querySelector('[data-automation-id="rowCountLabel"]').textContent = "(1,234 items)";
+            var rows = document.querySelectorAll('[data-automation-id="row"]');
+            for (var i = 7; i < rows.length; ++i)
+                rows[i].querySelectorAll("td")[4].textContent = "Submitted";
+            return rows.length;
+    })())js"),
+            50);
+        CountsRun::runTask([&]() -> Task<void> { draft = co_await run->readers.readDraftCount(pollWebView.reportsView()); }());
+        EXPECT_EQ(draft, 7);
+    }
+}
+
+TEST_F(CountsTest, newCountsAppearWithinOneCycleAndAnEndedSessionInAHiddenViewStartsRecovery)
+{
+    auto run = startSignedIn(CountsRun::Poller::real);
+    ASSERT_TRUE(run);
+    auto& poller = run->realPoller;
+    ASSERT_TRUE(runMainLoopUntil([&] { return hasAllCounts(poller, 3, 2, 2, 1); }, 45s));
+
+    s_tenant->control("POST", "/counts", { { "task", 8 }, { "notification", 0 }, { "prepaid", 5 }, { "draft", 3 } });
+    ASSERT_TRUE(runMainLoopUntil([&] { return hasAllCounts(poller, 8, 0, 5, 3); }, 35s));
+
+    // The main view stays on its page; the next reload of the hidden pages meets the ended session.
+    auto passwordsBefore = passwordSubmissions();
+    // Past the interval within which the saved password is handed out only once.
+    run->runLoop.shiftClock(180s);
+    s_tenant->control("POST", "/expire-sessions");
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->coordinator.isRecoveryInProgress(); }, 35s));
+    // Recovery signs in again with the saved password, and the counts keep coming.
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->coordinator.isOnHomePage() && passwordSubmissions() > passwordsBefore; }, 30s));
+}
+}
+
+int main(int argc, char** argv)
+{
+    return runEngineTests(argc, argv);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "support/DemoEndpoints.h"
+#include "support/FakeWebEngine.h"
+#include "support/VirtualRunLoop.h"
+
+#include "badge/BadgeSettings.h"
+#include "badge/BadgeSink.h"
+#include "base/SettingsStore.h"
+#include "counts/CountsPublisher.h"
+#include "counts/PollSession.h"
+#include "counts/PollWebView.h"
+#include "counts/WorkdayPoller.h"
+
+#include <memory>
+#include <vector>
+
+namespace halcyra {
+
+// The session as a test sets it up by hand.
+class FakePollSession final : public PollSession {
+public:
+    std::shared_ptr<WebView> mainWebView() const override { return mainView; }
+    bool isRecoveryInProgress() const override { return recoveryInProgress; }
+    std::optional<MonotonicTime> lastRecoveryAttempt() const override { return recoveryAttempt; }
+    bool isPasswordWithheld() const override { return passwordWithheld; }
+    bool hasSavedCredentials() override { return savedCredentials; }
+    void recoverSession(const std::optional<URL>& url) override { recoveredURLs.push_back(url); }
+
+    std::shared_ptr<WebView> mainView;
+    bool recoveryInProgress { false };
+    std::optional<MonotonicTime> recoveryAttempt;
+    bool passwordWithheld { false };
+    bool savedCredentials { true };
+    std::vector<std::optional<URL>> recoveredURLs;
+};
+
+class RecordingBadgeSink final : public BadgeSink {
+public:
+    void setBadgeCount(std::optional<std::int64_t> count) override { counts.push_back(count); }
+    std::optional<std::int64_t> shown() const { return counts.empty() ? std::nullopt : counts.back(); }
+    std::vector<std::optional<std::int64_t>> counts;
+};
+
+class RecordingPublisher final : public CountsPublisher {
+public:
+    void publish(const SyncedCounts& record) override { records.push_back(record); }
+    std::vector<SyncedCounts> records;
+};
+
+// A poller over fakes, with the main view made and the hidden views not yet built.
+struct CountsHarness {
+    CountsHarness()
+        : endpoints(demoEndpoints())
+        , badgeSettings(settings)
+        , pollWebView(loop, engine, endpoints, session)
+        , poller(loop, settings, endpoints, session, pollWebView, badgeSettings, badgeSink, publisher)
+    {
+        mainView = std::static_pointer_cast<FakeWebView>(engine.makeWebView({}));
+        session.mainView = mainView;
+    }
+
+    // The hidden views in the order home, expenses, reports.
+    FakeWebView& hidden(size_t index) { return static_cast<FakeWebView&>(*std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() }.at(index)); }
+    FakeWebView& homeView() { return hidden(0); }
+    FakeWebView& expensesView() { return hidden(1); }
+    FakeWebView& reportsView() { return hidden(2); }
+
+    // Answers the newest script waiting in a view.
+    static void answerNewest(FakeWebView& view, nlohmann::json value)
+    {
+        auto script = std::move(view.pendingScripts().back());
+        view.pendingScripts().pop_back();
+        script.completion(ScriptResult::success(std::move(value)));
+    }
+
+    static nlohmann::json home(nlohmann::json task, nlohmann::json notification) { return { { "pageLoading", false }, { "task", task }, { "notification", notification } }; }
+    static nlohmann::json prepaid(const std::string& count) { return { { "loaded", true }, { "prepaid", count } }; }
+    static nlohmann::json draft(const std::string& count) { return { { "gridPresent", true }, { "erRows", 1 }, { "draft", count } }; }
+
+    VirtualRunLoop loop;
+    MemorySettingsStore settings;
+    Endpoints endpoints;
+    FakeWebEngine engine;
+    FakePollSession session;
+    BadgeSettings badgeSettings;
+    RecordingBadgeSink badgeSink;
+    RecordingPublisher publisher;
+    PollWebView pollWebView;
+    WorkdayPoller poller;
+    std::shared_ptr<FakeWebView> mainView;
+};
+
+}

@@ -1,0 +1,166 @@
+#include "support/FakeWebEngine.h"
+#include "support/VirtualRunLoop.h"
+
+#include "counts/CountReaders.h"
+
+#include <gtest/gtest.h>
+
+namespace halcyra {
+namespace {
+
+    using namespace std::chrono_literals;
+    using nlohmann::json;
+
+    TEST(CountValueTest, onlyPlainIntegersWithinSixtyFourBitsAreCounts)
+    {
+        const std::vector<std::pair<json, Count>> cases {
+            { "7", 7 },
+            { "+7", 7 },
+            { "-3", -3 },
+            { "0", 0 },
+            { "9223372036854775807", INT64_MAX },
+            { "99+", std::nullopt },
+            { "1,234", std::nullopt },
+            { " 7", std::nullopt },
+            { "7 ", std::nullopt },
+            { "", std::nullopt },
+            { "+", std::nullopt },
+            { "+-3", std::nullopt },
+            { "9223372036854775808", std::nullopt },
+            { 7.0, 7 },
+            { 7.5, std::nullopt },
+            { 9223372036854775808.0, std::nullopt },
+            { json(18446744073709551615ull), std::nullopt },
+            { true, std::nullopt },
+            { nullptr, std::nullopt },
+            { json::array({ 7 }), std::nullopt },
+        };
+        for (auto& [value, expected] : cases)
+            EXPECT_EQ(countValue(value), expected) << value.dump();
+
+        EXPECT_EQ(countValue(json { { "task", "4" } }, "notification"), std::nullopt);
+
+        // A home result with a badge reading 99+ has no task count, and one still loading none at all.
+        auto home = interpretHomeCounts(json { { "pageLoading", false }, { "task", "99+" }, { "notification", "5" } });
+        EXPECT_EQ(home.task, std::nullopt);
+        EXPECT_EQ(home.notification, 5);
+        EXPECT_FALSE(home.pageLoading);
+        auto loading = interpretHomeCounts(json { { "pageLoading", true }, { "task", "3" }, { "notification", "5" } });
+        EXPECT_TRUE(loading.pageLoading);
+        EXPECT_EQ(loading.task, std::nullopt);
+        EXPECT_TRUE(interpretHomeCounts(std::nullopt).pageLoading);
+    }
+
+    enum class Reader { home,
+        prepaid,
+        draft };
+
+    struct ReaderCase {
+        const char* name;
+        Reader reader;
+        // Answers in order; the last one repeats. A string answer is an evaluation error.
+        std::vector<json> answers;
+        // For the home reader: whether a dictionary comes back.
+        std::optional<std::int64_t> expected;
+        int evaluations;
+        Seconds elapsed;
+    };
+
+    TEST(CountReadersTest, readersRetryUntilThePageIsReadyAndGiveUpAfterTheirTries)
+    {
+        const json homeNotReady { { "pageLoading", true }, { "task", nullptr }, { "notification", nullptr } };
+        const json homeReady { { "pageLoading", false }, { "task", "3" }, { "notification", nullptr } };
+        std::vector<json> homeLate(29, homeNotReady);
+        homeLate.push_back(homeReady);
+        const json notLoaded { { "loaded", false }, { "prepaid", nullptr } };
+        const json gridNotReady { { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } };
+
+        const std::vector<ReaderCase> cases {
+            { "home ready on the 30th try", Reader::home, homeLate, 1, 30, 14.5s },
+            { "home never ready", Reader::home, { homeNotReady }, std::nullopt, 30, 15s },
+            { "home errors are retried", Reader::home, { "error", json(5), homeReady }, 1, 3, 1s },
+            { "prepaid at once", Reader::prepaid, { { { "loaded", true }, { "prepaid", "4" } } }, 4, 1, 0s },
+            { "prepaid loaded without a number is 0", Reader::prepaid, { notLoaded, json::object(), { { "loaded", "yes" } }, "error", { { "loaded", true }, { "prepaid", nullptr } } }, 0, 5, 2s },
+            { "prepaid with an unreadable number is 0", Reader::prepaid, { { { "loaded", true }, { "prepaid", "1,234" } } }, 0, 1, 0s },
+            { "prepaid never loaded", Reader::prepaid, { notLoaded }, std::nullopt, 30, 15s },
+            { "draft after the grid filled in", Reader::draft, { gridNotReady, { { "gridPresent", true }, { "erRows", 3 }, { "draft", nullptr } }, { { "gridPresent", true }, { "erRows", 50 }, { "draft", "7" } } }, 7, 3, 1.5s },
+            { "draft of an empty grid", Reader::draft, { { { "gridPresent", true }, { "erRows", 0 }, { "draft", "0" } } }, 0, 1, 0s },
+            { "draft never ready", Reader::draft, { gridNotReady }, std::nullopt, 20, 15s },
+            { "draft gives up at once on an error", Reader::draft, { "error" }, std::nullopt, 1, 0s },
+            { "draft gives up at once on a non-object", Reader::draft, { json(7) }, std::nullopt, 1, 0s },
+        };
+
+        for (auto& testCase : cases) {
+            SCOPED_TRACE(testCase.name);
+            VirtualRunLoop loop;
+            CountReaders readers(loop, "wd5.myworkday.test");
+            auto view = std::make_shared<FakeWebView>(WebViewConfiguration {});
+            size_t next = 0;
+            view->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
+                auto& answer = testCase.answers[std::min(next++, testCase.answers.size() - 1)];
+                if (answer.is_string() && answer == "error")
+                    return ScriptResult::failure("JavaScript exception");
+                return ScriptResult::success(answer);
+            };
+
+            bool hasFinished = false;
+            std::optional<std::int64_t> value;
+            auto started = loop.now();
+            MonotonicTime finished;
+            auto read = [&]() -> Task<void> {
+                switch (testCase.reader) {
+                case Reader::home: {
+                    auto result = co_await readers.readHomeCounts(view);
+                    value = result ? std::optional<std::int64_t>(1) : std::nullopt;
+                    if (result) {
+                        EXPECT_EQ(interpretHomeCounts(result).task, 3);
+                    }
+                    break;
+                }
+                case Reader::prepaid:
+                    value = co_await readers.readPrepaidCount(view);
+                    break;
+                case Reader::draft:
+                    value = co_await readers.readDraftCount(view);
+                    break;
+                }
+                hasFinished = true;
+                finished = loop.now();
+            };
+            spawn(read());
+            loop.advance(60s);
+
+            ASSERT_TRUE(hasFinished);
+            EXPECT_EQ(value, testCase.expected);
+            EXPECT_EQ(static_cast<int>(view->scriptLog().size()), testCase.evaluations);
+            EXPECT_EQ(readers.evaluationCount(), testCase.evaluations);
+            EXPECT_DOUBLE_EQ(std::chrono::duration_cast<Seconds>(finished - started).count(), testCase.elapsed.count());
+        }
+    }
+
+    TEST(CountReadersTest, cancellingTheTaskEndsEveryReaderAtOnceWithNothing)
+    {
+        for (auto reader : { Reader::home, Reader::prepaid, Reader::draft }) {
+            VirtualRunLoop loop;
+            CountReaders readers(loop, "wd5.myworkday.test");
+            auto view = std::make_shared<FakeWebView>(WebViewConfiguration {});
+            view->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> { return ScriptResult::success(json { { "pageLoading", true } }); };
+            std::optional<bool> hasValue;
+            auto read = [&]() -> Task<void> {
+                auto value = reader == Reader::home ? (co_await readers.readHomeCounts(view)).has_value()
+                    : reader == Reader::prepaid     ? (co_await readers.readPrepaidCount(view)).has_value()
+                                                    : (co_await readers.readDraftCount(view)).has_value();
+                hasValue = value;
+            };
+            auto handle = spawn(read());
+            loop.advance(0.1s);
+            handle.cancel();
+            EXPECT_EQ(hasValue, false);
+            auto evaluations = view->scriptLog().size();
+            loop.advance(30s);
+            EXPECT_EQ(view->scriptLog().size(), evaluations);
+        }
+    }
+
+}
+}

@@ -1,0 +1,212 @@
+#include "support/CountsHarness.h"
+
+#include "sync/SyncedCounts.h"
+
+#include <gtest/gtest.h>
+
+namespace halcyra {
+namespace {
+
+    using namespace std::chrono_literals;
+    using nlohmann::json;
+
+    const URL homeURL = url("https://wd5.myworkday.test/ashgrove/d/home.htmld");
+    const URL casURL = url("https://login.ashgrove.test/cas/login?service=x");
+
+    // Hidden views built, main view on the home page, attached: the first cycle waits for the
+    // reloads, which time out after 10 s, and then for its three reads.
+    void startCycleWithHiddenViews(CountsHarness& harness)
+    {
+        harness.pollWebView.createIfNeeded();
+        harness.mainView->changeURL(homeURL);
+        harness.poller.attach(harness.mainView);
+        harness.loop.advance(10s);
+    }
+
+    TEST(WorkdayPollerTest, aCompleteCycleStampsTheUpdateAndPublishesOneRecord)
+    {
+        CountsHarness harness;
+        startCycleWithHiddenViews(harness);
+        EXPECT_TRUE(harness.mainView->scriptLog().empty()); // the hidden home view is read instead
+
+        CountsHarness::answerNewest(harness.homeView(), CountsHarness::home("3", "2"));
+        CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("4"));
+        EXPECT_FALSE(harness.poller.lastUpdated());
+        CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("1"));
+
+        auto now = harness.loop.wallNow();
+        EXPECT_EQ(harness.poller.state(), PollState::polling());
+        EXPECT_EQ(harness.poller.lastUpdated(), now);
+        EXPECT_EQ(harness.publisher.records, (std::vector<SyncedCounts> { { 3, 2, 4, 1, now } }));
+        EXPECT_FALSE(harness.poller.isBusy());
+
+        // The next cycle, 30 s after the first, reads the task count only: it is kept, nothing
+        // else changes.
+        auto answer = [](json value) {
+            return [value](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> { return ScriptResult::success(value); };
+        };
+        harness.homeView().scriptResponder = answer(CountsHarness::home("5", nullptr));
+        harness.expensesView().scriptResponder = answer({ { "loaded", false }, { "prepaid", nullptr } });
+        harness.reportsView().scriptResponder = answer({ { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } });
+        harness.loop.advance(49s); // reloads time out at 40 s, the reads run out of tries by 55 s
+        EXPECT_EQ(harness.poller.outstandingCount(), 5);
+        EXPECT_EQ(harness.poller.notificationCount(), 2);
+        EXPECT_EQ(harness.poller.lastUpdated(), now);
+        EXPECT_EQ(harness.publisher.records.size(), 1u);
+    }
+
+    TEST(WorkdayPollerTest, anOlderCycleNeverOverwritesANewerValueAndARestartDropsItsCycle)
+    {
+        {
+            CountsHarness harness;
+            startCycleWithHiddenViews(harness); // cycle 1 waits for its reads
+            spawn(harness.poller.refresh()); // cycle 2
+            harness.loop.advance(10s);
+
+            // Cycle 2 stores its prepaid value first; cycle 1's late one is dropped.
+            CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("5"));
+            harness.expensesView().answerScript(ScriptResult::success(CountsHarness::prepaid("4")));
+            EXPECT_EQ(harness.poller.prepaidCount(), 5);
+            // Cycle 1's draft is still kept while cycle 2 has stored none, then replaced by it.
+            harness.reportsView().answerScript(ScriptResult::success(CountsHarness::draft("2")));
+            EXPECT_EQ(harness.poller.draftCount(), 2);
+            CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("3"));
+            EXPECT_EQ(harness.poller.draftCount(), 3);
+            EXPECT_EQ(harness.poller.prepaidSequence(), 2);
+            EXPECT_EQ(harness.poller.draftSequence(), 2);
+        }
+        {
+            CountsHarness harness;
+            startCycleWithHiddenViews(harness);
+            harness.poller.start(); // the running cycle belongs to the previous generation
+            harness.homeView().answerScript(ScriptResult::success(CountsHarness::home("3", "2")));
+            harness.expensesView().answerScript(ScriptResult::success(CountsHarness::prepaid("4")));
+            harness.reportsView().answerScript(ScriptResult::success(CountsHarness::draft("1")));
+            EXPECT_EQ(harness.poller.outstandingCount(), std::nullopt);
+            EXPECT_EQ(harness.poller.prepaidCount(), std::nullopt);
+            EXPECT_EQ(harness.poller.draftCount(), std::nullopt);
+            EXPECT_EQ(harness.poller.state(), PollState::idle());
+            EXPECT_FALSE(harness.poller.lastUpdated());
+            EXPECT_TRUE(harness.publisher.records.empty());
+        }
+    }
+
+    struct StateCase {
+        const char* name;
+        URL mainURL;
+        bool savedCredentials;
+        bool passwordWithheld;
+        std::optional<Seconds> recoveryStartedAgo;
+        // The home header's answer; null for a page that never becomes ready.
+        json home;
+        PollState expectedState;
+        const char* expectedText;
+        bool expectedBusy;
+    };
+
+    TEST(WorkdayPollerTest, eachCycleDecidesTheStateTheWindowShows)
+    {
+        const std::vector<StateCase> cases {
+            { "sign-in page without saved credentials", casURL, false, false, std::nullopt, nullptr, PollState::notSignedIn(), "Not signed in", false },
+            { "saved password withheld", casURL, true, true, std::nullopt, nullptr, PollState::notSignedIn(), "Password needed", false },
+            { "nothing read while a recovery began 20 s ago", casURL, true, false, 20s, nullptr, PollState::signingIn(), "Signing in…", true },
+            { "nothing read, recovery began 90 s ago", casURL, true, false, 90s, nullptr, PollState::notSignedIn(), "Not signed in", false },
+            { "task read on the home page", homeURL, true, false, std::nullopt, CountsHarness::home("4", nullptr), PollState::polling(), "Connecting…", true },
+        };
+        for (auto& testCase : cases) {
+            SCOPED_TRACE(testCase.name);
+            CountsHarness harness;
+            harness.session.savedCredentials = testCase.savedCredentials;
+            harness.session.passwordWithheld = testCase.passwordWithheld;
+            if (testCase.recoveryStartedAgo) {
+                harness.session.recoveryInProgress = true;
+                harness.session.recoveryAttempt = harness.loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(*testCase.recoveryStartedAgo);
+            }
+            harness.mainView->changeURL(testCase.mainURL);
+            harness.mainView->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
+                if (testCase.home.is_null())
+                    return ScriptResult::success(json { { "pageLoading", true }, { "task", nullptr }, { "notification", nullptr } });
+                return ScriptResult::success(testCase.home);
+            };
+            harness.poller.attach(harness.mainView);
+            harness.loop.advance(20s);
+            EXPECT_EQ(harness.poller.state(), testCase.expectedState);
+            EXPECT_EQ(harness.poller.statusText(), testCase.expectedText);
+            EXPECT_EQ(harness.poller.isBusy(), testCase.expectedBusy);
+        }
+
+        CountsHarness harness;
+        spawn(harness.poller.refresh());
+        EXPECT_EQ(harness.poller.state(), PollState::idle());
+        EXPECT_EQ(harness.poller.statusText(), "Connecting…");
+        harness.poller.setState(PollState::failed("Workday is unavailable"));
+        EXPECT_EQ(harness.poller.statusText(), "Workday is unavailable");
+        EXPECT_FALSE(harness.poller.isBusy());
+    }
+
+    TEST(WorkdayPollerTest, theBadgeAddsTheChosenCountsAndFollowsEverySwitchAtOnce)
+    {
+        struct BadgeCase {
+            bool task, notification, prepaid, draft;
+            std::optional<std::int64_t> expected;
+        };
+        // Counts: task 3, notification 5, prepaid and draft absent.
+        const std::vector<BadgeCase> cases {
+            { true, false, false, true, 3 },
+            { false, false, false, false, std::nullopt },
+            { false, true, false, false, 5 },
+            { true, true, true, true, 8 },
+        };
+        CountsHarness harness;
+        harness.mainView->changeURL(homeURL);
+        harness.mainView->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
+            return ScriptResult::success(CountsHarness::home("3", "5"));
+        };
+        harness.poller.attach(harness.mainView);
+        EXPECT_EQ(harness.badgeSink.shown(), 3); // a fresh installation badges the tasks only
+        auto evaluations = harness.mainView->scriptLog().size();
+
+        for (auto& testCase : cases) {
+            harness.badgeSettings.setIncludeTask(testCase.task);
+            harness.badgeSettings.setIncludeNotification(testCase.notification);
+            harness.badgeSettings.setIncludePrepaid(testCase.prepaid);
+            harness.badgeSettings.setIncludeDraft(testCase.draft);
+            harness.loop.runUntilIdle();
+            EXPECT_EQ(harness.badgeSink.shown(), testCase.expected);
+            EXPECT_EQ(harness.poller.badgeTotal(), testCase.expected.value_or(0));
+        }
+        // No cycle ran for any of it.
+        EXPECT_EQ(harness.mainView->scriptLog().size(), evaluations);
+
+        // Counts of 0 show no badge either, not a badge reading 0.
+        harness.poller.applySynced({ 0, 0, 0, 0, harness.loop.wallNow() + 1h });
+        EXPECT_EQ(harness.badgeSink.shown(), std::nullopt);
+        // Counts as large as a page may show add up without wrapping round to a negative total.
+        harness.poller.applySynced({ INT64_MAX, 5, 1, 1, harness.loop.wallNow() + 2h });
+        EXPECT_EQ(harness.badgeSink.shown(), INT64_MAX);
+    }
+
+    TEST(BadgeSettingsTest, switchesLoadWithTheirDefaultsAndSurviveARestart)
+    {
+        MemorySettingsStore settings;
+        settings.setString("badgeIncludeNotification", "yes");
+        {
+            BadgeSettings badge(settings);
+            EXPECT_TRUE(badge.includeTask());
+            EXPECT_FALSE(badge.includeNotification());
+            EXPECT_FALSE(badge.includePrepaid());
+            int notifications = 0;
+            auto observation = badge.observeWillChange([&] {
+                ++notifications;
+                EXPECT_FALSE(badge.includeDraft()); // told before the change
+            });
+            badge.setIncludeDraft(true);
+            EXPECT_EQ(notifications, 1);
+        }
+        BadgeSettings restarted(settings);
+        EXPECT_TRUE(restarted.includeDraft());
+        EXPECT_EQ(settings.boolean("badgeIncludeDraft"), true);
+    }
+
+}
+}

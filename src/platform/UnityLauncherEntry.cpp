@@ -18,7 +18,7 @@ UnityLauncherEntry::UnityLauncherEntry(GDBusConnection* connection, std::string 
 {
 }
 
-void UnityLauncherEntry::setCount(std::optional<std::int64_t> count)
+void UnityLauncherEntry::setBadgeCount(std::optional<std::int64_t> count)
 {
     if (!m_connection)
         return;

@@ -24,7 +24,7 @@ struct CountsRun : FakeCoordinatorCollaborators {
 
     CountsRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, Poller choice)
         : keychainStore(keychain, settings)
-        , pollSession(keychainStore)
+        , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , realPoller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, publisher)

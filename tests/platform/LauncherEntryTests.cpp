@@ -27,8 +27,8 @@ TEST(LauncherEntry, dockReceivesTheCountAndItsVisibility)
         &updates, nullptr);
 
     UnityLauncherEntry entry(bus.get(), "com.ashgrove.Halcyra.desktop");
-    entry.setCount(7);
-    entry.setCount(std::nullopt);
+    entry.setBadgeCount(7);
+    entry.setBadgeCount(std::nullopt);
     EXPECT_TRUE(runMainLoopUntil([&] { return updates.size() == 2; }));
     EXPECT_EQ(updates, (std::vector<std::string> { "application://com.ashgrove.Halcyra.desktop 7 shown", "application://com.ashgrove.Halcyra.desktop 0 hidden" }));
     g_dbus_connection_signal_unsubscribe(bus.get(), subscription);

@@ -4,18 +4,25 @@
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
 #include "credentials/KeychainStore.h"
+#include "lock/GateController.h"
 #include "platform/DesktopExternalOpener.h"
+#include "platform/DesktopScreenEvents.h"
+#include "platform/DesktopSessionIdleTime.h"
 #include "platform/FileChooserOpenPanel.h"
 #include "platform/GLibRunLoop.h"
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
+#include "platform/PamAuthenticator.h"
+#include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "ui/PasswordDialog.h"
+#include "ui/WindowActivityMonitor.h"
 
 #include <adwaita.h>
 
@@ -45,6 +52,10 @@ struct Application::Services {
         , engine(configuration, engineOptions())
         , downloadsFolder(userDownloadsFolder())
         , offScreenHost(runLoop, settings)
+        , passwordAuthenticator(passwordDialog)
+        , authenticator(passwordAuthenticator)
+        , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents },
+              keychainStore.load() ? GateController::HasSavedCredentials::Yes : GateController::HasSavedCredentials::No)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollBrowser, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
@@ -72,7 +83,14 @@ struct Application::Services {
     OffScreenHost offScreenHost;
     NullCountsPoller poller;
     NullPollBrowser pollBrowser;
-    NullLockController lockController;
+    // The lock: the gate itself is laid over the web view by the main window.
+    WindowActivityMonitor windowActivity;
+    DesktopSessionIdleTime sessionIdleTime;
+    DesktopScreenEvents screenEvents;
+    PasswordDialog passwordDialog;
+    PamAuthenticator passwordAuthenticator;
+    PolkitAuthenticator authenticator;
+    GateController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;
 };
@@ -104,6 +122,7 @@ void Application::startup(void* gtkApplication, Application* self)
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
     services.keychainStore.deleteLegacyUsername();
+    services.lockController.start();
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.

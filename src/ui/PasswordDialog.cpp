@@ -42,14 +42,10 @@ namespace {
 
 }
 
-PasswordDialog::PasswordDialog(GtkApplication* application)
-    : m_application(application)
-{
-}
-
 std::unique_ptr<PasswordPrompt::Handle> PasswordDialog::ask(const std::string& reason, std::function<void(std::optional<std::string>)> entered)
 {
-    auto* parent = m_application ? gtk_application_get_active_window(m_application) : nullptr;
+    auto* application = g_application_get_default();
+    auto* parent = GTK_IS_APPLICATION(application) ? gtk_application_get_active_window(GTK_APPLICATION(application)) : nullptr;
     auto* dialog = adw_message_dialog_new(parent, reason.c_str(), nullptr);
     auto* entry = gtk_password_entry_new();
     gtk_password_entry_set_show_peek_icon(GTK_PASSWORD_ENTRY(entry), TRUE);

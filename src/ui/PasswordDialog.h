@@ -10,12 +10,7 @@ namespace halcyra {
 // desktop's own authentication agent cannot ask.
 class PasswordDialog final : public PasswordPrompt {
 public:
-    explicit PasswordDialog(GtkApplication*);
-
     std::unique_ptr<Handle> ask(const std::string& reason, std::function<void(std::optional<std::string>)> entered) override;
-
-private:
-    GtkApplication* m_application;
 };
 
 }

@@ -15,20 +15,18 @@ SYSTEM_BUS = True
 def load(mock, _parameters):
     mock.waiting = []
     mock.checks = []
-    mock.cancelled = []
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='(sa{sv})sa{ss}us', out_signature='(bba{ss})',
                      async_callbacks=('reply', 'fail'))
 def CheckAuthorization(self, subject, action_id, _details, flags, cancellation_id, reply, fail):
     kind, subject_details = subject
-    self.checks.append((kind, str(subject_details.get('name', '')), action_id, flags, cancellation_id))
+    self.checks.append((kind, str(subject_details.get('name', '')), action_id, cancellation_id, dbus.UInt32(flags)))
     self.waiting.append((cancellation_id, reply, fail))
 
 
 @dbus.service.method(MAIN_IFACE, in_signature='s', out_signature='')
 def CancelCheckAuthorization(self, cancellation_id):
-    self.cancelled.append(cancellation_id)
     for entry in list(self.waiting):
         if entry[0] == cancellation_id:
             self.waiting.remove(entry)
@@ -50,24 +48,14 @@ def Fail(self, name, message):
     fail(dbus.exceptions.DBusException(message, name=name))
 
 
-@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='a(ssss)')
-def Checks(self):
-    return [(kind, name, action, cancellation_id) for kind, name, action, _flags, cancellation_id in self.checks]
-
-
-@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='au')
-def CheckFlags(self):
-    return [dbus.UInt32(flags) for _kind, _name, _action, flags, _id in self.checks]
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='(ssssu)')
+def LastCheck(self):
+    return self.checks[-1]
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
 def WaitingCount(self):
     return len(self.waiting)
-
-
-@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
-def Cancelled(self):
-    return self.cancelled
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='')
@@ -76,4 +64,3 @@ def Reset(self):
         fail(dbus.exceptions.DBusException('reset', name='org.freedesktop.PolicyKit1.Error.Failed'))
     self.waiting = []
     self.checks = []
-    self.cancelled = []

@@ -57,8 +57,9 @@ private:
     std::shared_ptr<Check> m_check;
 };
 
-PolkitAuthenticator::PolkitAuthenticator(Authenticator& fallback)
+PolkitAuthenticator::PolkitAuthenticator(Authenticator& fallback, std::string checkedActionID)
     : m_fallback(fallback)
+    , m_actionID(std::move(checkedActionID))
 {
     GUniqueOutPtr<GError> error;
     m_systemBus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, error.outPtr()));
@@ -86,7 +87,7 @@ std::unique_ptr<AuthenticationPrompt> PolkitAuthenticator::evaluate(const Authen
     g_variant_builder_add(&subjectDetails, "{sv}", "name", g_variant_new_string(g_dbus_connection_get_unique_name(m_systemBus.get())));
     GVariantBuilder details;
     g_variant_builder_init(&details, G_VARIANT_TYPE("a{ss}"));
-    auto* parameters = g_variant_new("((sa{sv})sa{ss}us)", "system-bus-name", &subjectDetails, actionID, &details, allowUserInteraction, check->cancellationID.c_str());
+    auto* parameters = g_variant_new("((sa{sv})sa{ss}us)", "system-bus-name", &subjectDetails, m_actionID.c_str(), &details, allowUserInteraction, check->cancellationID.c_str());
 
     // The owner may take as long as they like over the dialog: no call timeout.
     g_dbus_connection_call(m_systemBus.get(), authorityName, authorityPath, authorityInterface, "CheckAuthorization", parameters,

@@ -4,6 +4,7 @@
 #include "lock/Authenticator.h"
 
 #include <gio/gio.h>
+#include <string>
 
 namespace halcyra {
 
@@ -15,7 +16,8 @@ class PolkitAuthenticator final : public Authenticator {
 public:
     static constexpr const char* actionID = "com.ashgrove.Halcyra.unlock";
 
-    explicit PolkitAuthenticator(Authenticator& fallback);
+    // Tests name another action where the unlock action is not installed.
+    explicit PolkitAuthenticator(Authenticator& fallback, std::string checkedActionID = actionID);
     ~PolkitAuthenticator() override;
     PolkitAuthenticator(const PolkitAuthenticator&) = delete;
     PolkitAuthenticator& operator=(const PolkitAuthenticator&) = delete;
@@ -28,6 +30,7 @@ private:
     static void checkFinished(GObject*, GAsyncResult*, gpointer);
 
     Authenticator& m_fallback;
+    const std::string m_actionID;
     GRefPtr<GDBusConnection> m_systemBus;
     unsigned m_nextCancellationNumber { 1 };
     std::shared_ptr<bool> m_lifetime { std::make_shared<bool>(true) };

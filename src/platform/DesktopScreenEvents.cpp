@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace halcyra {
 
@@ -24,15 +23,12 @@ DesktopScreenEvents::DesktopScreenEvents()
     m_sessionBus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
     if (m_systemBus) {
         subscribe(m_systemBus.get(), logindName, managerInterface, "PrepareForSleep", logindPath);
-        // The session this process belongs to; its path is needed for its Lock signal.
+        // The session this process belongs to; its path is needed for its Lock signal. Without
+        // XDG_SESSION_ID (started outside a login session) logind's "auto" picks the user's
+        // graphical session.
         const char* sessionID = std::getenv("XDG_SESSION_ID");
-        if (sessionID && *sessionID) {
-            g_dbus_connection_call(m_systemBus.get(), logindName, logindPath, managerInterface, "GetSession", g_variant_new("(s)", sessionID),
-                G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), sessionFound, this);
-        } else {
-            g_dbus_connection_call(m_systemBus.get(), logindName, logindPath, managerInterface, "GetSessionByPID", g_variant_new("(u)", static_cast<guint32>(getpid())),
-                G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), sessionFound, this);
-        }
+        g_dbus_connection_call(m_systemBus.get(), logindName, logindPath, managerInterface, "GetSession", g_variant_new("(s)", sessionID && *sessionID ? sessionID : "auto"),
+            G_VARIANT_TYPE("(o)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), sessionFound, this);
     }
     if (m_sessionBus) {
         subscribe(m_sessionBus.get(), "org.freedesktop.ScreenSaver", "org.freedesktop.ScreenSaver", "ActiveChanged", nullptr);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <webkit/webkit.h>
 
 using namespace halcyra;
 
@@ -25,6 +26,8 @@ void xdotool(std::vector<std::string> arguments)
 // (standing in for the page).
 class LockGateOverlayTest : public testing::Test {
 protected:
+    virtual GtkWidget* makePage() { return gtk_entry_new(); }
+
     void SetUp() override
     {
         window = gtk_window_new();
@@ -32,7 +35,7 @@ protected:
         gtk_window_set_default_size(GTK_WINDOW(window), 400, 300);
         auto* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         outsideField = gtk_entry_new();
-        pageField = gtk_entry_new();
+        pageField = makePage();
         gtk_widget_set_vexpand(pageField, TRUE);
         overlay = std::make_unique<LockGateOverlay>(pageField, authenticator);
         gtk_box_append(GTK_BOX(box), outsideField);
@@ -105,6 +108,50 @@ TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForAuthenticationAndUnlockingRetu
     EXPECT_TRUE(hasFocus(pageField));
     xdotool({ "type", "--delay", "20", "ok" });
     ASSERT_TRUE(runLoopUntil([&] { return text(pageField) == "ok"; }));
+}
+
+// The same with the real engine under the gate: a focused text field in a page.
+class LockGateOverWebViewTest : public LockGateOverlayTest {
+protected:
+    GtkWidget* makePage() override
+    {
+        auto* view = webkit_web_view_new();
+        webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<input id='field' autofocus>", "about:blank");
+        return view;
+    }
+
+    std::string pageValue()
+    {
+        std::optional<std::string> value;
+        webkit_web_view_evaluate_javascript(
+            WEBKIT_WEB_VIEW(pageField), "document.getElementById('field').value", -1, nullptr, nullptr, nullptr,
+            [](GObject* view, GAsyncResult* result, gpointer data) {
+                GRefPtr<JSCValue> jsValue = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr));
+                GUniquePtr<char> text(jsValue ? jsc_value_to_string(jsValue.get()) : g_strdup("(no value)"));
+                *static_cast<std::optional<std::string>*>(data) = text.get();
+            },
+            &value);
+        EXPECT_TRUE(runLoopUntil([&] { return value.has_value(); }));
+        return value.value_or("");
+    }
+};
+
+TEST_F(LockGateOverWebViewTest, typingWhileLockedPutsNothingIntoThePage)
+{
+    ASSERT_TRUE(runLoopUntil([&] { return !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(pageField)); }, std::chrono::seconds(20)));
+    // Unlocked, typing reaches the page's field.
+    gate().hideWithoutAuthentication();
+    gtk_widget_grab_focus(pageField);
+    xdotool({ "type", "--delay", "20", "ok" });
+    ASSERT_TRUE(runLoopUntil([&] { return pageValue() == "ok"; }, std::chrono::seconds(10)));
+
+    gate().lock();
+    gtk_widget_grab_focus(pageField);
+    xdotool({ "type", "--delay", "20", "abc" });
+    gtk_widget_grab_focus(outsideField);
+    xdotool({ "type", "--delay", "20", "xyz" });
+    ASSERT_TRUE(runLoopUntil([&] { return text(outsideField).ends_with("xyz"); }));
+    EXPECT_EQ(pageValue(), "ok");
 }
 
 }

@@ -10,12 +10,17 @@
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"
+#include "lock/GateController.h"
 #include "platform/DesktopExternalOpener.h"
+#include "platform/DesktopScreenEvents.h"
+#include "platform/DesktopSessionIdleTime.h"
 #include "platform/FileChooserOpenPanel.h"
 #include "platform/GLibRunLoop.h"
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
+#include "platform/PamAuthenticator.h"
+#include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
@@ -24,6 +29,8 @@
 #include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
 #include "ui/MainWindow.h"
+#include "ui/PasswordDialog.h"
+#include "ui/WindowActivityMonitor.h"
 
 #include <adwaita.h>
 #include <string_view>
@@ -55,6 +62,9 @@ struct Application::Services {
         , badgeSettings(settings)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
+        , passwordAuthenticator(passwordDialog)
+        , authenticator(passwordAuthenticator)
+        , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents }, GateController::HasSavedCredentials::Yes)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
@@ -87,7 +97,14 @@ struct Application::Services {
     NullCountsPublisher countsPublisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
-    NullLockController lockController;
+    // The lock: the gate itself is laid over the web view by the main window.
+    WindowActivityMonitor windowActivity;
+    DesktopSessionIdleTime sessionIdleTime;
+    DesktopScreenEvents screenEvents;
+    PasswordDialog passwordDialog;
+    PamAuthenticator passwordAuthenticator;
+    PolkitAuthenticator authenticator;
+    GateController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;
     TaskGroup tasks { runLoop };
@@ -125,7 +142,13 @@ void Application::startup(void* gtkApplication, Application* self)
 {
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
-    services.tasks.spawn([](KeychainStore& store) -> Task<void> { co_await store.deleteLegacyUsername(); }(services.keychainStore));
+    services.lockController.start();
+    services.tasks.spawn([](Services& services) -> Task<void> {
+        co_await services.keychainStore.deleteLegacyUsername();
+        auto credentials = co_await services.keychainStore.load();
+        if (!credentials)
+            services.lockController.openForFirstSignIn();
+    }(services));
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.

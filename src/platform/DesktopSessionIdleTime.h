@@ -1,0 +1,30 @@
+#pragma once
+
+#include "GRefPtr.h"
+#include "lock/ActivitySource.h"
+
+#include <gio/gio.h>
+
+namespace halcyra {
+
+// The session's idle time: GNOME's Mutter IdleMonitor, else the freedesktop ScreenSaver
+// interface (KDE and others); neither answering means no answer.
+class DesktopSessionIdleTime final : public SessionIdleTime {
+public:
+    DesktopSessionIdleTime();
+    ~DesktopSessionIdleTime() override;
+    DesktopSessionIdleTime(const DesktopSessionIdleTime&) = delete;
+    DesktopSessionIdleTime& operator=(const DesktopSessionIdleTime&) = delete;
+
+    void query(std::function<void(std::optional<Seconds>)>) override;
+
+private:
+    struct Query;
+    static void askMutter(std::unique_ptr<Query>);
+    static void askScreenSaver(std::unique_ptr<Query>);
+
+    GRefPtr<GDBusConnection> m_sessionBus;
+    GRefPtr<GCancellable> m_cancellable;
+};
+
+}

@@ -1,0 +1,101 @@
+#include "../ServiceTestSupport.h"
+#include "platform/PamAuthenticator.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+using namespace halcyra;
+
+namespace {
+
+constexpr const char* accountPassword = "correct horse";
+
+// The application's password dialog, answered by the test.
+class FakePasswordPrompt final : public PasswordPrompt {
+public:
+    struct Dialog {
+        std::string reason;
+        std::function<void(std::optional<std::string>)> entered;
+        bool isOpen { true };
+    };
+    class DialogHandle final : public Handle {
+    public:
+        explicit DialogHandle(std::shared_ptr<Dialog> dialog)
+            : m_dialog(std::move(dialog))
+        {
+        }
+        ~DialogHandle() override { m_dialog->isOpen = false; }
+
+    private:
+        std::shared_ptr<Dialog> m_dialog;
+    };
+
+    std::unique_ptr<Handle> ask(const std::string& reason, std::function<void(std::optional<std::string>)> entered) override
+    {
+        dialogs.push_back(std::make_shared<Dialog>(Dialog { reason, std::move(entered) }));
+        return std::make_unique<DialogHandle>(dialogs.back());
+    }
+    std::vector<std::shared_ptr<Dialog>> dialogs;
+};
+
+// Runs under pam_wrapper: the PAM stack is pam_matrix over a password file written here, for
+// the user running the test.
+class PamAuthenticatorTest : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_STREQ(g_getenv("PAM_WRAPPER"), "1") << "run this test through ctest, under pam_wrapper";
+        static std::string passwordFile = std::string(g_get_tmp_dir()) + "/halcyra-pam-test-" + std::to_string(getpid());
+        std::ofstream(passwordFile) << getpwuid(getuid())->pw_name << ":" << accountPassword << ":halcyra\n";
+        g_setenv("PAM_MATRIX_PASSWD", passwordFile.c_str(), TRUE);
+    }
+    static void TearDownTestSuite() { unlink(g_getenv("PAM_MATRIX_PASSWD")); }
+};
+
+TEST_F(PamAuthenticatorTest, theAccountPasswordUnlocksAndNothingElseDoes)
+{
+    struct Row {
+        std::optional<std::string> entered;
+        bool succeeds;
+    };
+    const Row rows[] = {
+        { accountPassword, true },
+        { "correct hors", false },
+        { "Correct horse", false },
+        { "", false },
+        { std::nullopt, false },
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.entered.value_or("(cancelled)"));
+        FakePasswordPrompt dialog;
+        PamAuthenticator authenticator(dialog);
+        std::optional<bool> result;
+        auto prompt = authenticator.evaluate({ "Unlock Workday", "Use Password" }, [&](bool succeeded) { result = succeeded; });
+        ASSERT_EQ(dialog.dialogs.size(), 1u);
+        EXPECT_EQ(dialog.dialogs[0]->reason, "Unlock Workday");
+        dialog.dialogs[0]->entered(row.entered);
+        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
+        EXPECT_EQ(*result, row.succeeds);
+    }
+}
+
+TEST_F(PamAuthenticatorTest, aWithdrawnPromptClosesItsDialogOrFailsItsCheck)
+{
+    for (bool isChecking : { false, true }) {
+        SCOPED_TRACE(isChecking ? "while the password is checked" : "while the dialog is open");
+        FakePasswordPrompt dialog;
+        PamAuthenticator authenticator(dialog);
+        std::optional<bool> result;
+        auto prompt = authenticator.evaluate({ "Unlock Workday", "Use Password" }, [&](bool succeeded) { result = succeeded; });
+        if (isChecking)
+            dialog.dialogs[0]->entered(std::string(accountPassword));
+        prompt->invalidate();
+        EXPECT_FALSE(dialog.dialogs[0]->isOpen);
+        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
+        EXPECT_FALSE(*result);
+    }
+}
+
+}

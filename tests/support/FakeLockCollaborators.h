@@ -1,0 +1,110 @@
+#pragma once
+
+#include "base/RunLoop.h"
+#include "lock/ActivitySource.h"
+#include "lock/Authenticator.h"
+#include "lock/GateView.h"
+#include "lock/ScreenEvents.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace halcyra {
+
+class FakeAuthenticator final : public Authenticator {
+public:
+    struct Prompt {
+        AuthenticationRequest request;
+        std::function<void(bool)> answer;
+        bool isInvalidated { false };
+    };
+
+    explicit FakeAuthenticator(RunLoop& loop)
+        : m_loop(loop)
+    {
+    }
+
+    std::unique_ptr<AuthenticationPrompt> evaluate(const AuthenticationRequest& request, std::function<void(bool)> answer) override
+    {
+        prompts.push_back(std::make_shared<Prompt>(Prompt { request, std::move(answer) }));
+        class Handle final : public AuthenticationPrompt {
+        public:
+            explicit Handle(std::shared_ptr<Prompt> prompt)
+                : m_prompt(std::move(prompt))
+            {
+            }
+            void invalidate() override { m_prompt->isInvalidated = true; }
+
+        private:
+            std::shared_ptr<Prompt> m_prompt;
+        };
+        return std::make_unique<Handle>(prompts.back());
+    }
+
+    // The user answers the latest prompt; the answer reaches the gate through the loop.
+    void answer(bool succeeded, size_t index = SIZE_MAX)
+    {
+        auto prompt = prompts.at(index == SIZE_MAX ? prompts.size() - 1 : index);
+        m_loop.dispatch([prompt, succeeded] { prompt->answer(succeeded); });
+    }
+
+    std::vector<std::shared_ptr<Prompt>> prompts;
+
+private:
+    RunLoop& m_loop;
+};
+
+class FakeGateView final : public GateView {
+public:
+    void setShown(bool shown) override { isShown = shown; }
+    void claimFocus() override { hasFocus = true; }
+    void giveBackFocus() override { hasFocus = false; }
+    bool isApplicationActive() const override { return isActive; }
+    void raiseWindow() override { ++raiseCount; }
+
+    bool isShown { true };
+    bool hasFocus { true };
+    bool isActive { true };
+    int raiseCount { 0 };
+};
+
+class FakeActivitySource final : public ActivitySource {
+public:
+    Connection observe(std::function<void(ActivityKind)> observer) override { return m_activity.connect(std::move(observer)); }
+    void input(ActivityKind kind) { m_activity.notify(kind); }
+
+private:
+    Signal<ActivityKind> m_activity;
+};
+
+// The session's idle time as the desktop reports it: time since the last input anywhere.
+class FakeSessionIdleTime final : public SessionIdleTime {
+public:
+    explicit FakeSessionIdleTime(RunLoop& loop)
+        : m_loop(loop)
+    {
+    }
+    void query(std::function<void(std::optional<Seconds>)> answer) override
+    {
+        std::optional<Seconds> idle;
+        if (lastInput)
+            idle = m_loop.now() - *lastInput;
+        m_loop.dispatch([answer = std::move(answer), idle] { answer(idle); });
+    }
+    std::optional<MonotonicTime> lastInput;
+
+private:
+    RunLoop& m_loop;
+};
+
+class FakeScreenEvents final : public ScreenEventSource {
+public:
+    Connection observe(std::function<void(ScreenEvent)> observer) override { return m_events.connect(std::move(observer)); }
+    void post(ScreenEvent event) { m_events.notify(event); }
+
+private:
+    Signal<ScreenEvent> m_events;
+};
+
+}

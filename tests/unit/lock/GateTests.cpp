@@ -1,0 +1,221 @@
+#include "support/FakeLockCollaborators.h"
+#include "support/VirtualRunLoop.h"
+
+#include "lock/GateController.h"
+#include "lock/TouchIDGate.h"
+
+#include <gtest/gtest.h>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+
+namespace {
+
+enum class State { openForSignIn,
+    locked,
+    authenticating,
+    unlocked };
+constexpr const char* stateNames[] = { "open for sign-in", "locked", "authenticating", "unlocked" };
+const char* name(State state) { return stateNames[static_cast<int>(state)]; }
+
+struct GateHarness {
+    void makeController(GateController::HasSavedCredentials hasSavedCredentials)
+    {
+        controller = std::make_unique<GateController>(GateController::Services { loop, activity, sessionIdleTime, screenEvents }, hasSavedCredentials);
+        controller->start();
+        gate = std::make_shared<TouchIDGate>(view, authenticator);
+        controller->attach(gate);
+    }
+
+    void enter(State state)
+    {
+        makeController(state == State::openForSignIn ? GateController::HasSavedCredentials::No : GateController::HasSavedCredentials::Yes);
+        if (state == State::authenticating || state == State::unlocked)
+            controller->toggle();
+        if (state == State::unlocked) {
+            authenticator.answer(true);
+            loop.runUntilIdle();
+        }
+        ASSERT_EQ(currentState(), state);
+    }
+
+    std::optional<State> currentState() const
+    {
+        bool tracking = controller->isTrackingActivity();
+        if (gate->isShown() != view.isShown)
+            return std::nullopt;
+        if (!gate->isShown() && !controller->isLocked() && controller->isOpenForSignIn() && !tracking)
+            return State::openForSignIn;
+        if (gate->isShown() && controller->isLocked() && !controller->isOpenForSignIn() && !tracking)
+            return gate->isAuthenticating() ? State::authenticating : State::locked;
+        if (!gate->isShown() && !controller->isLocked() && !controller->isOpenForSignIn() && tracking && loop.pendingTimerCount() == 1)
+            return State::unlocked;
+        return std::nullopt;
+    }
+
+    void answer(bool succeeded)
+    {
+        authenticator.answer(succeeded);
+        loop.runUntilIdle();
+    }
+
+    VirtualRunLoop loop;
+    FakeAuthenticator authenticator { loop };
+    FakeGateView view;
+    FakeActivitySource activity;
+    FakeSessionIdleTime sessionIdleTime { loop };
+    FakeScreenEvents screenEvents;
+    std::unique_ptr<GateController> controller;
+    std::shared_ptr<TouchIDGate> gate;
+};
+
+TEST(Gate, everyTransitionOfTheLockReachesItsState)
+{
+    struct Row {
+        State from;
+        const char* event;
+        std::function<void(GateHarness&)> act;
+        State to;
+    };
+    auto pressWhileActive = [](GateHarness& t) { t.gate->pointerPressed(); };
+    auto toggle = [](GateHarness& t) { t.controller->toggle(); };
+    auto authenticate = [](GateHarness& t) { t.gate->authenticate(nullptr); };
+    auto succeed = [](GateHarness& t) { t.authenticator.answer(true); };
+    auto fail = [](GateHarness& t) { t.authenticator.answer(false); };
+    auto lock = [](GateHarness& t) { t.gate->lock(); };
+    auto idleMinute = [](GateHarness& t) { t.loop.advance(60s); };
+    auto sleep = [](GateHarness& t) { t.screenEvents.post(ScreenEvent::screensSlept); };
+    auto sessionLocked = [](GateHarness& t) { t.screenEvents.post(ScreenEvent::screenLocked); };
+    auto wake = [](GateHarness& t) { t.screenEvents.post(ScreenEvent::screensWoke); };
+    auto credentialsSaved = [](GateHarness& t) { t.controller->endSignInOpening(); };
+
+    const Row rows[] = {
+        { State::locked, "click while active", pressWhileActive, State::authenticating },
+        { State::locked, "click while another application is active", [](GateHarness& t) { t.view.isActive = false; t.gate->pointerPressed(); }, State::locked },
+        { State::locked, "toggle", toggle, State::authenticating },
+        { State::locked, "a caller's authenticate", authenticate, State::authenticating },
+        { State::locked, "wake", wake, State::locked },
+        { State::locked, "a minute without input", idleMinute, State::locked },
+        { State::authenticating, "success", succeed, State::unlocked },
+        { State::authenticating, "failure or cancellation", fail, State::locked },
+        { State::authenticating, "lock", lock, State::locked },
+        { State::authenticating, "sleep", sleep, State::locked },
+        { State::unlocked, "a minute without input", idleMinute, State::locked },
+        { State::unlocked, "sleep", sleep, State::locked },
+        { State::unlocked, "session locked", sessionLocked, State::locked },
+        { State::unlocked, "toggle", toggle, State::locked },
+        { State::unlocked, "wake", wake, State::unlocked },
+        { State::unlocked, "click (the gate is hidden)", pressWhileActive, State::unlocked },
+        { State::openForSignIn, "credentials saved", credentialsSaved, State::unlocked },
+        { State::openForSignIn, "home page reached", lock, State::locked },
+        { State::openForSignIn, "sleep", sleep, State::locked },
+        { State::openForSignIn, "session locked", sessionLocked, State::locked },
+        { State::openForSignIn, "toggle", toggle, State::locked },
+        { State::openForSignIn, "a minute without input", idleMinute, State::openForSignIn },
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(std::string(name(row.from)) + " + " + row.event);
+        GateHarness t;
+        t.enter(row.from);
+        row.act(t);
+        t.loop.runUntilIdle();
+        auto state = t.currentState();
+        ASSERT_TRUE(state) << "no consistent state";
+        EXPECT_STREQ(name(*state), name(row.to));
+    }
+}
+
+TEST(Gate, lockingDuringAnOpenPromptWithdrawsItAndItsLateSuccessCountsAsFailure)
+{
+    GateHarness t;
+    t.enter(State::locked);
+    std::vector<bool> results;
+    t.gate->authenticate([&](bool succeeded) { results.push_back(succeeded); });
+    ASSERT_EQ(t.authenticator.prompts.size(), 1u);
+
+    EXPECT_EQ(t.authenticator.prompts[0]->request.reason, "Unlock Workday");
+    EXPECT_EQ(t.authenticator.prompts[0]->request.fallbackTitle, "Use Password");
+    t.gate->lock();
+    EXPECT_TRUE(t.authenticator.prompts[0]->isInvalidated);
+    t.answer(true);
+
+    EXPECT_EQ(results, std::vector<bool> { false });
+    EXPECT_EQ(t.currentState(), State::locked);
+    EXPECT_TRUE(t.view.hasFocus);
+
+    // The next click opens a new prompt, and only its answer unlocks.
+    t.gate->pointerPressed();
+    ASSERT_EQ(t.authenticator.prompts.size(), 2u);
+    t.answer(true);
+    EXPECT_EQ(t.currentState(), State::unlocked);
+    EXPECT_FALSE(t.view.hasFocus);
+}
+
+TEST(Gate, aSecondRequestWhilePromptingOrWhileUnlockedIsIgnoredWithoutAnAnswer)
+{
+    GateHarness t;
+    t.enter(State::locked);
+    int firstCalls = 0;
+    int ignoredCalls = 0;
+    t.gate->authenticate([&](bool succeeded) {
+        EXPECT_TRUE(succeeded);
+        ++firstCalls;
+    });
+    t.gate->authenticate([&](bool) { ++ignoredCalls; });
+    t.gate->pointerPressed();
+    EXPECT_EQ(t.authenticator.prompts.size(), 1u);
+
+    t.answer(true);
+    t.gate->authenticate([&](bool) { ++ignoredCalls; });
+    t.loop.runUntilIdle();
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(ignoredCalls, 0);
+    EXPECT_EQ(t.authenticator.prompts.size(), 1u);
+}
+
+TEST(Gate, anAnswerForAGateThatIsGoneIsDropped)
+{
+    GateHarness t;
+    t.enter(State::locked);
+    int calls = 0;
+    t.gate->authenticate([&](bool) { ++calls; });
+    t.gate.reset();
+    EXPECT_TRUE(t.authenticator.prompts[0]->isInvalidated);
+    t.authenticator.answer(true);
+    t.loop.runUntilIdle();
+    EXPECT_EQ(calls, 0);
+    EXPECT_TRUE(t.controller->isLocked());
+    EXPECT_EQ(t.controller->gate(), nullptr);
+}
+
+TEST(Gate, theIdleMinuteRestartsWithEveryKindOfInput)
+{
+    struct Row {
+        const char* input;
+        std::function<void(GateHarness&)> act;
+    };
+    auto local = [](ActivityKind kind) { return [kind](GateHarness& t) { t.activity.input(kind); }; };
+    const Row rows[] = {
+        { "key press", local(ActivityKind::keyPress) },
+        { "click", local(ActivityKind::pointerClick) },
+        { "modifier key", local(ActivityKind::modifierChange) },
+        { "scrolling", local(ActivityKind::scroll) },
+        { "pointer motion in the window", local(ActivityKind::pointerMotion) },
+        { "input in another application", [](GateHarness& t) { t.sessionIdleTime.lastInput = t.loop.now(); } },
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.input);
+        GateHarness t;
+        t.enter(State::unlocked);
+        t.loop.advance(30s);
+        row.act(t);
+        t.loop.advance(59.9s);
+        EXPECT_FALSE(t.controller->isLocked()) << "locked 59.9 s after input";
+        EXPECT_FALSE(t.gate->isShown());
+        t.loop.advance(0.1s);
+        EXPECT_TRUE(t.controller->isLocked()) << "still unlocked 60 s after input";
+        EXPECT_TRUE(t.gate->isShown());
+    }
+}
+
+}

@@ -11,11 +11,14 @@
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
 #include "platform/RecentFilesAnnouncer.h"
+#include "platform/SoupRecordStore.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "sync/CountsSync.h"
+#include "sync/SyncServerAddress.h"
 
 #include <adwaita.h>
 
@@ -47,6 +50,7 @@ struct Application::Services {
         , offScreenHost(runLoop, settings)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollBrowser, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+        , countsSync(settings, countsSyncEngineFactory(configuration.sync), nullptr)
     {
         offScreenHost.setCoordinator(&coordinator);
     }
@@ -56,6 +60,25 @@ struct Application::Services {
         auto options = WebKitEngine::defaultOptions();
         options.scriptMessageHandlerNames = { "workdayAuth" };
         return options;
+    }
+
+    // Sync stays off without a server, or with one it must not send the password to.
+    CountsSync::EngineFactory countsSyncEngineFactory(const SyncServer& server)
+    {
+        if (!server.isEnabled())
+            return nullptr;
+        if (auto problem = syncServerAddressProblem(server.url)) {
+            logError("[Sync] " + *problem);
+            return nullptr;
+        }
+        return [this, server](std::optional<nlohmann::json> savedState, CountsSyncEngineDelegate& delegate) {
+            syncStore = std::make_unique<SoupRecordStore>(syncServerBaseAddress(server.url));
+            CountsSyncEngineConfiguration configuration;
+            configuration.serverURL = server.url;
+            configuration.user = server.user;
+            configuration.stateSerialization = std::move(savedState);
+            return std::make_unique<CountsSyncEngine>(runLoop, *syncStore, keychain, networkMonitor, std::move(configuration), delegate);
+        };
     }
 
     GLibRunLoop runLoop;
@@ -75,6 +98,8 @@ struct Application::Services {
     NullLockController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;
+    std::unique_ptr<SoupRecordStore> syncStore;
+    CountsSync countsSync;
 };
 
 Application::Application(Configuration configuration)
@@ -104,6 +129,7 @@ void Application::startup(void* gtkApplication, Application* self)
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
     services.keychainStore.deleteLegacyUsername();
+    services.countsSync.start();
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.

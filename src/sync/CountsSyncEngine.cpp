@@ -236,6 +236,13 @@ Task<void> CountsSyncEngine::run()
                 }
                 break;
             }
+            if (std::exchange(m_isWaitingForStrongChangeTag, false) && !m_pendingRecordSaves.empty()) {
+                // The server's copy was written within its last second: its tag is weak and fails
+                // every If-Match until the second has passed.
+                m_needsSend = true;
+                m_retryTask = m_tasks.spawn(retryAfter(m_configuration.weakChangeTagRereadDelay));
+                break;
+            }
             if (m_passesWithFailedSaves >= maximumRoundsWithFailedSaves && !m_pendingRecordSaves.empty()) {
                 m_needsSend = true;
                 retryLater();
@@ -370,9 +377,10 @@ Task<std::optional<FailedRecordSave>> CountsSyncEngine::saveRecord(const SyncRec
         if (!copy)
             co_return std::nullopt;
         auto copyError = noteResponse(*copy);
-        if (!copyError)
+        if (!copyError) {
             error->serverRecord = recordFromResponse(record.id, *copy);
-        else if (copyError->code == SyncErrorCode::unknownItem)
+            m_isWaitingForStrongChangeTag = error->serverRecord->systemFields->hasWeakChangeTag();
+        } else if (copyError->code == SyncErrorCode::unknownItem)
             error->code = SyncErrorCode::unknownItem;
         else if (isRetryable(*copyError) || isAccountError(*copyError)) {
             m_pendingRecordSaves.push_back(record.id);

@@ -153,6 +153,7 @@ private:
 
     int m_failedTries { 0 };
     int m_passesWithFailedSaves { 0 };
+    bool m_isWaitingForStrongChangeTag { false };
     std::optional<TaskHandle> m_retryTask;
     std::optional<TaskHandle> m_rereadTask;
     bool m_hasPendingAccountSwitch { false };

@@ -125,30 +125,6 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
         EXPECT_EQ(!syncServerAddressProblem(address), isAccepted) << address;
 }
 
-TEST_F(CountsSyncTests, theSameCountsUploadOnceAndKeepTheirFirstTime)
-{
-    Machine machine(loop, server);
-    machine.start();
-    server.heal();
-    auto first = reading(3, now());
-
-    machine.sync->publish(first);
-    loop.runUntilIdle();
-    ASSERT_EQ(server.count(RecordRequest::Method::put), 1);
-    EXPECT_EQ(log.count("[Sync] uploading counts 3/0/1/2"), 1);
-    EXPECT_EQ(log.count("[Sync] counts uploaded"), 1);
-
-    machine.sync->publish(reading(3, now() + 30s));
-    loop.runUntilIdle();
-    EXPECT_EQ(server.count(RecordRequest::Method::put), 1);
-    EXPECT_EQ(machine.storedLatest(), first);
-
-    machine.sync->publish(reading(4, now() + 60s));
-    loop.runUntilIdle();
-    EXPECT_EQ(server.count(RecordRequest::Method::put), 2);
-    EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), reading(4, now() + 60s));
-}
-
 TEST_F(CountsSyncTests, aPublishBeforeStartIsNeitherSentNorStored)
 {
     Machine machine(loop, server);
@@ -189,35 +165,6 @@ TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
         ASSERT_TRUE(machine.storedSystemFields());
         EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
         log.clear();
-    }
-}
-
-TEST_F(CountsSyncTests, aConflictKeepsTheLaterReadingWhole)
-{
-    for (bool isServerNewer : { true, false }) {
-        SCOPED_TRACE(isServerNewer);
-        FakeWebDAVServer server(loop);
-        Machine machine(loop, server);
-        machine.start();
-        auto local = reading(3, now());
-        auto remote = reading(7, now() + (isServerNewer ? 5s : -5s));
-        // Another machine created the record after this one last looked.
-        server.writeFile(recordPath, recordFields(remote).dump());
-
-        machine.sync->publish(local);
-        loop.runUntilIdle();
-
-        auto winner = isServerNewer ? remote : local;
-        EXPECT_EQ(machine.sync->latest(), winner);
-        EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), winner);
-        EXPECT_EQ(machine.received, isServerNewer ? std::vector { remote } : std::vector<SyncedCounts> {});
-        // An adopted reading is not sent back; an older server copy is overwritten with its own tag.
-        EXPECT_EQ(server.count(RecordRequest::Method::put), isServerNewer ? 1 : 2);
-        EXPECT_EQ(server.requests().back().request.method, RecordRequest::Method::get);
-        if (!isServerNewer) {
-            EXPECT_FALSE(server.requests()[server.requests().size() - 2].request.ifMatch->empty());
-        }
-        EXPECT_TRUE(machine.sync->engine()->pendingRecordZoneChanges().empty());
     }
 }
 

@@ -174,8 +174,9 @@ Task<std::optional<SyncError>> CountsSyncEngine::sendChanges()
         requestRun(Trigger::explicitRequest);
     });
     auto result = co_await sent;
+    // Cancelled with its owner: nothing failed, and nobody is left to tell.
     if (!result)
-        co_return SyncError { SyncErrorCode::internalError, std::nullopt };
+        co_return std::nullopt;
     co_return *result;
 }
 

@@ -65,6 +65,8 @@ CountsSyncEngine::CountsSyncEngine(RunLoop& loop, RecordStore& store, Keychain& 
     readPassword();
     m_networkConnection = network.observe([this](bool isSatisfied) { networkChanged(isSatisfied); });
     m_tasks.spawn(fetchPeriodically());
+    // Changes left pending when the application last quit are sent at once.
+    m_needsSend = !m_pendingRecordSaves.empty() || !m_pendingZoneSaves.empty();
     m_needsFetch = true;
     requestRun(Trigger::automatic);
 }

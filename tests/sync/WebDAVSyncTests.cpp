@@ -36,9 +36,12 @@ bool runUntil(const std::function<bool()>& condition, std::chrono::seconds limit
 
 // One machine of the user's, with its own settings, against the server at `url`.
 struct Machine {
-    explicit Machine(const std::string& url, Seconds timeout = 10s)
+    // `previous`: the settings the machine had when it last quit.
+    explicit Machine(const std::string& url, Seconds timeout = 10s, const MemorySettingsStore* previous = nullptr)
         : store(url, timeout)
     {
+        if (previous)
+            settings = *previous;
         sync = std::make_unique<CountsSync>(
             settings, [this, url](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = url, .user = "jdoe", .stateSerialization = std::move(state), .firstRetryDelay = 0.1s, .maximumRetryDelay = 0.4s, .weakChangeTagRereadDelay = 1.2s, .random = [] { return 0.5; } };
@@ -156,6 +159,18 @@ TEST_F(WebDAVSyncTests, aPendingUploadOutlivesTheServerBeingKilled)
     server.start();
     ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == counts && !machine.hasPendingUpload(); })) << server.requestLog();
     EXPECT_EQ(machine.sync->latest(), counts);
+
+    // The same with the application quitting while the server is down: the next launch sends it.
+    server.kill();
+    auto next = reading(9, now());
+    machine.sync->publish(next);
+    ASSERT_TRUE(runUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 4; }));
+    auto settings = machine.settings;
+    machine.sync.reset();
+    server.start();
+    Machine relaunched(server.url(), 10s, &settings);
+    EXPECT_TRUE(log.contains("[Sync] engine started (saved state: true)"));
+    ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == next && !relaunched.hasPendingUpload(); })) << server.requestLog();
 }
 
 TEST_F(WebDAVSyncTests, theSameCountsTwiceUploadOnce)

@@ -22,12 +22,15 @@
 #include "platform/PamAuthenticator.h"
 #include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
+#include "platform/SoupRecordStore.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "sync/CountsSync.h"
+#include "sync/SyncServerAddress.h"
 #include "ui/MainWindow.h"
 #include "ui/PasswordDialog.h"
 #include "ui/WindowActivityMonitor.h"
@@ -50,6 +53,21 @@ namespace {
 
 }
 
+// The poller is made before the counts sync it publishes to; this hands readings on once both
+// exist.
+class ForwardingCountsPublisher final : public CountsPublisher {
+public:
+    void setSync(CountsSync* sync) { m_sync = sync; }
+    void publish(const SyncedCounts& counts) override
+    {
+        if (m_sync)
+            m_sync->publish(counts);
+    }
+
+private:
+    CountsSync* m_sync { nullptr };
+};
+
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
     explicit Services(const Configuration& configuration)
@@ -67,9 +85,11 @@ struct Application::Services {
         , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents }, GateController::HasSavedCredentials::Yes)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
+        , countsSync(settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
     {
         offScreenHost.setCoordinator(&coordinator);
         pollSession.setCoordinator(&coordinator);
+        countsPublisher.setSync(&countsSync);
     }
 
     static WebKitEngineOptions engineOptions()
@@ -77,6 +97,25 @@ struct Application::Services {
         auto options = WebKitEngine::defaultOptions();
         options.scriptMessageHandlerNames = { "workdayAuth" };
         return options;
+    }
+
+    // Sync stays off without a server, or with one it must not send the password to.
+    CountsSync::EngineFactory countsSyncEngineFactory(const SyncServer& server)
+    {
+        if (!server.isEnabled())
+            return nullptr;
+        if (auto problem = syncServerAddressProblem(server.url)) {
+            logError("[Sync] " + *problem);
+            return nullptr;
+        }
+        return [this, server](std::optional<nlohmann::json> savedState, CountsSyncEngineDelegate& delegate) {
+            syncStore = std::make_unique<SoupRecordStore>(syncServerBaseAddress(server.url));
+            CountsSyncEngineConfiguration configuration;
+            configuration.serverURL = server.url;
+            configuration.user = server.user;
+            configuration.stateSerialization = std::move(savedState);
+            return std::make_unique<CountsSyncEngine>(runLoop, *syncStore, keychain, networkMonitor, std::move(configuration), delegate);
+        };
     }
 
     GLibRunLoop runLoop;
@@ -94,7 +133,7 @@ struct Application::Services {
     CoordinatorPollSession pollSession;
     BadgeSettings badgeSettings;
     LoggingBadgeSink badgeSink;
-    NullCountsPublisher countsPublisher;
+    ForwardingCountsPublisher countsPublisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
     // The lock: the gate itself is laid over the web view by the main window.
@@ -107,6 +146,8 @@ struct Application::Services {
     GateController lockController;
     NullRosterReader rosterReader;
     WorkdayWebCoordinator coordinator;
+    std::unique_ptr<SoupRecordStore> syncStore;
+    CountsSync countsSync;
     TaskGroup tasks { runLoop };
 };
 
@@ -149,6 +190,7 @@ void Application::startup(void* gtkApplication, Application* self)
         if (!credentials)
             services.lockController.openForFirstSignIn();
     }(services));
+    services.countsSync.start();
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.

@@ -1,0 +1,142 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace halcyra {
+
+// A port on loopback that nothing listens on at the moment it is asked for.
+inline int freeLoopbackPort()
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) || getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length))
+        throw std::runtime_error("no free port on loopback");
+    close(socket);
+    return ntohs(address.sin_port);
+}
+
+inline bool acceptsConnections(int port)
+{
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    bool isConnected = !connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    close(socket);
+    return isConnected;
+}
+
+// Apache with mod_dav and mod_dav_fs in one process (-X) on a free loopback port, its
+// configuration, files and logs in a temporary folder. Apache refuses to serve as root, so
+// it runs as nobody; the folders it writes to are open to it.
+class ApacheDAVServer {
+public:
+    ApacheDAVServer()
+    {
+        char pattern[] = "/tmp/halcyra-dav.XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("cannot make a temporary folder");
+        m_folder = pattern;
+        chmod(m_folder.c_str(), 0755);
+        for (auto name : { "dav", "lock" }) {
+            std::filesystem::create_directory(m_folder / name);
+            chmod((m_folder / name).c_str(), 0777);
+        }
+        m_port = freeLoopbackPort();
+        std::ofstream(m_folder / "httpd.conf") << "ServerRoot " << m_folder.string() << "\n"
+                                               << "ServerName 127.0.0.1\n"
+                                               << "PidFile " << (m_folder / "httpd.pid").string() << "\n"
+                                               << "Listen 127.0.0.1:" << m_port << "\n"
+                                               << "LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so\n"
+                                               << "LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so\n"
+                                               << "LoadModule dav_module /usr/lib/apache2/modules/mod_dav.so\n"
+                                               << "LoadModule dav_fs_module /usr/lib/apache2/modules/mod_dav_fs.so\n"
+                                               << "ErrorLog " << (m_folder / "error.log").string() << "\n"
+                                               << "LogFormat \"%m %U %>s\" requests\n"
+                                               << "CustomLog " << (m_folder / "access.log").string() << " requests\n"
+                                               << "DavLockDB " << (m_folder / "lock" / "DavLock").string() << "\n"
+                                               << "User nobody\nGroup nogroup\n"
+                                               << "DocumentRoot " << davFolder().string() << "\n"
+                                               << "<Directory " << davFolder().string() << ">\n  Dav On\n  Require all granted\n</Directory>\n";
+        start();
+    }
+    ~ApacheDAVServer()
+    {
+        kill();
+        std::filesystem::remove_all(m_folder);
+    }
+    ApacheDAVServer(const ApacheDAVServer&) = delete;
+    ApacheDAVServer& operator=(const ApacheDAVServer&) = delete;
+
+    void start()
+    {
+        m_pid = fork();
+        if (!m_pid) {
+            execl("/usr/sbin/apache2", "apache2", "-X", "-f", (m_folder / "httpd.conf").c_str(), nullptr);
+            _exit(127);
+        }
+        for (int attempt = 0; attempt < 200 && !acceptsConnections(m_port); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!acceptsConnections(m_port))
+            throw std::runtime_error("Apache did not start: " + errorLog());
+    }
+
+    // Ends the server at once, as a crash or a pulled plug would.
+    void kill()
+    {
+        if (m_pid <= 0)
+            return;
+        ::kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+        m_pid = 0;
+    }
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
+    std::filesystem::path davFolder() const { return m_folder / "dav"; }
+    std::filesystem::path recordFile() const { return davFolder() / "Counts" / "WorkdayCounts.json"; }
+
+    // Requests as "METHOD /path status", one a line.
+    std::string requestLog() const { return contents(m_folder / "access.log"); }
+    int count(const std::string& line) const
+    {
+        std::istringstream log(requestLog());
+        int count = 0;
+        for (std::string entry; std::getline(log, entry);)
+            count += entry == line;
+        return count;
+    }
+    std::string errorLog() const { return contents(m_folder / "error.log"); }
+
+    static std::string contents(const std::filesystem::path& file)
+    {
+        std::ifstream stream(file);
+        std::stringstream text;
+        text << stream.rdbuf();
+        return text.str();
+    }
+
+private:
+    std::filesystem::path m_folder;
+    int m_port { 0 };
+    pid_t m_pid { 0 };
+};
+
+}

@@ -1,0 +1,229 @@
+#include "FakeWebDAVServer.h"
+#include "base/SettingsStore.h"
+#include "session/Connectivity.h"
+#include "support/FakeKeychain.h"
+#include "support/LogCapture.h"
+#include "support/VirtualRunLoop.h"
+#include "sync/CountsCoding.h"
+#include "sync/CountsSync.h"
+#include "sync/SyncServerAddress.h"
+
+#include <gtest/gtest.h>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string recordPath = "Counts/WorkdayCounts.json";
+
+class QuietNetwork final : public NetworkPathMonitor {
+public:
+    Connection observe(std::function<void(bool)> observer) override { return m_changed.connect(std::move(observer)); }
+    void set(bool isSatisfied) { m_changed.notify(isSatisfied); }
+
+private:
+    Signal<bool> m_changed;
+};
+
+SyncedCounts reading(std::int64_t task, WallTime observedAt)
+{
+    return { task, 0, 1, 2, observedAt };
+}
+
+// One machine: its settings, keyring and counts sync, against a shared fake server.
+struct Machine {
+    explicit Machine(VirtualRunLoop& loop, FakeWebDAVServer& server)
+        : loop(loop)
+        , server(server)
+    {
+    }
+
+    void start()
+    {
+        sync = std::make_unique<CountsSync>(
+            settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
+                CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [] { return 0.5; } };
+                return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
+            [this](const SyncedCounts& counts) { received.push_back(counts); });
+        sync->start();
+        loop.runUntilIdle();
+    }
+
+    std::optional<SyncedCounts> storedLatest() const { return syncedCountsFromStored(settings.value("countsSyncLatest")); }
+    std::optional<SyncSystemFields> storedSystemFields() const { return SyncSystemFields::fromArchive(settings.value("countsSyncSystemFields")); }
+
+    VirtualRunLoop& loop;
+    FakeWebDAVServer& server;
+    MemorySettingsStore settings;
+    FakeKeychain keychain;
+    QuietNetwork network;
+    std::vector<SyncedCounts> received;
+    std::unique_ptr<CountsSync> sync;
+};
+
+class CountsSyncTests : public ::testing::Test {
+protected:
+    WallTime now() const { return loop.wallNow(); }
+
+    VirtualRunLoop loop;
+    FakeWebDAVServer server { loop };
+    LogCapture log;
+};
+
+TEST(CountsCoding, recordsAreReadWholeOrNotAtAll)
+{
+    // 2026-12-05T12:00:00Z
+    auto noon = wallTimeFromSecondsSince1970(1796472000);
+    struct Case {
+        std::string body;
+        std::optional<WallTime> observedAt;
+    };
+    std::vector<Case> cases {
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00.000Z"})", noon },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00Z"})", noon },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00.25Z"})", noon + 250ms },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T13:00:00+01:00"})", noon },
+        { R"({"task":3,"notification":0,"prepaid":1,"observedAt":"2026-12-05T12:00:00Z"})", std::nullopt },
+        { R"({"task":"3","notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00Z"})", std::nullopt },
+        { R"({"task":3.5,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00Z"})", std::nullopt },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00"})", std::nullopt },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-02-30T12:00:00Z"})", std::nullopt },
+        { R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":1796472000})", std::nullopt },
+    };
+    for (auto& testCase : cases) {
+        auto counts = syncedCountsFromRecordFields(nlohmann::ordered_json::parse(testCase.body));
+        EXPECT_EQ(counts.has_value(), testCase.observedAt.has_value()) << testCase.body;
+        if (counts && testCase.observedAt) {
+            EXPECT_EQ(*counts, (SyncedCounts { 3, 0, 1, 2, *testCase.observedAt })) << testCase.body;
+        }
+    }
+
+    SyncedCounts counts { 3, 0, 1, 2, noon + 7ms };
+    EXPECT_EQ(recordFields(counts).dump(), R"({"task":3,"notification":0,"prepaid":1,"draft":2,"observedAt":"2026-12-05T12:00:00.007Z"})");
+    // Stored times count seconds from 2001-01-01 00:00:00 UTC.
+    EXPECT_DOUBLE_EQ(storedCounts(counts)["observedAt"].get<double>(), 1796472000.007 - 978307200);
+    EXPECT_EQ(syncedCountsFromStored(storedCounts(counts)), counts);
+    EXPECT_FALSE(syncedCountsFromStored(nlohmann::json { { "task", 3 } }));
+}
+
+TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
+{
+    std::vector<std::pair<std::string, bool>> cases {
+        { "https://cloud.example.edu/remote.php/dav/files/jdoe/", true },
+        { "http://127.0.0.1:8080/dav/", true },
+        { "http://127.45.6.7/dav/", true },
+        { "http://localhost/dav", true },
+        { "http://[::1]:8080/", true },
+        { "http://cloud.example.edu/dav/", false },
+        { "http://127.0.0.1.example.edu/dav/", false },
+        { "http://128.0.0.1/dav/", false },
+        { "ftp://127.0.0.1/dav/", false },
+        { "cloud.example.edu/dav", false },
+    };
+    for (auto& [address, isAccepted] : cases)
+        EXPECT_EQ(!syncServerAddressProblem(address), isAccepted) << address;
+}
+
+TEST_F(CountsSyncTests, aPublishBeforeStartIsNeitherSentNorStored)
+{
+    Machine machine(loop, server);
+    machine.sync = std::make_unique<CountsSync>(machine.settings, nullptr, nullptr);
+    machine.sync->publish(reading(3, now()));
+    loop.runUntilIdle();
+    EXPECT_FALSE(machine.sync->latest());
+    EXPECT_FALSE(machine.settings.hasValue("countsSyncLatest"));
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
+{
+    struct Case {
+        Seconds serverOffset;
+        bool isMissingDraft;
+        bool isAdopted;
+    };
+    for (auto [offset, isMissingDraft, isAdopted] : std::vector<Case> { { -1s, false, false }, { 0s, false, false }, { 1s, false, true }, { 1s, true, false } }) {
+        SCOPED_TRACE(offset.count());
+        FakeWebDAVServer server(loop);
+        Machine machine(loop, server);
+        auto local = reading(3, now());
+        machine.settings.setValue("countsSyncLatest", storedCounts(local));
+        auto remote = reading(9, now() + std::chrono::duration_cast<WallTime::duration>(offset));
+        auto fields = recordFields(remote);
+        if (isMissingDraft)
+            fields.erase("draft");
+        server.writeFile(recordPath, fields.dump());
+
+        machine.start();
+
+        EXPECT_EQ(machine.sync->latest(), isAdopted ? remote : local);
+        EXPECT_EQ(machine.storedLatest(), isAdopted ? remote : local);
+        EXPECT_EQ(machine.received.size(), isAdopted ? 1u : 0u);
+        EXPECT_EQ(log.containsSubstring("[Sync] received counts 9/0/1/2 read at "), isAdopted);
+        // The change tag is kept even for a record that was not adopted.
+        ASSERT_TRUE(machine.storedSystemFields());
+        EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
+        log.clear();
+    }
+}
+
+TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWaits)
+{
+    RecordResponse offline { RecordResponse::Outcome::networkFailure, 0, {}, {}, {}, "Could not connect" };
+    RecordResponse serverError { RecordResponse::Outcome::answered, 503, {}, {}, {}, {} };
+    for (auto& failure : { offline, serverError }) {
+        FakeWebDAVServer server(loop);
+        Machine machine(loop, server);
+        machine.start();
+        server.forceAlways(failure);
+        auto counts = reading(3, now());
+        auto first = server.requests().size();
+        machine.sync->publish(counts);
+        loop.advance(400s);
+
+        std::vector<double> waits;
+        for (size_t index = first + 1; index < server.requests().size(); ++index)
+            waits.push_back(std::chrono::duration_cast<Seconds>(server.requests()[index].time - server.requests()[index - 1].time).count());
+        EXPECT_EQ(waits, (std::vector<double> { 2, 4, 8, 16, 32, 60, 60, 60, 60, 60 }));
+        EXPECT_TRUE(log.contains("[Sync] send failed: HalcyraSyncErrorDomain (" + std::string(failure.status ? "6" : "4") + ")"));
+
+        // The network coming back is tried at once; the reading was never lost.
+        server.heal();
+        auto before = server.requests().size();
+        machine.network.set(false);
+        machine.network.set(true);
+        loop.runUntilIdle();
+        EXPECT_GT(server.requests().size(), before);
+        EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);
+        log.clear();
+    }
+}
+
+TEST_F(CountsSyncTests, aRefusedAccountIsReportedOnceAndTriedAgainWithANewPassword)
+{
+    for (int status : { 401, 403 }) {
+        FakeWebDAVServer server(loop);
+        Machine machine(loop, server);
+        server.forceAlways({ RecordResponse::Outcome::answered, status, {}, {}, {}, {} });
+        machine.start();
+        auto counts = reading(4, now());
+        machine.sync->publish(reading(3, now()));
+        machine.sync->publish(counts);
+        loop.advance(900s);
+
+        EXPECT_EQ(server.requests().size(), 1u) << "nothing is sent while the password is the refused one";
+        EXPECT_EQ(log.count("[Sync] iCloud account change: sign-out (the server refused the configured account: HTTP " + std::to_string(status) + ")"), 1);
+
+        server.heal();
+        machine.keychain.setItem("com.ashgrove.Halcyra.sync", "jdoe", "app-password");
+        loop.advance(300s);
+        ASSERT_FALSE(server.requests().empty());
+        EXPECT_EQ(server.requests().back().request.password, "app-password");
+        EXPECT_TRUE(log.contains("[Sync] iCloud account change: sign-in (the server accepted the configured account)"));
+        EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);
+        log.clear();
+    }
+}
+
+}

@@ -1,0 +1,268 @@
+#include "ApacheDAVServer.h"
+#include "base/SettingsStore.h"
+#include "platform/GLibRunLoop.h"
+#include "platform/GRefPtr.h"
+#include "platform/SoupRecordStore.h"
+#include "session/Connectivity.h"
+#include "support/FakeKeychain.h"
+#include "support/LogCapture.h"
+#include "sync/CountsCoding.h"
+#include "sync/CountsSync.h"
+
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+
+namespace {
+
+class QuietNetwork final : public NetworkPathMonitor {
+public:
+    Connection observe(std::function<void(bool)>) override { return {}; }
+};
+
+// Runs the main loop until `condition` holds; the limit only keeps a broken test from hanging.
+bool runUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 20s)
+{
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    auto wakeUp = g_timeout_add(
+        20, +[](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        g_main_context_iteration(nullptr, TRUE);
+    g_source_remove(wakeUp);
+    return condition();
+}
+
+// One machine of the user's, with its own settings, against the server at `url`.
+struct Machine {
+    // `previous`: the settings the machine had when it last quit.
+    explicit Machine(const std::string& url, Seconds timeout = 10s, const MemorySettingsStore* previous = nullptr)
+        : store(url, timeout)
+    {
+        if (previous)
+            settings = *previous;
+        sync = std::make_unique<CountsSync>(
+            settings, [this, url](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
+                CountsSyncEngineConfiguration configuration { .serverURL = url, .user = "jdoe", .stateSerialization = std::move(state), .firstRetryDelay = 0.1s, .maximumRetryDelay = 0.4s, .weakChangeTagRereadDelay = 1.2s, .random = [] { return 0.5; } };
+                return std::make_unique<CountsSyncEngine>(loop, store, keychain, network, std::move(configuration), delegate); },
+            [this](const SyncedCounts& counts) { received.push_back(counts); });
+        sync->start();
+    }
+
+    bool hasPendingUpload() const { return !sync->engine()->pendingRecordZoneChanges().empty(); }
+
+    GLibRunLoop loop;
+    MemorySettingsStore settings;
+    FakeKeychain keychain;
+    QuietNetwork network;
+    SoupRecordStore store;
+    std::vector<SyncedCounts> received;
+    std::unique_ptr<CountsSync> sync;
+};
+
+SyncedCounts reading(std::int64_t task, WallTime observedAt)
+{
+    // Whole milliseconds, as the server keeps them.
+    return { task, 2, 0, 1, std::chrono::floor<std::chrono::milliseconds>(observedAt) };
+}
+
+std::optional<SyncedCounts> recordOnDisk(const ApacheDAVServer& server)
+{
+    auto fields = nlohmann::ordered_json::parse(ApacheDAVServer::contents(server.recordFile()), nullptr, false);
+    return syncedCountsFromRecordFields(fields);
+}
+
+class WebDAVSyncTests : public ::testing::Test {
+protected:
+    WallTime now() const { return std::chrono::system_clock::now(); }
+
+    ApacheDAVServer server;
+    LogCapture log;
+};
+
+TEST_F(WebDAVSyncTests, firstUploadCreatesTheCollectionAndTheRecord)
+{
+    Machine machine(server.url());
+    auto counts = reading(3, now());
+    machine.sync->publish(counts);
+
+    ASSERT_TRUE(runUntil([&] { return log.contains("[Sync] counts uploaded"); })) << server.requestLog();
+    // Apache writes its log line just after answering.
+    ASSERT_TRUE(runUntil([&] { return server.count("PUT /Counts/WorkdayCounts.json 201") == 1; })) << server.requestLog();
+    EXPECT_EQ(server.count("MKCOL /Counts/ 201"), 1);
+    auto text = ApacheDAVServer::contents(server.recordFile());
+    EXPECT_EQ(text, recordFields(counts).dump());
+    EXPECT_NE(text.find(R"("observedAt":")" + rfc3339String(counts.observedAt) + "\""), std::string::npos);
+    EXPECT_TRUE(log.contains("[Sync] uploading counts 3/2/0/1"));
+}
+
+TEST_F(WebDAVSyncTests, twoMachinesConvergeOnTheLaterReadingWhicheverUploadsFirst)
+{
+    for (bool isLaterFirst : { false, true }) {
+        SCOPED_TRACE(isLaterFirst);
+        std::filesystem::remove_all(server.davFolder() / "Counts");
+        Machine earlierMachine(server.url()), laterMachine(server.url());
+        auto earlier = reading(5, now()), later = reading(6, now() + 10s);
+        auto& first = isLaterFirst ? laterMachine : earlierMachine;
+        auto& second = isLaterFirst ? earlierMachine : laterMachine;
+        auto writes = [&] { return server.count("PUT /Counts/WorkdayCounts.json 201") + server.count("PUT /Counts/WorkdayCounts.json 204"); };
+        auto writesBefore = writes();
+
+        first.sync->publish(isLaterFirst ? later : earlier);
+        ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) && !first.hasPendingUpload(); }));
+        second.sync->publish(isLaterFirst ? earlier : later);
+        ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == later && !second.hasPendingUpload(); })) << server.requestLog();
+        earlierMachine.sync->engine()->fetchChanges();
+        ASSERT_TRUE(runUntil([&] { return earlierMachine.sync->latest() == later; })) << server.requestLog();
+
+        EXPECT_EQ(laterMachine.sync->latest(), later);
+        EXPECT_EQ(earlierMachine.received, std::vector { later });
+        EXPECT_TRUE(laterMachine.received.empty());
+        // An adopted newer reading is not sent back; an older server copy is overwritten.
+        EXPECT_EQ(writes() - writesBefore, isLaterFirst ? 1 : 2);
+    }
+}
+
+TEST_F(WebDAVSyncTests, aLostRecordOrCollectionIsCreatedAgain)
+{
+    for (bool isCollectionLost : { false, true }) {
+        SCOPED_TRACE(isCollectionLost);
+        Machine machine(server.url());
+        machine.sync->publish(reading(1, now()));
+        ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) && !machine.hasPendingUpload(); }));
+        if (isCollectionLost)
+            std::filesystem::remove_all(server.davFolder() / "Counts");
+        else
+            std::filesystem::remove(server.recordFile());
+
+        auto counts = reading(2, now());
+        machine.sync->publish(counts);
+        ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == counts; })) << server.requestLog();
+        EXPECT_EQ(server.count("PUT /Counts/WorkdayCounts.json 409"), isCollectionLost ? 1 : 0);
+        EXPECT_FALSE(log.containsSubstring("[Sync] save failed"));
+        std::filesystem::remove_all(server.davFolder() / "Counts");
+    }
+}
+
+TEST_F(WebDAVSyncTests, aPendingUploadOutlivesTheServerBeingKilled)
+{
+    Machine machine(server.url());
+    ASSERT_TRUE(runUntil([&] { return server.count("GET /Counts/WorkdayCounts.json 404") == 1; }));
+    server.kill();
+    auto counts = reading(8, now());
+    machine.sync->publish(counts);
+    ASSERT_TRUE(runUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 2; }));
+    EXPECT_TRUE(machine.hasPendingUpload());
+    EXPECT_NE(machine.settings.value("countsSyncEngineState")->dump().find("WorkdayCounts"), std::string::npos);
+
+    server.start();
+    ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == counts && !machine.hasPendingUpload(); })) << server.requestLog();
+    EXPECT_EQ(machine.sync->latest(), counts);
+
+    // The same with the application quitting while the server is down: the next launch sends it.
+    server.kill();
+    auto next = reading(9, now());
+    machine.sync->publish(next);
+    ASSERT_TRUE(runUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 4; }));
+    auto settings = machine.settings;
+    machine.sync.reset();
+    server.start();
+    Machine relaunched(server.url(), 10s, &settings);
+    EXPECT_TRUE(log.contains("[Sync] engine started (saved state: true)"));
+    ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == next && !relaunched.hasPendingUpload(); })) << server.requestLog();
+}
+
+TEST_F(WebDAVSyncTests, theSameCountsTwiceUploadOnce)
+{
+    Machine machine(server.url());
+    auto first = reading(4, now());
+    machine.sync->publish(first);
+    ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == first && !machine.hasPendingUpload(); }));
+    machine.sync->publish(reading(4, now() + 30s));
+    EXPECT_FALSE(machine.hasPendingUpload());
+    // A fetch round trip lets any upload the second reading might have caused reach the server.
+    auto fetches = server.count("GET /Counts/WorkdayCounts.json 200") + server.count("GET /Counts/WorkdayCounts.json 304");
+    machine.sync->engine()->fetchChanges();
+    ASSERT_TRUE(runUntil([&] { return server.count("GET /Counts/WorkdayCounts.json 200") + server.count("GET /Counts/WorkdayCounts.json 304") > fetches; }));
+    EXPECT_EQ(server.count("PUT /Counts/WorkdayCounts.json 201"), 1) << server.requestLog();
+    EXPECT_EQ(syncedCountsFromStored(machine.settings.value("countsSyncLatest")), first);
+    EXPECT_EQ(log.count("[Sync] uploading counts 4/2/0/1"), 1);
+}
+
+TEST_F(WebDAVSyncTests, unreadableRecordsLeaveTheLocalReading)
+{
+    std::string large(10 * 1024 * 1024, ' ');
+    large.replace(0, 10, R"({"task":1,)");
+    std::vector<std::pair<std::string, std::string>> cases {
+        { "not JSON", "<html><body>Service maintenance</body></html>" },
+        { "cut short", R"({"task":3,"notification":2,"prepaid":0,"dr)" },
+        { "10 MB", large },
+    };
+    for (auto& [name, body] : cases) {
+        SCOPED_TRACE(name);
+        std::filesystem::create_directories(server.davFolder() / "Counts");
+        std::ofstream(server.recordFile()) << body;
+        // Written here as root; the server (running as nobody) must be able to replace it.
+        chmod((server.davFolder() / "Counts").c_str(), 0777);
+        chmod(server.recordFile().c_str(), 0666);
+        Machine machine(server.url());
+        auto local = reading(3, now() - 1h);
+        machine.sync->publish(local);
+        machine.sync->engine()->fetchChanges();
+
+        if (body.size() > maximumRecordBodySize) {
+            ASSERT_TRUE(runUntil([&] { return log.containsSubstring("[Sync] fetch failed: the counts file on the server is larger than 65536 bytes"); }));
+        } else {
+            // The unreadable copy's tag is kept, so the local reading replaces it.
+            ASSERT_TRUE(runUntil([&] { return recordOnDisk(server) == local; })) << server.requestLog();
+        }
+        EXPECT_EQ(machine.sync->latest(), local);
+        EXPECT_TRUE(machine.received.empty());
+        std::filesystem::remove_all(server.davFolder() / "Counts");
+        log.clear();
+    }
+}
+
+TEST_F(WebDAVSyncTests, unhealthyServersAreRetriedAndTheReadingKept)
+{
+    // A server answering 500 to everything, and one that accepts connections and never answers.
+    auto failing = adoptGRef(soup_server_new(nullptr, nullptr));
+    int failingRequests = 0;
+    soup_server_add_handler(
+        failing.get(), nullptr, [](SoupServer*, SoupServerMessage* message, const char*, GHashTable*, gpointer count) {
+            ++*static_cast<int*>(count);
+            soup_server_message_set_status(message, 500, nullptr);
+        },
+        &failingRequests, nullptr);
+    ASSERT_TRUE(soup_server_listen_local(failing.get(), 0, SOUP_SERVER_LISTEN_IPV4_ONLY, nullptr));
+    auto* uris = soup_server_get_uris(failing.get());
+    GUniquePtr<char> failingURL(g_uri_to_string(static_cast<GUri*>(uris->data)));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+
+    int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(silent, 16), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    auto silentURL = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+
+    for (auto& [url, error] : std::vector<std::pair<std::string, std::string>> { { failingURL.get(), "(6)" }, { silentURL, "(4)" } }) {
+        SCOPED_TRACE(url);
+        Machine machine(url, 1s);
+        auto counts = reading(3, now());
+        machine.sync->publish(counts);
+        auto line = "[Sync] send failed: HalcyraSyncErrorDomain " + error;
+        ASSERT_TRUE(runUntil([&] { return log.count(line) >= 2; })) << testing::PrintToString(log.lines());
+        EXPECT_TRUE(machine.hasPendingUpload());
+        EXPECT_EQ(machine.sync->latest(), counts);
+        log.clear();
+    }
+    EXPECT_GE(failingRequests, 2);
+    close(silent);
+}
+
+}

@@ -1,8 +1,10 @@
 #include "Application.h"
 
+#include "app/SoftwareUpdater.h"
+#include "badge/BadgeComponent.h"
 #include "badge/BadgeSettings.h"
-#include "badge/LoggingBadgeSink.h"
 #include "base/FileSettingsStore.h"
+#include "base/Localization.h"
 #include "base/Log.h"
 #include "base/TaskGroup.h"
 #include "counts/CoordinatorPollSession.h"
@@ -11,6 +13,7 @@
 #include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"
 #include "lock/GateController.h"
+#include "platform/CountsBusObject.h"
 #include "platform/DesktopExternalOpener.h"
 #include "platform/DesktopScreenEvents.h"
 #include "platform/DesktopSessionIdleTime.h"
@@ -23,6 +26,8 @@
 #include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "platform/SoupRecordStore.h"
+#include "platform/SoupUpdateFeed.h"
+#include "platform/UnityLauncherEntry.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
 #include "session/DownloadsFolder.h"
@@ -31,11 +36,15 @@
 #include "session/WorkdayWebCoordinator.h"
 #include "sync/CountsSync.h"
 #include "sync/SyncServerAddress.h"
+#include "ui/CountBubbles.h"
 #include "ui/MainWindow.h"
 #include "ui/PasswordDialog.h"
+#include "ui/PreferencesWindow.h"
+#include "ui/UpdateDialog.h"
 #include "ui/WindowActivityMonitor.h"
 
 #include <adwaita.h>
+#include <glib-unix.h>
 #include <string_view>
 
 namespace halcyra {
@@ -43,6 +52,8 @@ namespace halcyra {
 namespace {
 
     constexpr const char* applicationID = "com.ashgrove.Halcyra";
+    constexpr const char* desktopFileID = "com.ashgrove.Halcyra.desktop";
+    constexpr const char* rosterPagePath = "/ashgrove/d/task/1422$2579.htmld";
 
     std::optional<std::filesystem::path> userDownloadsFolder()
     {
@@ -70,7 +81,7 @@ private:
 
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
-    explicit Services(const Configuration& configuration)
+    Services(const Configuration& configuration, GDBusConnection* sessionBus)
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
         , engine(configuration, engineOptions())
@@ -78,6 +89,7 @@ struct Application::Services {
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
+        , badgeSink(sessionBus, desktopFileID)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
         , passwordAuthenticator(passwordDialog)
@@ -86,6 +98,9 @@ struct Application::Services {
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
         , countsSync(settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
+        , countsBusObject(sessionBus)
+        , updateFeed(configuration.updateFeedURL.empty() ? nullptr : std::make_unique<SoupUpdateFeed>(configuration.updateFeedURL, configuration.proxyURL))
+        , updater(updateFeed.get(), PROJECT_VERSION)
     {
         offScreenHost.setCoordinator(&coordinator);
         pollSession.setCoordinator(&coordinator);
@@ -132,7 +147,7 @@ struct Application::Services {
     OffScreenHost offScreenHost;
     CoordinatorPollSession pollSession;
     BadgeSettings badgeSettings;
-    LoggingBadgeSink badgeSink;
+    UnityLauncherEntry badgeSink;
     ForwardingCountsPublisher countsPublisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
@@ -148,6 +163,9 @@ struct Application::Services {
     WorkdayWebCoordinator coordinator;
     std::unique_ptr<SoupRecordStore> syncStore;
     CountsSync countsSync;
+    CountsBusObject countsBusObject;
+    std::unique_ptr<SoupUpdateFeed> updateFeed;
+    SoftwareUpdater updater;
     TaskGroup tasks { runLoop };
 };
 
@@ -181,7 +199,8 @@ int Application::run(int argc, char** argv)
 
 void Application::startup(void* gtkApplication, Application* self)
 {
-    self->m_services = std::make_unique<Services>(self->m_configuration);
+    auto* sessionBus = g_application_get_dbus_connection(G_APPLICATION(gtkApplication));
+    self->m_services = std::make_unique<Services>(self->m_configuration, sessionBus);
     auto& services = *self->m_services;
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
@@ -192,20 +211,84 @@ void Application::startup(void* gtkApplication, Application* self)
     }(services));
     services.countsSync.start();
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
+    self->m_countsObservation = services.poller.observeWillChange([self] { self->schedulePublishCounts(); });
+    self->publishCounts();
 
-    // Closing the window only hides it; the application ends when the user quits.
+    // Closing the window only hides it; the application ends when the user quits, or when the
+    // session ends it: then it quits the same way, so pending settings are written.
     g_application_hold(G_APPLICATION(gtkApplication));
-    auto* quit = g_simple_action_new("quit", nullptr);
-    g_signal_connect(quit, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer application) {
-        g_application_release(G_APPLICATION(application));
-        g_application_quit(G_APPLICATION(application));
-    }),
-        gtkApplication);
-    g_action_map_add_action(G_ACTION_MAP(gtkApplication), G_ACTION(quit));
-    g_object_unref(quit);
-    const char* quitAccelerators[] = { "<Control>q", nullptr };
-    gtk_application_set_accels_for_action(GTK_APPLICATION(gtkApplication), "app.quit", quitAccelerators);
+    for (int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        g_unix_signal_add(
+            signal, +[](gpointer application) {
+            g_action_group_activate_action(G_ACTION_GROUP(application), "quit", nullptr);
+            return G_SOURCE_CONTINUE; }, gtkApplication);
+    }
+    self->installActions();
     logVerbose("[App] started");
+}
+
+void Application::installActions()
+{
+    auto* application = G_ACTION_MAP(m_gtkApplication);
+    auto add = [&](const char* name, void (*handler)(GSimpleAction*, GVariant*, gpointer)) {
+        GRefPtr<GSimpleAction> action = adoptGRef(g_simple_action_new(name, nullptr));
+        g_signal_connect(action.get(), "activate", G_CALLBACK(handler), this);
+        g_action_map_add_action(application, G_ACTION(action.get()));
+        return action;
+    };
+    add(
+        "quit", +[](GSimpleAction*, GVariant*, gpointer self) {
+            auto* application = G_APPLICATION(static_cast<Application*>(self)->m_gtkApplication);
+            g_application_release(application);
+            g_application_quit(application);
+        });
+    add(
+        "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(); });
+    add(
+        "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
+    add(
+        "lock", +[](GSimpleAction*, GVariant*, gpointer self) {
+            auto& lockController = static_cast<Application*>(self)->m_services->lockController;
+            if (!lockController.isLocked())
+                lockController.toggle();
+        });
+    // Exporting needs the roster reader, which this build does not have yet.
+    auto exportRoster = add(
+        "export-roster", +[](GSimpleAction*, GVariant*, gpointer) {});
+    g_simple_action_set_enabled(exportRoster.get(), FALSE);
+    auto checkUpdates = add(
+        "check-updates", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->checkForUpdates(); });
+    auto updateEnabled = [this, action = checkUpdates.get()] {
+        g_simple_action_set_enabled(action, m_services->updater.canCheckForUpdates());
+    };
+    updateEnabled();
+    // The updater tells before it changes; the action follows once the change is made.
+    m_updaterObservation = m_services->updater.observeCanCheckForUpdates([this, updateEnabled] { m_services->runLoop.dispatch(updateEnabled); });
+
+    const char* quitAccelerators[] = { "<Control>q", nullptr };
+    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.quit", quitAccelerators);
+    const char* preferencesAccelerators[] = { "<Control>comma", nullptr };
+    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.preferences", preferencesAccelerators);
+    const char* lockAccelerators[] = { "<Control>l", nullptr };
+    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.lock", lockAccelerators);
+}
+
+GMenuModel* Application::primaryMenu()
+{
+    if (m_primaryMenu)
+        return G_MENU_MODEL(m_primaryMenu.get());
+    m_primaryMenu = adoptGRef(g_menu_new());
+    GRefPtr<GMenu> academics = adoptGRef(g_menu_new());
+    g_menu_append(academics.get(), _("Course Roster…"), "app.course-roster");
+    g_menu_append(academics.get(), _("Export Roster Contacts…"), "app.export-roster");
+    g_menu_append_section(m_primaryMenu.get(), _("Academics"), G_MENU_MODEL(academics.get()));
+    GRefPtr<GMenu> application = adoptGRef(g_menu_new());
+    g_menu_append(application.get(), _("Lock"), "app.lock");
+    g_menu_append(application.get(), _("Preferences"), "app.preferences");
+    g_menu_append(application.get(), _("Check for Updates…"), "app.check-updates");
+    g_menu_append(application.get(), _("Quit"), "app.quit");
+    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(application.get()));
+    return G_MENU_MODEL(m_primaryMenu.get());
 }
 
 void Application::activate(void*, Application* self)
@@ -230,8 +313,88 @@ void Application::presentMainWindow()
     // Taking it into the window ends its off-screen hosting.
     auto webView = services.coordinator.webViewForMainWindow();
     services.offScreenHost.endOffScreenHosting();
-    m_mainWindow = std::make_unique<MainWindow>(GTK_APPLICATION(m_gtkApplication), webView);
+    MainWindowModels models { services.runLoop, services.settings, services.coordinator, services.poller, services.lockController,
+        services.authenticator, services.windowActivity, services.wakeMonitor };
+    m_mainWindow = std::make_unique<MainWindow>(GTK_APPLICATION(m_gtkApplication), webView, models, primaryMenu());
     m_mainWindow->present();
+}
+
+void Application::showRosterPage()
+{
+    presentMainWindow();
+    m_mainWindow->performUnlocked([this] {
+        auto& coordinator = m_services->coordinator;
+        coordinator.navigate("https://" + coordinator.endpoints().tenantHost + rosterPagePath);
+    });
+}
+
+void Application::showPreferences()
+{
+    auto& services = *m_services;
+    auto preference = [](std::string title, std::string help, std::function<bool()> value, std::function<void(bool)> setValue) {
+        return PreferenceSwitch { std::move(title), std::move(help), std::move(value), std::move(setValue) };
+    };
+    PreferencesModel model;
+    model.hideOnLaunch = preference(
+        _("Hide window on launch"),
+        _("When enabled, the window stays hidden on launch while Workday logs in behind the scenes. Click the Dock icon to bring the window back."),
+        [&settings = services.settings] { return settings.boolean(OffScreenHost::hideOnLaunchKey).value_or(false); },
+        [&settings = services.settings](bool value) { settings.setBoolean(OffScreenHost::hideOnLaunchKey, value); });
+    for (auto& component : badgeComponents()) {
+        model.badgeSwitches.push_back(preference(
+            _(component.title.c_str()), _(component.help.c_str()),
+            [&badge = services.badgeSettings, field = component.keyPath] { return badge.value(field); },
+            [&badge = services.badgeSettings, field = component.keyPath](bool value) { badge.setValue(field, value); }));
+    }
+    model.forgetSavedCredentials = [&services](std::function<void(bool)> done) {
+        services.tasks.spawn([](KeychainStore& store, std::function<void(bool)> done) -> Task<void> {
+            bool hasForgotten = true;
+            try {
+                co_await store.deleteCredentials();
+            } catch (const DeletionError&) {
+                hasForgotten = false;
+            }
+            done(hasForgotten);
+        }(services.keychainStore, std::move(done)));
+    };
+    auto* parent = m_mainWindow ? m_mainWindow->window() : nullptr;
+    gtk_window_present(makePreferencesWindow(parent, std::move(model)));
+}
+
+void Application::checkForUpdates()
+{
+    m_services->updater.checkForUpdates([this](const UpdateCheckResult& result) {
+        presentUpdateCheckResult(m_mainWindow ? m_mainWindow->window() : nullptr, result, PROJECT_VERSION);
+    });
+}
+
+// The poller tells before it changes; the bus shows the values once the change is made.
+void Application::schedulePublishCounts()
+{
+    if (!std::exchange(m_isCountsPublicationPending, true))
+        m_services->runLoop.dispatch([this] { publishCounts(); });
+}
+
+void Application::publishCounts()
+{
+    m_isCountsPublicationPending = false;
+    auto& poller = m_services->poller;
+    PublishedCounts published;
+    auto add = [&](const char* key, const Count& count) {
+        if (count)
+            published.counts[key] = *count;
+    };
+    add("task", poller.outstandingCount());
+    add("notification", poller.notificationCount());
+    add("prepaid", poller.prepaidCount());
+    add("draft", poller.draftCount());
+    if (auto lastUpdated = poller.lastUpdated())
+        published.lastUpdated = static_cast<std::int64_t>(secondsSince1970(*lastUpdated));
+    published.state = pollStateName(poller.state().kind);
+    auto kind = poller.state().kind;
+    bool isIdleOrPolling = kind == PollState::Kind::idle || kind == PollState::Kind::polling;
+    published.statusText = subtitleText(isIdleOrPolling, poller.lastUpdated(), m_services->runLoop.wallNow(), poller.statusText());
+    m_services->countsBusObject.update(published);
 }
 
 }

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "base/Signal.h"
 #include "config/Configuration.h"
+#include "platform/GRefPtr.h"
+
+#include <gio/gio.h>
 
 #include <memory>
 
@@ -21,13 +25,24 @@ private:
     struct Services;
     static void startup(void* application, Application*);
     static void activate(void* application, Application*);
+    void installActions();
+    GMenuModel* primaryMenu();
     void presentMainWindow();
+    void showRosterPage();
+    void showPreferences();
+    void checkForUpdates();
+    void schedulePublishCounts();
+    void publishCounts();
 
     Configuration m_configuration;
     std::unique_ptr<Services> m_services;
     void* m_gtkApplication { nullptr };
     std::unique_ptr<MainWindow> m_mainWindow;
     bool m_hasActivated { false };
+    GRefPtr<GMenu> m_primaryMenu;
+    Connection m_countsObservation;
+    Connection m_updaterObservation;
+    bool m_isCountsPublicationPending { false };
 };
 
 }

@@ -253,6 +253,21 @@ bool WebKitView::canGoForward() const
     return webkit_web_view_can_go_forward(m_view.get());
 }
 
+static std::optional<URL> itemURL(WebKitBackForwardListItem* item)
+{
+    return item ? URL::parse(webkit_back_forward_list_item_get_uri(item)) : std::nullopt;
+}
+
+std::optional<URL> WebKitView::backItemURL() const
+{
+    return itemURL(webkit_back_forward_list_get_back_item(webkit_web_view_get_back_forward_list(m_view.get())));
+}
+
+std::optional<URL> WebKitView::forwardItemURL() const
+{
+    return itemURL(webkit_back_forward_list_get_forward_item(webkit_web_view_get_back_forward_list(m_view.get())));
+}
+
 void WebKitView::goBack()
 {
     webkit_web_view_go_back(m_view.get());

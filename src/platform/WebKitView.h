@@ -28,6 +28,8 @@ public:
     bool isLoading() const override;
     bool canGoBack() const override;
     bool canGoForward() const override;
+    std::optional<URL> backItemURL() const override;
+    std::optional<URL> forwardItemURL() const override;
     void goBack() override;
     void goForward() override;
     void evaluateJavaScript(const std::string& script, ScriptCompletion) override;

@@ -32,6 +32,24 @@ struct PollState {
     bool operator==(const PollState&) const = default;
 };
 
+// The state's name as scripts and panel widgets read it.
+inline const char* pollStateName(PollState::Kind kind)
+{
+    switch (kind) {
+    case PollState::Kind::idle:
+        return "idle";
+    case PollState::Kind::notSignedIn:
+        return "notSignedIn";
+    case PollState::Kind::signingIn:
+        return "signingIn";
+    case PollState::Kind::polling:
+        return "polling";
+    case PollState::Kind::failed:
+        return "failed";
+    }
+    return "idle";
+}
+
 // The part of the counts poller that the session drives.
 class CountsPoller {
 public:

@@ -176,6 +176,9 @@ public:
     virtual bool isLoading() const = 0;
 
     virtual bool canGoBack() const = 0;
+    // The pages that going back or forward would show.
+    virtual std::optional<URL> backItemURL() const { return std::nullopt; }
+    virtual std::optional<URL> forwardItemURL() const { return std::nullopt; }
     virtual bool canGoForward() const = 0;
     virtual void goBack() = 0;
     virtual void goForward() = 0;

@@ -1,6 +1,16 @@
 #include "MainWindow.h"
 
+#include "app/MainWindowFrame.h"
+#include "base/RunLoop.h"
+#include "counts/WorkdayPoller.h"
+#include "lock/GateController.h"
 #include "platform/WebKitView.h"
+#include "session/Connectivity.h"
+#include "session/WorkdayWebCoordinator.h"
+#include "ui/CountBubbles.h"
+#include "ui/LockGateOverlay.h"
+#include "ui/MainToolbar.h"
+#include "ui/WindowActivityMonitor.h"
 
 #include <adwaita.h>
 
@@ -11,37 +21,218 @@ namespace {
     constexpr const char* windowTitle = "Ashgrove Workday";
     constexpr int defaultWindowWidth = 800;
     constexpr int defaultWindowHeight = 900;
+    constexpr unsigned subtitleTickSeconds = 60;
+
+    const char* blurCSS = R"(
+.halcyra-page { filter: blur(0px); transition: filter 250ms ease-in-out; }
+.halcyra-page.locked { filter: blur(1px); }
+)";
+
+    void installBlurStyleOnce()
+    {
+        static bool isInstalled = false;
+        if (std::exchange(isInstalled, true))
+            return;
+        GRefPtr<GtkCssProvider> provider = adoptGRef(gtk_css_provider_new());
+        gtk_css_provider_load_from_data(provider.get(), blurCSS, -1);
+        gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(provider.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    }
+
+    // The work areas of the monitors, in the display's order. GTK 4 tells only the monitors'
+    // geometry; docks and panels are left to the window manager.
+    std::vector<Rect> workAreas(GtkWidget* window)
+    {
+        std::vector<Rect> areas;
+        auto* monitors = gdk_display_get_monitors(gtk_widget_get_display(window));
+        for (unsigned index = 0; index < g_list_model_get_n_items(monitors); ++index) {
+            GRefPtr<GdkMonitor> monitor = adoptGRef(GDK_MONITOR(g_list_model_get_item(monitors, index)));
+            GdkRectangle geometry;
+            gdk_monitor_get_geometry(monitor.get(), &geometry);
+            areas.push_back({ double(geometry.x), double(geometry.y), double(geometry.width), double(geometry.height) });
+        }
+        return areas;
+    }
 
 }
 
-MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebView>& webView)
-    : m_window(adw_application_window_new(application))
-    , m_headerBar(adw_header_bar_new())
+MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebView>& webView, MainWindowModels models, GMenuModel* primaryMenu)
+    : m_models(models)
+    , m_window(adw_application_window_new(application))
     , m_webView(webView)
 {
+    installBlurStyleOnce();
     auto* window = GTK_WINDOW(m_window.get());
     gtk_window_set_title(window, windowTitle);
     gtk_window_set_default_size(window, defaultWindowWidth, defaultWindowHeight);
     gtk_window_set_hide_on_close(window, TRUE);
+    restoreFrame();
 
-    adw_header_bar_set_title_widget(ADW_HEADER_BAR(m_headerBar.get()), adw_window_title_new(windowTitle, ""));
+    auto* headerBar = adw_header_bar_new();
+    std::weak_ptr<MainWindow*> weakThis = m_weakThis;
+    auto unlocked = [weakThis](void (MainWindow::*member)()) {
+        return [weakThis, member] {
+            if (auto self = weakThis.lock())
+                (*self)->performUnlocked([weakThis, member] {
+                    if (auto self = weakThis.lock())
+                        ((**self).*member)();
+                });
+        };
+    };
+    ToolbarActions actions;
+    actions.goBack = unlocked(&MainWindow::goBack);
+    actions.goForward = unlocked(&MainWindow::goForward);
+    actions.goHome = [this] { performUnlocked([&coordinator = m_models.coordinator] { coordinator.loadHome(); }); };
+    actions.toggleLock = [&lockController = m_models.lockController] { lockController.toggle(); };
+    actions.openBubble = [this](BubbleKind kind) { openBubble(kind); };
+    m_toolbar = std::make_unique<MainToolbar>(headerBar, windowTitle, primaryMenu, std::move(actions));
+
     auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_box_append(GTK_BOX(content), m_headerBar.get());
-    auto* viewWidget = static_cast<WebKitView&>(*webView).widget();
-    gtk_widget_set_vexpand(viewWidget, TRUE);
-    gtk_widget_set_hexpand(viewWidget, TRUE);
-    gtk_box_append(GTK_BOX(content), viewWidget);
+    gtk_box_append(GTK_BOX(content), headerBar);
+    m_webViewWidget = static_cast<WebKitView&>(*webView).widget();
+    gtk_widget_set_vexpand(m_webViewWidget, TRUE);
+    gtk_widget_set_hexpand(m_webViewWidget, TRUE);
+    gtk_widget_add_css_class(m_webViewWidget, "halcyra-page");
+    m_gate = std::make_unique<LockGateOverlay>(m_webViewWidget, m_models.authenticator);
+    gtk_widget_set_vexpand(m_gate->widget(), TRUE);
+    gtk_box_append(GTK_BOX(content), m_gate->widget());
     adw_application_window_set_content(ADW_APPLICATION_WINDOW(window), content);
+    m_models.lockController.attach(m_gate->gate());
+    m_models.windowActivity.watch(m_window.get());
+
+    auto refreshLater = [this] { scheduleRefresh(); };
+    m_observations.push_back(m_models.poller.observeWillChange(refreshLater));
+    m_observations.push_back(m_models.coordinator.observeNavigationStateRevision(refreshLater));
+    m_observations.push_back(m_models.lockController.observeLockStateWillChange(refreshLater));
+    m_observations.push_back(m_models.wakeMonitor.observe(refreshLater));
+    g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](MainWindow* self) { self->scheduleRefresh(); }), this);
+    g_signal_connect_swapped(window, "notify::default-width", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
+    g_signal_connect_swapped(window, "notify::default-height", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
+    m_subtitleTick = g_timeout_add_seconds(
+        subtitleTickSeconds, +[](gpointer self) {
+        static_cast<MainWindow*>(self)->refresh();
+        return G_SOURCE_CONTINUE; }, this);
+    refresh();
 }
 
 MainWindow::~MainWindow()
 {
+    g_signal_handlers_disconnect_by_data(m_window.get(), this);
+    g_source_remove(m_subtitleTick);
+    if (m_refreshSource)
+        g_source_remove(m_refreshSource);
     gtk_window_destroy(window());
 }
 
 void MainWindow::present()
 {
     gtk_window_present(window());
+}
+
+void MainWindow::performUnlocked(std::function<void()> action)
+{
+    auto* gate = m_models.lockController.gate();
+    if (!gate || !m_models.lockController.isLocked())
+        return action();
+    gate->authenticate([action = std::move(action)](bool isAuthenticated) {
+        if (isAuthenticated)
+            action();
+    });
+}
+
+void MainWindow::restoreFrame()
+{
+    auto saved = savedMainWindowFrame(m_models.settings);
+    if (!saved)
+        return;
+    // Wayland and GTK 4 leave the position to the compositor: only the size comes back.
+    if (auto frame = validatedMainWindowFrame(*saved, workAreas(m_window.get())))
+        gtk_window_set_default_size(window(), int(frame->width), int(frame->height));
+}
+
+void MainWindow::saveFrame()
+{
+    int width = 0;
+    int height = 0;
+    gtk_window_get_default_size(window(), &width, &height);
+    if (width <= 0 || height <= 0)
+        return;
+    auto previous = savedMainWindowFrame(m_models.settings).value_or(Rect {});
+    saveMainWindowFrame(m_models.settings, { previous.x, previous.y, double(width), double(height) });
+}
+
+// Models announce a change before they make it: the window reads them once the loop is idle.
+void MainWindow::scheduleRefresh()
+{
+    if (m_refreshSource)
+        return;
+    m_refreshSource = g_idle_add_once(
+        +[](gpointer self) {
+        static_cast<MainWindow*>(self)->m_refreshSource = 0;
+        static_cast<MainWindow*>(self)->refresh(); }, this);
+}
+
+void MainWindow::refresh()
+{
+    auto& poller = m_models.poller;
+    auto& endpoints = m_models.coordinator.endpoints();
+    ToolbarState state;
+    auto kind = poller.state().kind;
+    bool isIdleOrPolling = kind == PollState::Kind::idle || kind == PollState::Kind::polling;
+    state.subtitle = subtitleText(isIdleOrPolling, poller.lastUpdated(), m_models.loop.wallNow(), poller.statusText());
+    state.canGoBack = m_webView->canGoBack() && !endpoints.isSignInFlowURL(m_webView->backItemURL());
+    state.canGoForward = m_webView->canGoForward() && !endpoints.isSignInFlowURL(m_webView->forwardItemURL());
+    state.isLocked = m_models.lockController.isLocked();
+    state.isBusy = poller.isBusy();
+    state.bubbles = countBubbles({ poller.outstandingCount(), poller.notificationCount(), poller.prepaidCount(), poller.draftCount() });
+    m_toolbar->update(state);
+    if (state.isLocked)
+        gtk_widget_add_css_class(m_webViewWidget, "locked");
+    else
+        gtk_widget_remove_css_class(m_webViewWidget, "locked");
+}
+
+void MainWindow::goBack()
+{
+    if (m_webView->canGoBack() && !m_models.coordinator.endpoints().isSignInFlowURL(m_webView->backItemURL()))
+        m_webView->goBack();
+}
+
+void MainWindow::goForward()
+{
+    if (m_webView->canGoForward() && !m_models.coordinator.endpoints().isSignInFlowURL(m_webView->forwardItemURL()))
+        m_webView->goForward();
+}
+
+void MainWindow::openBubble(BubbleKind kind)
+{
+    auto& poller = m_models.poller;
+    switch (kind) {
+    case BubbleKind::draft:
+        return performUnlocked([this, url = poller.reportsURL()] {
+            if (url)
+                m_models.coordinator.navigate(*url);
+        });
+    case BubbleKind::prepaid:
+        return performUnlocked([this, url = poller.prepaidURL()] {
+            if (url)
+                m_models.coordinator.navigate(*url);
+        });
+    case BubbleKind::notification:
+        return openBubblePage("notification", "notification_preview", poller.notificationURL());
+    case BubbleKind::task:
+        return openBubblePage("task", "inbox_preview", poller.taskURL());
+    }
+}
+
+void MainWindow::openBubblePage(const char* kind, const char* automationID, const std::optional<std::string>& url)
+{
+    performUnlocked([this, kind, automationID, url] {
+        auto& coordinator = m_models.coordinator;
+        if (coordinator.isOnHomePage())
+            coordinator.clickAutomationID(automationID, kind);
+        else if (url)
+            coordinator.navigate(*url);
+    });
 }
 
 }

@@ -97,7 +97,7 @@ struct Application::Services {
         , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents }, GateController::HasSavedCredentials::Yes)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
-        , countsSync(settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
+        , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
         , countsBusObject(sessionBus)
         , updateFeed(configuration.updateFeedURL.empty() ? nullptr : std::make_unique<SoupUpdateFeed>(configuration.updateFeedURL, configuration.proxyURL))
         , updater(updateFeed.get(), PROJECT_VERSION)
@@ -219,7 +219,7 @@ void Application::startup(void* gtkApplication, Application* self)
     g_application_hold(G_APPLICATION(gtkApplication));
     for (int signal : { SIGTERM, SIGINT, SIGHUP }) {
         g_unix_signal_add(
-            signal, +[](gpointer application) {
+            signal, +[](gpointer application) -> gboolean {
             g_action_group_activate_action(G_ACTION_GROUP(application), "quit", nullptr);
             return G_SOURCE_CONTINUE; }, gtkApplication);
     }

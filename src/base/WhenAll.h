@@ -9,9 +9,10 @@
 namespace halcyra {
 
 // `co_await whenAll(tasks)` runs the tasks side by side: each starts at once and runs until its
-// first wait, and they interleave on the loop from then on. The awaiting task resumes when the
-// last one has finished. Cancelling the awaiting task cancels every one of them, and it still
-// resumes only after all have ended, so none outlives the frame that started it.
+// first wait, and they interleave on the loop from then on. The awaiting task goes on, from the
+// loop, once the last one has finished. Cancelling the awaiting task, or destroying it, ends
+// every one of them without running any more of their code, so none outlives the frame that
+// started it.
 class WhenAllAwaiter {
 public:
     explicit WhenAllAwaiter(std::vector<Task<void>> tasks)
@@ -19,35 +20,39 @@ public:
         , m_state(std::make_shared<State>())
     {
     }
+    WhenAllAwaiter(WhenAllAwaiter&&) = default;
+    ~WhenAllAwaiter()
+    {
+        if (m_state)
+            endChildren(*m_state);
+    }
 
     bool await_ready() const noexcept { return m_tasks.empty(); }
 
     template <typename Promise>
     bool await_suspend(std::coroutine_handle<Promise> waiting)
     {
+        auto start = detail::admitWait(waiting);
+        if (start != TaskState::WaitStart::suspend)
+            return start == TaskState::WaitStart::endTask;
+        auto& parent = *waiting.promise().state;
         auto state = m_state;
-        state->parent = waiting.promise().cancellation;
+        state->parent = parent.weak_from_this();
         // One more than the tasks, so that a task finishing while the others start does not
-        // resume the awaiting task early.
+        // end the wait early.
         state->remaining = m_tasks.size() + 1;
+        parent.beginWait(waiting, [state] {
+            state->isWithdrawn = true;
+            endChildren(*state);
+        });
         for (auto& task : m_tasks) {
-            auto cancellation = std::make_shared<Cancellation>();
-            if (state->parent && state->parent->isCancelled())
-                cancellation->cancel();
-            state->children.push_back(cancellation);
+            auto child = std::make_shared<TaskState>(parent.loop());
+            state->children.push_back(child);
             auto detached = detail::runDetached(finishing(std::move(task), state));
-            detached.handle.promise().cancellation = cancellation;
-            detached.handle.resume();
+            detached.handle.promise().state = child;
+            child->start(detached.handle);
         }
-        if (--state->remaining == 0)
-            return false;
-        state->waiting = waiting;
-        if (state->parent) {
-            state->parent->setWakeHook([state] {
-                for (auto& child : state->children)
-                    child->cancel();
-            });
-        }
+        finishOne(*state);
         return true;
     }
 
@@ -56,21 +61,35 @@ public:
 private:
     struct State {
         size_t remaining { 0 };
-        std::shared_ptr<Cancellation> parent;
-        std::vector<std::shared_ptr<Cancellation>> children;
-        std::coroutine_handle<> waiting;
+        bool isWithdrawn { false };
+        std::weak_ptr<TaskState> parent;
+        std::vector<std::shared_ptr<TaskState>> children;
     };
+
+    static void endChildren(State& state)
+    {
+        for (auto& child : std::exchange(state.children, {}))
+            child->destroy();
+    }
+
+    // The last one to finish hands the awaiting task back to the loop, never resuming it inside
+    // a child's frame.
+    static void finishOne(State& state)
+    {
+        if (--state.remaining || state.isWithdrawn)
+            return;
+        if (auto parent = state.parent.lock()) {
+            parent->loop().post([weakParent = state.parent] {
+                if (auto parent = weakParent.lock())
+                    parent->finishWait();
+            });
+        }
+    }
 
     static Task<void> finishing(Task<void> task, std::shared_ptr<State> state)
     {
         co_await std::move(task);
-        if (--state->remaining)
-            co_return;
-        if (auto waiting = std::exchange(state->waiting, nullptr)) {
-            if (state->parent)
-                state->parent->clearWakeHook();
-            waiting.resume();
-        }
+        finishOne(*state);
     }
 
     std::vector<Task<void>> m_tasks;

@@ -37,6 +37,7 @@ WorkdayPoller::WorkdayPoller(RunLoop& loop, SettingsStore& settings, const Endpo
     , m_badgeSink(badgeSink)
     , m_publisher(publisher)
     , m_readers(loop, endpoints.tenantHost)
+    , m_tasks(loop)
 {
     auto learnedOr = [&](const char* key, const char* defaultPath) {
         return settings.string(key).value_or("https://" + endpoints.tenantHost + defaultPath);

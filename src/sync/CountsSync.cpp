@@ -31,11 +31,12 @@ namespace {
 
 }
 
-CountsSync::CountsSync(SettingsStore& settings, EngineFactory makeEngine, SyncedCountsReceiver receiver)
+CountsSync::CountsSync(RunLoop& loop, SettingsStore& settings, EngineFactory makeEngine, SyncedCountsReceiver receiver)
     : m_settings(settings)
     , m_makeEngine(std::move(makeEngine))
     , m_receiver(std::move(receiver))
     , m_latest(syncedCountsFromStored(settings.value(latestKey)))
+    , m_tasks(loop)
 {
 }
 

@@ -23,7 +23,7 @@ public:
     // Receives every adopted record (the poller shows it if it is newer than its own update).
     using SyncedCountsReceiver = std::function<void(const SyncedCounts&)>;
 
-    CountsSync(SettingsStore&, EngineFactory, SyncedCountsReceiver);
+    CountsSync(RunLoop&, SettingsStore&, EngineFactory, SyncedCountsReceiver);
     ~CountsSync() override;
 
     const std::optional<SyncedCounts>& latest() const { return m_latest; }

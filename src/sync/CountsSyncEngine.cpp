@@ -58,6 +58,7 @@ CountsSyncEngine::CountsSyncEngine(RunLoop& loop, RecordStore& store, Keychain& 
     , m_keychain(keychain)
     , m_configuration(std::move(configuration))
     , m_delegate(delegate)
+    , m_tasks(loop)
 {
     if (!m_configuration.random)
         m_configuration.random = defaultRandom();

@@ -108,7 +108,7 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     g_signal_connect_swapped(window, "notify::default-width", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
     g_signal_connect_swapped(window, "notify::default-height", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
     m_subtitleTick = g_timeout_add_seconds(
-        subtitleTickSeconds, +[](gpointer self) {
+        subtitleTickSeconds, +[](gpointer self) -> gboolean {
         static_cast<MainWindow*>(self)->refresh();
         return G_SOURCE_CONTINUE; }, this);
     refresh();

@@ -6,6 +6,8 @@
 #include <functional>
 #include <gtk/gtk.h>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace halcyra {

@@ -6,6 +6,7 @@
 
 #include "badge/BadgeSettings.h"
 #include "counts/CoordinatorPollSession.h"
+#include "platform/GLibRunLoop.h"
 #include "counts/CountReaders.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
@@ -40,12 +41,12 @@ struct CountsRun : FakeCoordinatorCollaborators {
     }
 
     // Runs a script in a view and waits (with a limit) for its result.
-    static ScriptResult evaluate(WebView& view, const std::string& script)
+    static ScriptReply evaluate(WebView& view, const std::string& script)
     {
-        std::optional<ScriptResult> result;
-        view.evaluateJavaScript(script, [&](ScriptResult value) { result = std::move(value); });
+        std::optional<ScriptReply> result;
+        view.evaluateJavaScript(script, [&](ScriptReply value) { result = std::move(value); });
         if (!runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)))
-            return ScriptResult::failure("no result in time");
+            return ScriptReply::failure("no result in time");
         return *result;
     }
 
@@ -57,7 +58,9 @@ struct CountsRun : FakeCoordinatorCollaborators {
             co_await std::move(inner);
             *flag = true;
         };
-        auto handle = spawn(wrapper(std::move(task), hasFinished));
+        // Cancellation and the end of waits come back through the loop the task runs on.
+        static GLibRunLoop loop;
+        auto handle = spawn(loop, wrapper(std::move(task), hasFinished));
         bool ended = runMainLoopUntil([&] { return *hasFinished; }, limit);
         if (!ended)
             handle.cancel();

@@ -71,7 +71,7 @@ struct CountsHarness {
     {
         auto script = std::move(view.pendingScripts().back());
         view.pendingScripts().pop_back();
-        script.completion(ScriptResult::success(std::move(value)));
+        script.completion(ScriptReply::success(std::move(value)));
     }
 
     static nlohmann::json home(nlohmann::json task, nlohmann::json notification) { return { { "pageLoading", false }, { "task", task }, { "notification", notification } }; }

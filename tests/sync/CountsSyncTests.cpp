@@ -42,7 +42,7 @@ struct Machine {
     void start()
     {
         sync = std::make_unique<CountsSync>(
-            settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
+            loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [] { return 0.5; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
             [this](const SyncedCounts& counts) { received.push_back(counts); });
@@ -128,7 +128,7 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
 TEST_F(CountsSyncTests, aPublishBeforeStartIsNeitherSentNorStored)
 {
     Machine machine(loop, server);
-    machine.sync = std::make_unique<CountsSync>(machine.settings, nullptr, nullptr);
+    machine.sync = std::make_unique<CountsSync>(loop, machine.settings, nullptr, nullptr);
     machine.sync->publish(reading(3, now()));
     loop.runUntilIdle();
     EXPECT_FALSE(machine.sync->latest());

@@ -96,11 +96,11 @@ namespace {
             CountReaders readers(loop, "wd5.myworkday.test");
             auto view = std::make_shared<FakeWebView>(WebViewConfiguration {});
             size_t next = 0;
-            view->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
+            view->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> {
                 auto& answer = testCase.answers[std::min(next++, testCase.answers.size() - 1)];
                 if (answer.is_string() && answer == "error")
-                    return ScriptResult::failure("JavaScript exception");
-                return ScriptResult::success(answer);
+                    return ScriptReply::failure("JavaScript exception");
+                return ScriptReply::success(answer);
             };
 
             bool hasFinished = false;
@@ -127,7 +127,7 @@ namespace {
                 hasFinished = true;
                 finished = loop.now();
             };
-            spawn(read());
+            spawn(loop, read());
             loop.advance(60s);
 
             ASSERT_TRUE(hasFinished);
@@ -144,7 +144,7 @@ namespace {
             VirtualRunLoop loop;
             CountReaders readers(loop, "wd5.myworkday.test");
             auto view = std::make_shared<FakeWebView>(WebViewConfiguration {});
-            view->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> { return ScriptResult::success(json { { "pageLoading", true } }); };
+            view->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> { return ScriptReply::success(json { { "pageLoading", true } }); };
             std::optional<bool> hasValue;
             auto read = [&]() -> Task<void> {
                 auto value = reader == Reader::home ? (co_await readers.readHomeCounts(view)).has_value()
@@ -152,7 +152,7 @@ namespace {
                                                     : (co_await readers.readDraftCount(view)).has_value();
                 hasValue = value;
             };
-            auto handle = spawn(read());
+            auto handle = spawn(loop, read());
             loop.advance(0.1s);
             handle.cancel();
             EXPECT_EQ(hasValue, false);

@@ -54,13 +54,13 @@ namespace {
         };
 
         // Before the views exist there is nothing to wait for.
-        spawn(reload());
+        spawn(harness.loop, reload());
         EXPECT_TRUE(hasReturned);
 
         harness.pollWebView.createIfNeeded();
         LogCapture log;
         hasReturned = false;
-        spawn(reload());
+        spawn(harness.loop, reload());
         // Each view's second load (the first is the initial one) is navigation 2.
         harness.homeView().commit(2, url("https://wd5.myworkday.test/ashgrove/d/home.htmld"));
         harness.expensesView().fail(2, { "WebKitNetworkError", 302, std::nullopt });
@@ -84,8 +84,8 @@ namespace {
             co_await harness.pollWebView.tracker().load(url("https://wd5.myworkday.test/ashgrove/d/home.htmld"), view);
             ++resumed;
         };
-        spawn(load()); // navigation 3
-        spawn(load()); // navigation 4
+        spawn(harness.loop, load()); // navigation 3
+        spawn(harness.loop, load()); // navigation 4
         harness.homeView().commit(3, url("https://wd5.myworkday.test/ashgrove/d/home.htmld"));
         EXPECT_EQ(resumed, 0);
         harness.homeView().commit(4, url("https://wd5.myworkday.test/ashgrove/d/home.htmld"));

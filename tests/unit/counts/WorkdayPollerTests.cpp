@@ -43,7 +43,7 @@ namespace {
         // The next cycle, 30 s after the first, reads the task count only: it is kept, nothing
         // else changes.
         auto answer = [](json value) {
-            return [value](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> { return ScriptResult::success(value); };
+            return [value](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> { return ScriptReply::success(value); };
         };
         harness.homeView().scriptResponder = answer(CountsHarness::home("5", nullptr));
         harness.expensesView().scriptResponder = answer({ { "loaded", false }, { "prepaid", nullptr } });
@@ -60,15 +60,15 @@ namespace {
         {
             CountsHarness harness;
             startCycleWithHiddenViews(harness); // cycle 1 waits for its reads
-            spawn(harness.poller.refresh()); // cycle 2
+            spawn(harness.loop, harness.poller.refresh()); // cycle 2
             harness.loop.advance(10s);
 
             // Cycle 2 stores its prepaid value first; cycle 1's late one is dropped.
             CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("5"));
-            harness.expensesView().answerScript(ScriptResult::success(CountsHarness::prepaid("4")));
+            harness.expensesView().answerScript(ScriptReply::success(CountsHarness::prepaid("4")));
             EXPECT_EQ(harness.poller.prepaidCount(), 5);
             // Cycle 1's draft is still kept while cycle 2 has stored none, then replaced by it.
-            harness.reportsView().answerScript(ScriptResult::success(CountsHarness::draft("2")));
+            harness.reportsView().answerScript(ScriptReply::success(CountsHarness::draft("2")));
             EXPECT_EQ(harness.poller.draftCount(), 2);
             CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("3"));
             EXPECT_EQ(harness.poller.draftCount(), 3);
@@ -79,9 +79,9 @@ namespace {
             CountsHarness harness;
             startCycleWithHiddenViews(harness);
             harness.poller.start(); // the running cycle belongs to the previous generation
-            harness.homeView().answerScript(ScriptResult::success(CountsHarness::home("3", "2")));
-            harness.expensesView().answerScript(ScriptResult::success(CountsHarness::prepaid("4")));
-            harness.reportsView().answerScript(ScriptResult::success(CountsHarness::draft("1")));
+            harness.homeView().answerScript(ScriptReply::success(CountsHarness::home("3", "2")));
+            harness.expensesView().answerScript(ScriptReply::success(CountsHarness::prepaid("4")));
+            harness.reportsView().answerScript(ScriptReply::success(CountsHarness::draft("1")));
             EXPECT_EQ(harness.poller.outstandingCount(), std::nullopt);
             EXPECT_EQ(harness.poller.prepaidCount(), std::nullopt);
             EXPECT_EQ(harness.poller.draftCount(), std::nullopt);
@@ -123,10 +123,10 @@ namespace {
                 harness.session.recoveryAttempt = harness.loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(*testCase.recoveryStartedAgo);
             }
             harness.mainView->changeURL(testCase.mainURL);
-            harness.mainView->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
+            harness.mainView->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> {
                 if (testCase.home.is_null())
-                    return ScriptResult::success(json { { "pageLoading", true }, { "task", nullptr }, { "notification", nullptr } });
-                return ScriptResult::success(testCase.home);
+                    return ScriptReply::success(json { { "pageLoading", true }, { "task", nullptr }, { "notification", nullptr } });
+                return ScriptReply::success(testCase.home);
             };
             harness.poller.attach(harness.mainView);
             harness.loop.advance(20s);
@@ -136,7 +136,7 @@ namespace {
         }
 
         CountsHarness harness;
-        spawn(harness.poller.refresh());
+        spawn(harness.loop, harness.poller.refresh());
         EXPECT_EQ(harness.poller.state(), PollState::idle());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
         harness.poller.setState(PollState::failed("Workday is unavailable"));
@@ -159,8 +159,8 @@ namespace {
         };
         CountsHarness harness;
         harness.mainView->changeURL(homeURL);
-        harness.mainView->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptResult> {
-            return ScriptResult::success(CountsHarness::home("3", "5"));
+        harness.mainView->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> {
+            return ScriptReply::success(CountsHarness::home("3", "5"));
         };
         harness.poller.attach(harness.mainView);
         EXPECT_EQ(harness.badgeSink.shown(), 3); // a fresh installation badges the tasks only

@@ -25,7 +25,7 @@ namespace {
 
     constexpr const char* applicationID = "com.ashgrove.Halcyra";
     constexpr const char* windowTitle = "Ashgrove Workday";
-    constexpr int defaultWindowWidth = 1200;
+    constexpr int defaultWindowWidth = 800;
     constexpr int defaultWindowHeight = 900;
 
     std::optional<std::filesystem::path> userDownloadsFolder()

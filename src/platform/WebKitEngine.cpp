@@ -115,14 +115,16 @@ void WebKitEngine::downloadStarted(WebKitNetworkSession*, WebKitDownload* downlo
         webkit_download_cancel(download);
         return;
     }
-    auto adapter = std::make_unique<DownloadAdapter>(download, view->weak_from_this());
-    auto* downloadAdapter = adapter.get();
-    engine->m_downloads.emplace(download, std::move(adapter));
+    auto protectedView = view->shared_from_this();
+    auto adapter = std::make_shared<DownloadAdapter>(download, protectedView);
+    engine->m_downloads.emplace(download, adapter);
 
+    // Each handler holds the download's adapter for the call: a client that cancels the
+    // download ends it (and its entry) before the handler returns.
     g_signal_connect(download, "decide-destination", G_CALLBACK(+[](WebKitDownload* download, const char* suggestedName, WebKitEngine* engine) -> gboolean {
-        auto& adapter = *engine->m_downloads.at(download);
-        auto* client = adapter.client();
-        auto destination = client ? client->decideDestination(adapter, suggestedName ? suggestedName : "") : std::nullopt;
+        auto adapter = engine->adapterFor(download);
+        auto* client = adapter ? adapter->client() : nullptr;
+        auto destination = client ? client->decideDestination(*adapter, suggestedName ? suggestedName : "") : std::nullopt;
         if (!destination) {
             webkit_download_cancel(download);
             return TRUE;
@@ -133,10 +135,12 @@ void WebKitEngine::downloadStarted(WebKitNetworkSession*, WebKitDownload* downlo
     }),
         engine);
     g_signal_connect(download, "failed", G_CALLBACK(+[](WebKitDownload* download, GError* error, WebKitEngine* engine) {
-        auto& adapter = *engine->m_downloads.at(download);
-        adapter.hasFailed = true;
-        if (auto* client = adapter.client())
-            client->downloadDidFail(adapter, webErrorFromGError(error, nullptr));
+        auto adapter = engine->adapterFor(download);
+        if (!adapter)
+            return;
+        adapter->hasFailed = true;
+        if (auto* client = adapter->client())
+            client->downloadDidFail(*adapter, webErrorFromGError(error, nullptr));
     }),
         engine);
     // "finished" follows "failed" too; the download ends here either way.
@@ -151,7 +155,13 @@ void WebKitEngine::downloadStarted(WebKitNetworkSession*, WebKitDownload* downlo
         engine);
 
     if (auto* client = view->client())
-        client->downloadDidStart(*view, *downloadAdapter);
+        client->downloadDidStart(*view, *adapter);
+}
+
+std::shared_ptr<WebKitEngine::DownloadAdapter> WebKitEngine::adapterFor(WebKitDownload* download) const
+{
+    auto found = m_downloads.find(download);
+    return found == m_downloads.end() ? nullptr : found->second;
 }
 
 }

@@ -41,9 +41,10 @@ private:
     class DownloadAdapter;
     static void downloadStarted(WebKitNetworkSession*, WebKitDownload*, WebKitEngine*);
     void applyConfiguration(const Configuration&);
+    std::shared_ptr<DownloadAdapter> adapterFor(WebKitDownload*) const;
 
     GRefPtr<WebKitNetworkSession> m_networkSession;
-    std::map<WebKitDownload*, std::unique_ptr<DownloadAdapter>> m_downloads;
+    std::map<WebKitDownload*, std::shared_ptr<DownloadAdapter>> m_downloads;
 };
 
 }

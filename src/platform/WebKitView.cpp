@@ -41,16 +41,33 @@ namespace {
         }
     }
 
+    // The request of a navigation action; WebKitGTK keeps a form's method and body in it.
+    class WebKitNavigationRequest final : public NavigationRequest {
+    public:
+        explicit WebKitNavigationRequest(WebKitURIRequest* request)
+            : m_request(request)
+        {
+        }
+        WebKitURIRequest* request() const { return m_request.get(); }
+
+    private:
+        GRefPtr<WebKitURIRequest> m_request;
+    };
+
     NavigationAction navigationActionFrom(WebKitNavigationAction* action, bool hasTargetFrame)
     {
         NavigationAction result;
         result.type = navigationTypeFrom(webkit_navigation_action_get_navigation_type(action));
         result.hasTargetFrame = hasTargetFrame;
-        // WebKitGTK does not say which frame a navigation targets; frame navigations inside a page
-        // are rare on these sites, so every navigation with a target counts as the main frame's.
-        result.isTargetMainFrame = hasTargetFrame;
-        if (auto* request = webkit_navigation_action_get_request(action))
+        // Measured with WebKitGTK 2.50: "decide-policy" comes for the navigations of every frame
+        // alike (the action's frame name is only a link's target attribute), so the frame is
+        // learned afterwards: the main frame starts loading, its URL changes, or a subframe's
+        // response arrives.
+        result.isTargetMainFrame = false;
+        if (auto* request = webkit_navigation_action_get_request(action)) {
             result.requestURL = URL::parse(webkit_uri_request_get_uri(request));
+            result.request = std::make_shared<WebKitNavigationRequest>(request);
+        }
         return result;
     }
 
@@ -213,6 +230,15 @@ NavigationID WebKitView::load(const URL& url)
     return navigation;
 }
 
+NavigationID WebKitView::load(const NavigationRequest& request)
+{
+    auto navigation = m_nextNavigation++;
+    m_requestedNavigation = navigation;
+    webkit_web_view_load_request(m_view.get(), static_cast<const WebKitNavigationRequest&>(request).request());
+    startLoadTimeout(navigation);
+    return navigation;
+}
+
 NavigationID WebKitView::reload()
 {
     auto navigation = m_nextNavigation++;
@@ -343,13 +369,42 @@ void WebKitView::cancelLoadTimeout()
         g_source_remove(std::exchange(m_loadTimeout, 0));
 }
 
+void WebKitView::awaitTargetFrame(NavigationAction action)
+{
+    // Only the latest few can still be waiting: a page loads one main-frame navigation at a time.
+    constexpr size_t limit = 16;
+    if (m_actionsAwaitingFrame.size() == limit)
+        m_actionsAwaitingFrame.pop_front();
+    m_actionsAwaitingFrame.push_back(std::move(action));
+}
+
+void WebKitView::mainFrameStartedLoading(const std::optional<URL>& url)
+{
+    if (!url)
+        return;
+    auto found = std::find_if(m_actionsAwaitingFrame.rbegin(), m_actionsAwaitingFrame.rend(), [&](const NavigationAction& action) {
+        return action.requestURL == url;
+    });
+    if (found == m_actionsAwaitingFrame.rend())
+        return;
+    auto action = std::move(*found);
+    // Older actions were overtaken by this one, or were a subframe's.
+    m_actionsAwaitingFrame.erase(m_actionsAwaitingFrame.begin(), found.base());
+    if (m_client)
+        m_client->didStartMainFrameNavigation(*this, action);
+}
+
 gboolean WebKitView::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     auto* client = self->m_client;
     switch (type) {
     case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
         auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        auto policy = client ? client->decidePolicyForNavigationAction(*self, navigationActionFrom(action, true)) : NavigationActionPolicy::allow;
+        auto navigation = navigationActionFrom(action, true);
+        auto policy = client ? client->decidePolicyForNavigationAction(*self, navigation) : NavigationActionPolicy::allow;
+        if (policy == NavigationActionPolicy::allow)
+            self->awaitTargetFrame(std::move(navigation));
         applyPolicy(decision, policy);
         return TRUE;
     }
@@ -364,6 +419,11 @@ gboolean WebKitView::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision
     }
     case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
         auto response = navigationResponseFrom(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+        if (!response.isForMainFrame) {
+            std::erase_if(self->m_actionsAwaitingFrame, [&](const NavigationAction& action) {
+                return action.requestURL == response.url;
+            });
+        }
         auto policy = client ? client->decidePolicyForNavigationResponse(*self, response) : NavigationResponsePolicy::allow;
         if (policy == NavigationResponsePolicy::allow && !response.canShowMIMEType && response.isForMainFrame)
             policy = NavigationResponsePolicy::download;
@@ -375,8 +435,13 @@ gboolean WebKitView::decidePolicy(WebKitWebView*, WebKitPolicyDecision* decision
     }
 }
 
-void WebKitView::loadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitView* self)
+void WebKitView::loadChanged(WebKitWebView* view, WebKitLoadEvent event, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
+    if (event == WEBKIT_LOAD_STARTED || event == WEBKIT_LOAD_REDIRECTED) {
+        auto* uri = webkit_web_view_get_uri(view);
+        self->mainFrameStartedLoading(uri ? URL::parse(uri) : std::nullopt);
+    }
     auto* client = self->m_client;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
@@ -405,6 +470,7 @@ void WebKitView::loadChanged(WebKitWebView*, WebKitLoadEvent event, WebKitView* 
 
 gboolean WebKitView::loadFailed(WebKitWebView*, WebKitLoadEvent event, const char* failingURI, GError* error, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     self->cancelLoadTimeout();
     self->m_currentNavigationFailed = true;
     auto webError = webErrorFromGError(error, failingURI);
@@ -424,34 +490,53 @@ gboolean WebKitView::loadFailed(WebKitWebView*, WebKitLoadEvent event, const cha
 
 void WebKitView::uriChanged(WebKitWebView* view, GParamSpec*, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     auto* uri = webkit_web_view_get_uri(view);
     auto newURL = uri ? URL::parse(uri) : std::nullopt;
     if (newURL == self->m_url)
         return;
+    // A same-document navigation (a link to a fragment) changes the URL without a load.
+    self->mainFrameStartedLoading(newURL);
     auto oldURL = std::exchange(self->m_url, newURL);
-    self->notifyURLChanged(oldURL, self->m_url);
+    self->notifyURLChanged(oldURL, newURL);
 }
 
 void WebKitView::titleChanged(WebKitWebView*, GParamSpec*, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     self->notifyTitleChanged(self->title());
 }
 
-GtkWidget* WebKitView::createRequested(WebKitWebView*, WebKitNavigationAction*, WebKitView*)
+GtkWidget* WebKitView::createRequested(WebKitWebView*, WebKitNavigationAction* action, WebKitView* self)
 {
+    // Measured with WebKitGTK 2.50: window.open() comes here without a new-window policy
+    // decision; a blank-target link or form comes as that decision and never reaches here.
+    auto protectedThis = self->protectedView();
+    if (self->m_client)
+        self->m_client->didRequestNewWebView(*self, navigationActionFrom(action, false));
     return nullptr;
 }
 
 gboolean WebKitView::scriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, WebKitView*)
 {
-    // Alerts are dismissed and confirms answered "cancel" at once; nothing is shown.
-    if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_CONFIRM || webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+    // Nothing is shown. Alerts are dismissed and confirms answered "cancel" at once; a
+    // leave-page prompt lets the navigation go on, as in a page without one.
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+    case WEBKIT_SCRIPT_DIALOG_CONFIRM:
         webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+        break;
+    case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+        webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+        break;
+    default:
+        break;
+    }
     return TRUE;
 }
 
 gboolean WebKitView::runFileChooser(WebKitWebView*, WebKitFileChooserRequest* request, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     if (!self->m_client) {
         webkit_file_chooser_request_cancel(request);
         return TRUE;
@@ -474,6 +559,7 @@ gboolean WebKitView::runFileChooser(WebKitWebView*, WebKitFileChooserRequest* re
 
 gboolean WebKitView::userMessageReceived(WebKitWebView*, WebKitUserMessage* message, WebKitView* self)
 {
+    auto protectedThis = self->protectedView();
     if (std::strcmp(webkit_user_message_get_name(message), "halcyra.script-message"))
         return FALSE;
     auto reply = [message = GRefPtr<WebKitUserMessage>(message)](ScriptReply answer) {

@@ -3,6 +3,7 @@
 #include "GRefPtr.h"
 #include "session/WebEngine.h"
 
+#include <deque>
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -21,6 +22,7 @@ public:
 
     void setClient(WebViewClient* client) override { m_client = client; }
     NavigationID load(const URL&) override;
+    NavigationID load(const NavigationRequest&) override;
     NavigationID reload() override;
     void stopLoading() override;
     std::optional<URL> url() const override;
@@ -38,7 +40,12 @@ public:
     void endOffScreenHosting() override;
 
 private:
+    // Taken by every signal handler first: a client may drop the last reference to the view
+    // while it handles an event.
+    std::shared_ptr<WebKitView> protectedView() { return std::static_pointer_cast<WebKitView>(shared_from_this()); }
     void connectSignals();
+    void awaitTargetFrame(NavigationAction);
+    void mainFrameStartedLoading(const std::optional<URL>&);
     NavigationID beginNavigation();
     void startLoadTimeout(NavigationID);
     void cancelLoadTimeout();
@@ -66,6 +73,8 @@ private:
     bool m_currentNavigationFailed { false };
     bool m_currentNavigationTimedOut { false };
     guint m_loadTimeout { 0 };
+    // Allowed navigation actions whose frame is not known yet, oldest first.
+    std::deque<NavigationAction> m_actionsAwaitingFrame;
 };
 
 }

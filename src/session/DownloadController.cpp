@@ -44,7 +44,12 @@ NavigationResponsePolicy DownloadController::responsePolicy(const NavigationResp
 std::optional<std::filesystem::path> DownloadController::decideDestination(Download& download, const std::string& suggestedFilename)
 {
     auto destination = uniqueDownloadDestination(m_downloadsFolder, suggestedFilename);
-    logVerbose("[Workday] download started: " + (destination ? destination->string() : std::string("no Downloads folder")));
+    if (destination)
+        logVerbose("[Workday] download started: " + destination->string());
+    else if (auto folder = m_downloadsFolder.location())
+        logVerbose("[Workday] download started: no free name for " + downloadFileName(suggestedFilename) + " in " + folder->string());
+    else
+        logVerbose("[Workday] download started: no Downloads folder");
     if (destination)
         m_downloadDestinations[&download] = *destination;
     else

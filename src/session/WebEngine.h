@@ -30,13 +30,24 @@ enum class NavigationType { linkActivated,
     other };
 const char* navigationTypeName(NavigationType);
 
+// The engine's own request behind a navigation action (method, headers, body), kept so that it
+// can be loaded again unchanged.
+class NavigationRequest {
+public:
+    virtual ~NavigationRequest() = default;
+};
+
 struct NavigationAction {
     NavigationType type { NavigationType::other };
     // False when the action asks for a new window.
     bool hasTargetFrame { true };
+    // An engine that cannot tell the target frame while the policy is asked reports false here
+    // and calls didStartMainFrameNavigation once the main frame starts loading the action.
     bool isTargetMainFrame { true };
     std::optional<URL> requestURL;
     bool shouldPerformDownload { false };
+    // Absent when the engine gives none; a view then loads requestURL instead.
+    std::shared_ptr<const NavigationRequest> request {};
 };
 
 enum class NavigationActionPolicy { allow,
@@ -119,6 +130,9 @@ public:
     virtual ~WebViewClient() = default;
 
     virtual NavigationActionPolicy decidePolicyForNavigationAction(WebView&, const NavigationAction&) { return NavigationActionPolicy::allow; }
+    // An allowed action whose target frame was not known at its policy decision turned out to
+    // load in the main frame.
+    virtual void didStartMainFrameNavigation(WebView&, const NavigationAction&) { }
     virtual NavigationResponsePolicy decidePolicyForNavigationResponse(WebView&, const NavigationResponse&) { return NavigationResponsePolicy::allow; }
     virtual void didStartProvisionalNavigation(WebView&, NavigationID) { }
     virtual void didReceiveServerRedirectForProvisionalNavigation(WebView&, NavigationID) { }
@@ -168,6 +182,8 @@ public:
 
     // Loads with the default cache policy and a 60 s timeout.
     virtual NavigationID load(const URL&) = 0;
+    // Loads a page's own request as it is: a form's method and body stay.
+    virtual NavigationID load(const NavigationRequest&) = 0;
     virtual NavigationID reload() = 0;
     virtual void stopLoading() = 0;
 

@@ -192,6 +192,14 @@ NavigationActionPolicy WorkdayWebCoordinator::decidePolicyForNavigationAction(We
     return NavigationActionPolicy::allow;
 }
 
+void WorkdayWebCoordinator::didStartMainFrameNavigation(WebView&, const NavigationAction& action)
+{
+    // The main-frame steps of the navigation policy, for an action whose frame the engine could
+    // not tell when it asked: a subframe's navigation neither counts nor consumes a bubble tap.
+    ++m_mainNavigationCount;
+    captureBadgeLink(action.requestURL);
+}
+
 NavigationResponsePolicy WorkdayWebCoordinator::decidePolicyForNavigationResponse(WebView&, const NavigationResponse& response)
 {
     m_signIn.checkUnauthorized(response);
@@ -250,8 +258,11 @@ void WorkdayWebCoordinator::didRequestNewWebView(WebView& webView, const Navigat
 {
     if (openExternallyIfNeeded(action))
         return;
-    // Never a second view: the page opens where the user already is.
-    if (action.requestURL)
+    // Never a second view: the page opens where the user already is, with its own request (a
+    // form's POST stays a POST). Without one, its address is all there is to load.
+    if (action.request)
+        webView.load(*action.request);
+    else if (action.requestURL)
         webView.load(*action.requestURL);
 }
 

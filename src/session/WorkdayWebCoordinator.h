@@ -109,6 +109,7 @@ public:
 
     // WebViewClient
     NavigationActionPolicy decidePolicyForNavigationAction(WebView&, const NavigationAction&) override;
+    void didStartMainFrameNavigation(WebView&, const NavigationAction&) override;
     NavigationResponsePolicy decidePolicyForNavigationResponse(WebView&, const NavigationResponse&) override;
     void didStartProvisionalNavigation(WebView&, NavigationID) override;
     void didReceiveServerRedirectForProvisionalNavigation(WebView&, NavigationID) override;

@@ -2,6 +2,7 @@
 
 import json
 import os
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -33,6 +34,17 @@ class StartupTests(unittest.TestCase):
         self.assertRegex(info["control"], r"^127\.0\.0\.1:\d+$")
         self.assertEqual(info["config"], str(self.stateDir.resolve() / "halcyra.conf"))
         self.assertEqual(tenant.stop(), 0)
+
+    def test_repeatedStopRequestsWithOpenTunnelsEndTheTenantQuietly(self):
+        # Ctrl-C reaches the tenant and the demo script's own stop right after it.
+        tenant = self.startTenant()
+        browser = Browser(tenant)
+        self.addCleanup(browser.close)
+        self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status, 200)
+        for signalNumber in (signal.SIGINT, signal.SIGINT, signal.SIGTERM):
+            tenant.process.send_signal(signalNumber)
+        self.assertEqual(tenant.process.wait(10), 0)
+        self.assertEqual(tenant.process.stderr.read(), b"")
 
     def test_certificateIsKeptAcrossRestartsAndMadeAgainWhenDamaged(self):
         first = self.startTenant()

@@ -35,6 +35,13 @@ protected:
         ASSERT_FALSE(result.isError()) << result.errorMessage;
     }
 
+    // Adds a link to the page, as Workday's own scripts add content.
+    static void addLink(SessionRun& run, const std::string& automationID, const std::string& href, const std::string& attributes = "")
+    {
+        auto result = run.evaluate("document.body.insertAdjacentHTML('beforeend', '<a data-automation-id=\"" + automationID + "\" href=\"" + href + "\" " + attributes + ">link</a>'), true");
+        ASSERT_FALSE(result.isError()) << result.errorMessage;
+    }
+
     static bool hasFinishedLoading(SessionRun& run, const std::string& urlString)
     {
         auto url = run.url();
@@ -187,6 +194,92 @@ TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
     EXPECT_TRUE(runMainLoopUntil([&] { return run->url() && run->url()->host() == s_configuration->endpoints.webappsHost; }, 20s))
         << (run->url() ? run->url()->string() : "no URL");
     EXPECT_EQ(run->externalOpener.openedURLs.size(), 3u);
+
+    // A blank-target link to another host goes to the default browser.
+    addLink(*run, "externalNewWindow", "https://www.example.com/benefits", "target=\"_blank\"");
+    click(*run, "externalNewWindow");
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->externalOpener.openedURLs.size() == 4; }, 10s));
+    EXPECT_EQ(run->externalOpener.openedURLs[3].string(), "https://www.example.com/benefits");
+}
+
+TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView)
+{
+    auto run = startSignedIn();
+    ASSERT_TRUE(run->isOnHomePage());
+    auto inboxURL = tenantURL("/ashgrove/d/inbox/2998$1.htmld");
+
+    // A page script opening a window: the page loads here instead.
+    ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
+    ASSERT_FALSE(run->evaluate("window.open('/ashgrove/d/inbox/2998$1.htmld'), true").isError());
+    ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inboxURL); }, 20s)) << run->url()->string();
+
+    // A form with unsaved changes that guards them with a leave-page prompt does not keep the
+    // user from going Home.
+    ASSERT_TRUE(waitForElement(*run, "inboxItem"));
+    auto guard = run->evaluate(R"JS(
+        window.addEventListener('beforeunload', function (event) { event.preventDefault(); event.returnValue = 'unsaved'; });
+        var field = document.createElement('input');
+        document.body.appendChild(field);
+        field.focus();
+        field.value = 'half-typed comment';
+        true)JS");
+    ASSERT_FALSE(guard.isError()) << guard.errorMessage;
+    run->coordinator.loadHome();
+    // The view names a refused load's address too: the page itself must be Home.
+    ASSERT_TRUE(runMainLoopUntil([&] {
+        auto path = run->evaluate("location.pathname");
+        return !path.isError() && *path.value == "/ashgrove/d/home.htmld";
+    },
+        20s));
+
+    // A blank-target form is posted here with its fields, not fetched without them.
+    ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
+    auto post = run->evaluate("var form = document.createElement('form'); form.method = 'post'; form.target = '_blank';"
+                              "form.action = 'https://"
+        + s_configuration->endpoints.identityHost + "/wday/authgwy/ashgrove/upc/login?pending=trust';"
+                                                    "form.innerHTML = '<input name=\"trustDevice\" value=\"true\">';"
+                                                    "document.body.appendChild(form); form.submit(); true");
+    ASSERT_FALSE(post.isError()) << post.errorMessage;
+    ASSERT_TRUE(runMainLoopUntil([&] { return s_tenant->state()["rememberDevicePrompt"]["submitted"] == 1; }, 20s));
+    auto prompt = s_tenant->state()["rememberDevicePrompt"];
+    EXPECT_EQ(prompt["trusted"], 1);
+    EXPECT_EQ(prompt["shown"], 0);
+}
+
+TEST_F(SessionBehaviourTest, subframeNavigationsNeitherCountNorConsumeABubbleTap)
+{
+    auto run = startSignedIn();
+    ASSERT_TRUE(run->isOnHomePage());
+    ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
+    // A frame on the home page, and a control that moves the frame to another tenant page.
+    auto frame = run->evaluate(R"JS(
+        var frame = document.createElement('iframe');
+        frame.name = 'probeFrame';
+        frame.onload = function () { document.documentElement.dataset.frameLoads = +(document.documentElement.dataset.frameLoads || 0) + 1; };
+        frame.src = '/wday/authgwy/ashgrove/login.htmld';
+        document.body.appendChild(frame);
+        true)JS");
+    ASSERT_FALSE(frame.isError()) << frame.errorMessage;
+    addLink(*run, "probeFrameLink", "/wday/authgwy/ashgrove/login.htmld?frame=2", "target=\"probeFrame\"");
+    auto frameLoads = [&] {
+        auto result = run->evaluate("+(document.documentElement.dataset.frameLoads || 0)");
+        return result.isError() ? -1 : result.value->get<int>();
+    };
+    ASSERT_TRUE(runMainLoopUntil([&] { return frameLoads() == 1; }, 20s));
+    auto navigationCount = run->coordinator.mainNavigationCount();
+
+    // The task bubble's tap is followed by a navigation of the frame only.
+    run->coordinator.clickAutomationID("probeFrameLink", "task");
+    ASSERT_TRUE(runMainLoopUntil([&] { return frameLoads() == 2; }, 20s));
+    EXPECT_EQ(run->coordinator.mainNavigationCount(), navigationCount);
+    EXPECT_FALSE(m_settings.value(WorkdayWebCoordinator::learnedTaskURLKey));
+    EXPECT_TRUE(run->isOnHomePage());
+
+    // The tap still waits for the page: the main frame's next navigation is learned.
+    click(*run, "inbox_preview");
+    auto inboxURL = tenantURL("/ashgrove/d/inbox/2998$1.htmld");
+    ASSERT_TRUE(runMainLoopUntil([&] { return m_settings.value(WorkdayWebCoordinator::learnedTaskURLKey).has_value(); }, 20s));
+    EXPECT_EQ(m_settings.string(WorkdayWebCoordinator::learnedTaskURLKey), inboxURL);
 }
 
 TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeverOverwrite)
@@ -210,12 +303,19 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
     EXPECT_EQ(firstBytes(downloads / "summary (1).pdf", 5), "%PDF-");
     EXPECT_EQ(firstBytes(downloads / "budget.xlsx", 2), "PK");
 
+    // A link that asks for its PDF to be saved is saved, though the view could show it.
+    addLink(*run, "summaryPdfSaveLink", "/ashgrove/d/reports/summary.pdf", "download");
+    click(*run, "summaryPdfSaveLink");
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->downloadAnnouncer.announcedPaths.size() == 4; }, 20s));
+    EXPECT_EQ(run->downloadAnnouncer.announcedPaths.back(), resolved / "summary (2).pdf");
+    EXPECT_TRUE(run->isOnHomePage());
+
     // The PDF served inline opens in the view and saves nothing.
     click(*run, "summaryPdfLink");
     auto inlineURL = tenantURL("/ashgrove/d/reports/summary.pdf");
     ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inlineURL); }, 20s)) << (run->url() ? run->url()->string() : "no URL");
-    EXPECT_EQ(run->downloadAnnouncer.announcedPaths.size(), 3u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads), std::filesystem::directory_iterator()), 3);
+    EXPECT_EQ(run->downloadAnnouncer.announcedPaths.size(), 4u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads), std::filesystem::directory_iterator()), 4);
 
     std::filesystem::remove_all(downloads);
 }

@@ -16,6 +16,11 @@ NavigationID FakeWebView::load(const URL& url)
     return m_nextNavigationID++;
 }
 
+NavigationID FakeWebView::load(const NavigationRequest& request)
+{
+    return load(static_cast<const FakeNavigationRequest&>(request).url);
+}
+
 NavigationID FakeWebView::reload()
 {
     m_isLoading = true;

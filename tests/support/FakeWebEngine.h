@@ -9,6 +9,15 @@
 
 namespace halcyra {
 
+// A page's own request as a test hands it to the application.
+struct FakeNavigationRequest final : NavigationRequest {
+    explicit FakeNavigationRequest(URL url)
+        : url(std::move(url))
+    {
+    }
+    URL url;
+};
+
 // A web view that a test drives by hand: it records what the application asks of it, and the
 // test plays the engine's part (navigation events, script results, messages, downloads).
 class FakeWebView final : public WebView {
@@ -55,6 +64,8 @@ public:
     // WebView
     void setClient(WebViewClient* client) override { m_client = client; }
     NavigationID load(const URL&) override;
+    // Records the request's URL among the loaded ones.
+    NavigationID load(const NavigationRequest&) override;
     NavigationID reload() override;
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }

@@ -121,16 +121,30 @@ namespace {
         EXPECT_EQ(announcer.announcedPaths[1].filename(), "a.pdf");
     }
 
-    TEST(DownloadControllerWithoutFolder, cancelsTheDownloadAndSaysWhy)
+    // A folder in which every name is taken.
+    class FullDownloadsFolder final : public DownloadsFolder {
+    public:
+        std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
+        bool fileExists(const std::filesystem::path&) const override { return true; }
+    };
+
+    TEST(DownloadControllerWithoutDestination, cancelsTheDownloadAndSaysWhy)
     {
-        LogCapture log;
         LocalDownloadsFolder noFolder(std::nullopt);
-        FakeDownloadAnnouncer announcer;
-        DownloadController controller(noFolder, announcer);
-        FakeDownload download(std::nullopt);
-        EXPECT_FALSE(controller.decideDestination(download, "a.pdf"));
-        EXPECT_TRUE(log.contains("[Workday] download started: no Downloads folder"));
-        EXPECT_EQ(controller.activeDownloadCount(), 0u);
+        FullDownloadsFolder fullFolder;
+        const std::pair<DownloadsFolder*, std::string> cases[] = {
+            { &noFolder, "[Workday] download started: no Downloads folder" },
+            { &fullFolder, "[Workday] download started: no free name for a.pdf in /home/demo/Downloads" },
+        };
+        for (const auto& [folder, logLine] : cases) {
+            LogCapture log;
+            FakeDownloadAnnouncer announcer;
+            DownloadController controller(*folder, announcer);
+            FakeDownload download(std::nullopt);
+            EXPECT_FALSE(controller.decideDestination(download, "dir/a.pdf"));
+            EXPECT_TRUE(log.contains(logLine)) << logLine;
+            EXPECT_EQ(controller.activeDownloadCount(), 0u);
+        }
     }
 
 }

@@ -78,11 +78,44 @@ def _setUpLog(stateDir):
     return log
 
 
+class _StopRequest:
+    """Ctrl-C and SIGTERM end the tenant quietly at any moment: before serving they exit at
+    once; while serving they let the server close its connections; once it is stopping,
+    further requests are ignored. Installed with signal.signal rather than the event loop's
+    handlers, which the loop takes away again (restoring KeyboardInterrupt) when it closes."""
+
+    def __init__(self):
+        self.loop = None
+        self.event = None
+        self.requested = False
+
+    def install(self):
+        for signalNumber in (signal.SIGTERM, signal.SIGINT):
+            signal.signal(signalNumber, self._handle)
+
+    def serveOn(self, loop):
+        self.loop = loop
+        self.event = asyncio.Event()
+        return self.event
+
+    def _handle(self, signalNumber, frame):
+        if self.requested:
+            return
+        self.requested = True
+        if self.loop is None:
+            sys.exit(0)
+        try:
+            self.loop.call_soon_threadsafe(self.event.set)
+        except RuntimeError:
+            # The loop has closed: the tenant is on its way out already.
+            pass
+
+
+_stopRequest = _StopRequest()
+
+
 async def serve(args, stateDir, state, certPath, keyPath, log):
-    stop = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for signalNumber in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(signalNumber, stop.set)
+    stop = _stopRequest.serveOn(asyncio.get_running_loop())
     sites = Sites(state, log)
     proxy = ProxyServer(sites, serverContext(certPath, keyPath), log)
     control = ControlApi(state, proxy, log)
@@ -117,13 +150,8 @@ async def serve(args, stateDir, state, certPath, keyPath, log):
     await proxy.close()
 
 
-def _exitOnSignal(signalNumber, frame):
-    sys.exit(0)
-
-
 def main(argv=None):
-    # Until the event loop takes over, a stop request ends the start-up quietly.
-    signal.signal(signal.SIGTERM, _exitOnSignal)
+    _stopRequest.install()
     args = parseArguments(sys.argv[1:] if argv is None else argv)
     stateDir = Path(args.state_dir).resolve()
     try:

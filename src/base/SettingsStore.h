@@ -45,6 +45,8 @@ public:
     std::optional<nlohmann::json> value(const std::string& key) const override;
     void setValue(const std::string& key, nlohmann::json value) override;
     void removeValue(const std::string& key) override;
+    // Every key with its value, as one JSON object.
+    nlohmann::json allValues() const { return m_values; }
 
 protected:
     // After each change.

@@ -63,13 +63,19 @@ CountsSyncEngine::CountsSyncEngine(RunLoop& loop, RecordStore& store, Keychain& 
     if (!m_configuration.random)
         m_configuration.random = defaultRandom();
     loadState(m_configuration.stateSerialization);
-    readPassword();
     m_networkConnection = network.observe([this](bool isSatisfied) { networkChanged(isSatisfied); });
     m_tasks.spawn(fetchPeriodically());
     // Changes left pending when the application last quit are sent at once.
     m_needsSend = !m_pendingRecordSaves.empty() || !m_pendingZoneSaves.empty();
     m_needsFetch = true;
-    requestRun(Trigger::automatic);
+    m_tasks.spawn(runAfterReadingPassword(Trigger::automatic));
+}
+
+// The first requests wait for the keyring's answer, so that they carry the password.
+Task<void> CountsSyncEngine::runAfterReadingPassword(Trigger trigger)
+{
+    co_await readPassword();
+    requestRun(trigger);
 }
 
 CountsSyncEngine::~CountsSyncEngine()
@@ -511,9 +517,10 @@ std::optional<SyncError> CountsSyncEngine::noteResponse(const RecordResponse& re
     }
 }
 
-void CountsSyncEngine::readPassword()
+Task<void> CountsSyncEngine::readPassword()
 {
-    auto result = m_keychain.read({ passwordService, m_configuration.user });
+    auto reading = m_keychain.read({ passwordService, m_configuration.user });
+    auto result = co_await std::move(reading);
     m_password = result.status == keychainSuccess ? result.data : std::nullopt;
     if (m_isAccountRefused && m_password != m_refusedPassword) {
         m_isAccountRefused = false;
@@ -565,7 +572,7 @@ Task<void> CountsSyncEngine::fetchPeriodically()
         if (!hasElapsed)
             co_return;
         // A password changed in the keyring is picked up here, and ends a refusal.
-        readPassword();
+        co_await readPassword();
         m_needsFetch = true;
         requestRun(Trigger::automatic);
     }
@@ -577,10 +584,9 @@ void CountsSyncEngine::networkChanged(bool isSatisfied)
     if (!std::exchange(m_hasNetworkStatus, true) || wasSatisfied || !isSatisfied)
         return;
     resetRetries();
-    readPassword();
     m_needsFetch = true;
     m_needsSend = m_needsSend || !m_pendingRecordSaves.empty() || !m_pendingZoneSaves.empty();
-    requestRun(Trigger::explicitRequest);
+    m_tasks.spawn(runAfterReadingPassword(Trigger::explicitRequest));
 }
 
 }

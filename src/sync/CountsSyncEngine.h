@@ -114,7 +114,8 @@ private:
     // Notes what an answer says about the account and the server's health; gives the error
     // for an answer that is not a success.
     std::optional<SyncError> noteResponse(const RecordResponse&);
-    void readPassword();
+    Task<void> readPassword();
+    Task<void> runAfterReadingPassword(Trigger);
     void retryLater();
     void resetRetries();
     void networkChanged(bool isSatisfied);

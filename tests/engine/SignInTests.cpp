@@ -28,7 +28,9 @@ TEST_F(SignInTest, rejectedPasswordIsSubmittedOnceEvenAcrossReloadsAndRestarts)
 {
     for (auto mode : { "form-error", "401" }) {
         SCOPED_TRACE(mode);
-        m_settings = MemorySettingsStore();
+        auto earlierValues = m_settings.allValues();
+        for (auto& [key, value] : earlierValues.items())
+            m_settings.removeValue(key);
         s_tenant->control("POST", "/reset");
         s_tenant->control("POST", "/reject", { { "mode", mode } });
         saveCredentials("wrong-password");

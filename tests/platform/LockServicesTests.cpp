@@ -56,7 +56,7 @@ public:
         sessionPath = "/org/freedesktop/login1/session/" + sessionID;
         g_setenv("XDG_SESSION_ID", sessionID.c_str(), TRUE);
         screenEvents = std::make_unique<DesktopScreenEvents>();
-        ASSERT_TRUE(runLoopUntil([&] { return screenEvents->isFollowingSession(); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return screenEvents->isFollowingSession(); }));
     }
 
     GLibRunLoop loop;
@@ -108,10 +108,10 @@ TEST_F(LockServicesTests, sleepAndSessionLockLockTheWindow)
         makeGate(passwordDialog);
         controller->toggle();
         passwordDialog.answer(true);
-        ASSERT_TRUE(runLoopUntil([&] { return !controller->isLocked(); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return !controller->isLocked(); }));
 
         row.emit(*this);
-        EXPECT_TRUE(runLoopUntil([&] { return controller->isLocked(); }));
+        EXPECT_TRUE(runMainLoopUntil([&] { return controller->isLocked(); }));
         EXPECT_TRUE(view.isShown);
     }
 }
@@ -124,7 +124,7 @@ TEST_F(LockServicesTests, wakingFromSleepLeavesTheWindowLocked)
     auto observation = screenEvents->observe([&](ScreenEvent event) { hasWoken |= event == ScreenEvent::screensWoke; });
     callSystemBus("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
         g_variant_new_parsed("('org.freedesktop.login1.Manager', 'PrepareForSleep', 'b', [<false>])"));
-    ASSERT_TRUE(runLoopUntil([&] { return hasWoken; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return hasWoken; }));
     EXPECT_TRUE(controller->isLocked());
     EXPECT_TRUE(view.isShown);
 }
@@ -160,7 +160,7 @@ TEST_F(LockServicesTests, thePolkitAnswerUnlocksOrKeepsTheWindowLocked)
         makeGate(polkit);
         std::optional<bool> result;
         gate->authenticate([&](bool succeeded) { result = succeeded; });
-        ASSERT_TRUE(runLoopUntil([] { return waitingPolkitChecks() == 1; }));
+        ASSERT_TRUE(runMainLoopUntil([] { return waitingPolkitChecks() == 1; }));
 
         const char *kind, *name, *action, *cancellationID;
         guint32 flags;
@@ -174,11 +174,11 @@ TEST_F(LockServicesTests, thePolkitAnswerUnlocksOrKeepsTheWindowLocked)
 
         row.polkitAnswers(*this);
         if (row.usesPasswordDialog) {
-            ASSERT_TRUE(runLoopUntil([&] { return passwordFallback.prompts.size() == 1; }));
+            ASSERT_TRUE(runMainLoopUntil([&] { return passwordFallback.prompts.size() == 1; }));
             EXPECT_EQ(passwordFallback.prompts[0]->request.reason, "Unlock Workday");
             passwordFallback.answer(true);
         }
-        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
         EXPECT_EQ(*result, row.unlocks);
         EXPECT_EQ(controller->isLocked(), !row.unlocks);
         EXPECT_EQ(view.isShown, !row.unlocks);

@@ -30,9 +30,9 @@ TEST(RealPolkit, wherePolkitCannotAskThePasswordDialogAsks)
         PolkitAuthenticator polkit(passwordDialog, row.actionID);
         std::optional<bool> result;
         auto prompt = polkit.evaluate({ "Unlock Workday", "Use Password" }, [&](bool succeeded) { result = succeeded; });
-        ASSERT_TRUE(runLoopUntil([&] { return passwordDialog.prompts.size() == 1; }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return passwordDialog.prompts.size() == 1; }));
         passwordDialog.answer(true);
-        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
         EXPECT_TRUE(*result);
     }
 }

@@ -32,6 +32,7 @@ public:
 
     WorkdayWebCoordinator& session() { return *coordinator; }
     FakeWebView& view() { return static_cast<FakeWebView&>(*coordinator->webView()); }
+    std::shared_ptr<FakeWebView> sharedView() { return std::static_pointer_cast<FakeWebView>(coordinator->webView()); }
 
     // Runs a task of the test's to its end on the virtual loop.
     template <typename T>

@@ -40,8 +40,11 @@ struct Machine {
     explicit Machine(const std::string& url, Seconds timeout = 10s, const MemorySettingsStore* previous = nullptr)
         : store(url, timeout)
     {
-        if (previous)
-            settings = *previous;
+        if (previous) {
+            auto previousValues = previous->allValues();
+            for (auto& [key, value] : previousValues.items())
+                settings.setValue(key, value);
+        }
         sync = std::make_unique<CountsSync>(
             loop, settings, [this, url](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = url, .user = "jdoe", .stateSerialization = std::move(state), .firstRetryDelay = 0.1s, .maximumRetryDelay = 0.4s, .weakChangeTagRereadDelay = 1.2s, .random = [] { return 0.5; } };

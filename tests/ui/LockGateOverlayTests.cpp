@@ -42,9 +42,9 @@ protected:
         gtk_box_append(GTK_BOX(box), overlay->widget());
         gtk_window_set_child(GTK_WINDOW(window), box);
         gtk_window_present(GTK_WINDOW(window));
-        ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(window); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window); }));
         xdotool({ "search", "--sync", "--name", std::string("^") + windowTitle + "$", "windowfocus", "--sync" });
-        ASSERT_TRUE(runLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
     }
 
     void TearDown() override
@@ -78,14 +78,14 @@ TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForAuthenticationAndUnlockingRetu
     int x = gtk_widget_get_width(window) / 2;
     int y = gtk_widget_get_height(window) - 40;
     xdotool({ "search", "--name", std::string("^") + windowTitle + "$", "mousemove", "--window", "%1", std::to_string(x), std::to_string(y), "click", "1" });
-    ASSERT_TRUE(runLoopUntil([&] { return authenticator.prompts.size() == 1; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 1; }));
     EXPECT_FALSE(hasFocus(pageField)) << "the click reached the page";
 
     authenticator.answer(true);
-    ASSERT_TRUE(runLoopUntil([&] { return !gate().isShown(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !gate().isShown(); }));
     EXPECT_TRUE(hasFocus(pageField));
     xdotool({ "type", "--delay", "20", "ok" });
-    ASSERT_TRUE(runLoopUntil([&] { return text(pageField) == "ok"; }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return text(pageField) == "ok"; }));
 }
 
 // The same with the real engine under the gate: a focused text field in a page.
@@ -109,29 +109,29 @@ protected:
                 *static_cast<std::optional<std::string>*>(data) = text.get();
             },
             &value);
-        EXPECT_TRUE(runLoopUntil([&] { return value.has_value(); }));
+        EXPECT_TRUE(runMainLoopUntil([&] { return value.has_value(); }));
         return value.value_or("");
     }
 };
 
 TEST_F(LockGateOverWebViewTest, typingWhileLockedPutsNothingIntoThePage)
 {
-    ASSERT_TRUE(runLoopUntil([&] { return !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(pageField)); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(pageField)); }, std::chrono::seconds(20)));
     // Unlocked, typing reaches the page's field.
     gate().hideWithoutAuthentication();
     gtk_widget_grab_focus(pageField);
     xdotool({ "type", "--delay", "20", "ok" });
-    ASSERT_TRUE(runLoopUntil([&] { return pageValue() == "ok"; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(runMainLoopUntil([&] { return pageValue() == "ok"; }, std::chrono::seconds(10)));
 
     // Focus can still land in the covered page by other means; the first key takes it back.
     gate().lock();
     EXPECT_EQ(focus(), overlay->gateWidget());
     gtk_widget_grab_focus(pageField);
     xdotool({ "type", "--delay", "20", "abc" });
-    ASSERT_TRUE(runLoopUntil([&] { return focus() == overlay->gateWidget(); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return focus() == overlay->gateWidget(); }));
     gtk_widget_grab_focus(outsideField);
     xdotool({ "type", "--delay", "20", "xyz" });
-    ASSERT_TRUE(runLoopUntil([&] { return text(outsideField).ends_with("xyz"); }));
+    ASSERT_TRUE(runMainLoopUntil([&] { return text(outsideField).ends_with("xyz"); }));
     EXPECT_EQ(pageValue(), "ok");
 }
 

@@ -76,7 +76,7 @@ TEST_F(PamAuthenticatorTest, theAccountPasswordUnlocksAndNothingElseDoes)
         ASSERT_EQ(dialog.dialogs.size(), 1u);
         EXPECT_EQ(dialog.dialogs[0]->reason, "Unlock Workday");
         dialog.dialogs[0]->entered(row.entered);
-        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
+        ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
         EXPECT_EQ(*result, row.succeeds);
     }
 }
@@ -93,7 +93,7 @@ TEST_F(PamAuthenticatorTest, aWithdrawnPromptClosesItsDialogOrFailsItsCheck)
             dialog.dialogs[0]->entered(std::string(accountPassword));
         prompt->invalidate();
         EXPECT_FALSE(dialog.dialogs[0]->isOpen);
-        ASSERT_TRUE(runLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
+        ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
         EXPECT_FALSE(*result);
     }
 }

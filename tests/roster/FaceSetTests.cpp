@@ -3,6 +3,7 @@
 // by a real vCard parser.
 
 #include "platform/GLibImageWorkQueue.h"
+#include "platform/GLibRunLoop.h"
 #include "platform/OpenCVPhotoFramer.h"
 #include "roster/ContactExport.h"
 #include "roster/FrameContacts.h"
@@ -165,9 +166,10 @@ namespace {
     template <typename T>
     T onMainLoop(Task<T> task)
     {
+        GLibRunLoop loop;
         std::optional<T> result;
         auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
-        spawn(run(std::move(task), result));
+        spawn(loop, run(std::move(task), result));
         while (!result)
             g_main_context_iteration(nullptr, TRUE);
         return std::move(*result);

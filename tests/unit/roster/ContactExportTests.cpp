@@ -4,6 +4,7 @@
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadsFolder.h"
 #include "support/LogCapture.h"
+#include "support/VirtualRunLoop.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -56,9 +57,10 @@ namespace {
     template <typename T>
     T finished(Task<T> task)
     {
+        VirtualRunLoop loop;
         std::optional<T> result;
         auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
-        spawn(run(std::move(task), result));
+        spawn(loop, run(std::move(task), result));
         EXPECT_TRUE(result) << "the task should finish without waiting";
         return std::move(*result);
     }

@@ -10,13 +10,18 @@
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
+#include "platform/OpenCVPhotoFramer.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
+#include "roster/ContactExport.h"
+#include "roster/CropSession.h"
+#include "roster/RosterExporter.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "ui/CropEditorWindow.h"
 #include "ui/MainWindow.h"
 
 #include <adwaita.h>
@@ -45,10 +50,17 @@ struct Application::Services {
         , engine(configuration, engineOptions())
         , downloadsFolder(userDownloadsFolder())
         , offScreenHost(runLoop, settings)
+        , rosterReader({ runLoop, configuration.endpoints.tenantHost, photoFramer, imageWork, cropSession })
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollBrowser, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
         offScreenHost.setCoordinator(&coordinator);
+    }
+
+    ~Services()
+    {
+        if (cropEditor)
+            g_object_remove_weak_pointer(G_OBJECT(cropEditor), reinterpret_cast<gpointer*>(&cropEditor));
     }
 
     static WebKitEngineOptions engineOptions()
@@ -73,7 +85,19 @@ struct Application::Services {
     NullCountsPoller poller;
     NullPollBrowser pollBrowser;
     NullLockController lockController;
-    NullRosterReader rosterReader;
+
+    // Course roster: the exporter that watches the main web view, the framing session it hands
+    // the contacts to, and the one worker thread that frames and renders photos one at a time.
+    OpenCVPhotoFramer photoFramer;
+    WorkerPool imageWork { runLoop, 1 };
+    CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
+                                 return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });
+                             } };
+    RosterExporter rosterReader;
+    Connection cropEditorPresentation;
+    // The open framing editor; cleared by GObject when the window goes.
+    GtkWindow* cropEditor { nullptr };
+
     WorkdayWebCoordinator coordinator;
     TaskGroup tasks { runLoop };
 };
@@ -111,6 +135,17 @@ void Application::startup(void* gtkApplication, Application* self)
     self->m_services = std::make_unique<Services>(self->m_configuration);
     auto& services = *self->m_services;
     services.tasks.spawn([](KeychainStore& store) -> Task<void> { co_await store.deleteLegacyUsername(); }(services.keychainStore));
+    // The framing editor opens whenever the session is presented and closes itself after.
+    services.cropEditorPresentation = services.cropSession.observeWillChange([self] {
+        self->m_services->runLoop.dispatch([self] {
+            auto& services = *self->m_services;
+            if (!services.cropSession.isPresented() || services.cropEditor)
+                return;
+            services.cropEditor = CropEditorWindow::create(services.cropSession, GTK_APPLICATION(self->m_gtkApplication));
+            g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
+            gtk_window_present(services.cropEditor);
+        });
+    });
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits.

@@ -22,6 +22,7 @@
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
 #include "platform/LogindWakeMonitor.h"
+#include "platform/OpenCVPhotoFramer.h"
 #include "platform/PamAuthenticator.h"
 #include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
@@ -30,6 +31,9 @@
 #include "platform/UnityLauncherEntry.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
+#include "roster/ContactExport.h"
+#include "roster/CropSession.h"
+#include "roster/RosterExporter.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
@@ -37,6 +41,7 @@
 #include "sync/CountsSync.h"
 #include "sync/SyncServerAddress.h"
 #include "ui/CountBubbles.h"
+#include "ui/CropEditorWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/PasswordDialog.h"
 #include "ui/PreferencesWindow.h"
@@ -95,6 +100,7 @@ struct Application::Services {
         , passwordAuthenticator(passwordDialog)
         , authenticator(passwordAuthenticator)
         , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents }, GateController::HasSavedCredentials::Yes)
+        , rosterReader({ runLoop, configuration.endpoints.tenantHost, photoFramer, imageWork, cropSession })
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
         , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
@@ -105,6 +111,12 @@ struct Application::Services {
         offScreenHost.setCoordinator(&coordinator);
         pollSession.setCoordinator(&coordinator);
         countsPublisher.setSync(&countsSync);
+    }
+
+    ~Services()
+    {
+        if (cropEditor)
+            g_object_remove_weak_pointer(G_OBJECT(cropEditor), reinterpret_cast<gpointer*>(&cropEditor));
     }
 
     static WebKitEngineOptions engineOptions()
@@ -159,7 +171,18 @@ struct Application::Services {
     PamAuthenticator passwordAuthenticator;
     PolkitAuthenticator authenticator;
     GateController lockController;
-    NullRosterReader rosterReader;
+    // Course roster: the exporter that watches the main web view, the framing session it hands
+    // the contacts to, and the one worker thread that frames and renders photos one at a time.
+    OpenCVPhotoFramer photoFramer;
+    WorkerPool imageWork { runLoop, 1 };
+    CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
+                                 return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });
+                             } };
+    RosterExporter rosterReader;
+    Connection cropEditorPresentation;
+    // The open framing editor; cleared by GObject when the window goes.
+    GtkWindow* cropEditor { nullptr };
+
     WorkdayWebCoordinator coordinator;
     std::unique_ptr<SoupRecordStore> syncStore;
     CountsSync countsSync;
@@ -210,6 +233,17 @@ void Application::startup(void* gtkApplication, Application* self)
             services.lockController.openForFirstSignIn();
     }(services));
     services.countsSync.start();
+    // The framing editor opens whenever the session is presented and closes itself after.
+    services.cropEditorPresentation = services.cropSession.observeWillChange([self] {
+        self->m_services->runLoop.dispatch([self] {
+            auto& services = *self->m_services;
+            if (!services.cropSession.isPresented() || services.cropEditor)
+                return;
+            services.cropEditor = CropEditorWindow::create(services.cropSession, GTK_APPLICATION(self->m_gtkApplication));
+            g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
+            gtk_window_present(services.cropEditor);
+        });
+    });
     services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
     self->m_countsObservation = services.poller.observeWillChange([self] { self->schedulePublishCounts(); });
     self->publishCounts();
@@ -314,17 +348,21 @@ void Application::presentMainWindow()
     auto webView = services.coordinator.webViewForMainWindow();
     services.offScreenHost.endOffScreenHosting();
     MainWindowModels models { services.runLoop, services.settings, services.coordinator, services.poller, services.lockController,
-        services.authenticator, services.windowActivity, services.wakeMonitor };
+        services.authenticator, services.windowActivity, services.wakeMonitor, services.rosterReader };
     m_mainWindow = std::make_unique<MainWindow>(GTK_APPLICATION(m_gtkApplication), webView, models, primaryMenu());
     m_mainWindow->present();
 }
 
-void Application::showRosterPage()
+void Application::showRosterPage(RosterRequest request)
 {
     presentMainWindow();
-    m_mainWindow->performUnlocked([this] {
-        auto& coordinator = m_services->coordinator;
-        coordinator.navigate("https://" + coordinator.endpoints().tenantHost + rosterPagePath);
+    m_mainWindow->performUnlocked([this, request] {
+        auto& services = *m_services;
+        if (request == RosterRequest::showPage)
+            services.rosterReader.autoExportRequested.reset();
+        services.coordinator.navigate("https://" + services.coordinator.endpoints().tenantHost + rosterPagePath);
+        if (request == RosterRequest::exportContacts)
+            services.rosterReader.autoExportRequested = services.runLoop.now();
     });
 }
 

@@ -28,7 +28,9 @@ private:
     void installActions();
     GMenuModel* primaryMenu();
     void presentMainWindow();
-    void showRosterPage();
+    enum class RosterRequest { showPage,
+        exportContacts };
+    void showRosterPage(RosterRequest);
     void showPreferences();
     void checkForUpdates();
     void schedulePublishCounts();
@@ -42,6 +44,7 @@ private:
     GRefPtr<GMenu> m_primaryMenu;
     Connection m_countsObservation;
     Connection m_updaterObservation;
+    Connection m_rosterObservation;
     bool m_isCountsPublicationPending { false };
 };
 

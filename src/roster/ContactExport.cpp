@@ -78,7 +78,7 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
             return framer.cropJPEG(*original, crop);
         };
         // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
-        auto rendering = onImageWorker(services.imageWork, std::move(render));
+        auto rendering = services.imageWork.run(std::move(render));
         auto jpeg = co_await rendering;
         if (!jpeg)
             co_return ContactExportResult { std::nullopt, "The export was cancelled." };
@@ -93,7 +93,7 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
     std::function<std::string()> build = [students = std::move(students), photos] {
         return vCardData(students, photos);
     };
-    auto building = onImageWorker(services.imageWork, std::move(build));
+    auto building = services.imageWork.run(std::move(build));
     auto data = co_await building;
     if (!data)
         co_return ContactExportResult { std::nullopt, "The export was cancelled." };

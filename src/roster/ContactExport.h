@@ -1,9 +1,9 @@
 #pragma once
 
 #include "CropContact.h"
-#include "ImageWorkQueue.h"
 #include "PhotoFramer.h"
 #include "base/Task.h"
+#include "base/WorkerPool.h"
 
 #include <filesystem>
 #include <optional>
@@ -17,7 +17,8 @@ class DownloadsFolder;
 
 struct ContactExportServices {
     PhotoFramer& framer;
-    ImageWorkQueue& imageWork;
+    // One worker thread, so that photos are rendered one at a time.
+    WorkerPool& imageWork;
     const DownloadsFolder& downloadsFolder;
     DownloadAnnouncer& announcer;
 };

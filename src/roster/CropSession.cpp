@@ -5,8 +5,9 @@
 
 namespace halcyra {
 
-CropSession::CropSession(Exporter exporter)
-    : m_exporter(std::move(exporter))
+CropSession::CropSession(RunLoop& loop, Exporter exporter)
+    : m_loop(loop)
+    , m_exporter(std::move(exporter))
 {
 }
 
@@ -60,7 +61,7 @@ void CropSession::exportContacts()
         return;
     m_willChange.notify();
     m_isExporting = true;
-    spawn(runExport(m_alive));
+    spawn(m_loop, runExport(m_alive));
 }
 
 Task<void> CropSession::runExport(std::weak_ptr<int> alive)

@@ -20,7 +20,7 @@ public:
     // Writes the contacts; the product passes `exportContacts` with the real services.
     using Exporter = std::function<Task<ContactExportResult>(std::vector<CropContact>, std::string title)>;
 
-    explicit CropSession(Exporter);
+    CropSession(RunLoop&, Exporter);
     CropSession(const CropSession&) = delete;
     CropSession& operator=(const CropSession&) = delete;
 
@@ -45,6 +45,7 @@ private:
     Task<void> runExport(std::weak_ptr<int> alive);
     CropContact* contact(const std::string& id);
 
+    RunLoop& m_loop;
     Exporter m_exporter;
     std::vector<CropContact> m_contacts;
     std::string m_title;

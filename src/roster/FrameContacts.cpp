@@ -18,7 +18,7 @@ namespace {
 
 }
 
-Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<Student>& students, const PhotoMap& photos, PhotoFramer& framer, ImageWorkQueue& queue, std::function<void(const std::string&)> progress)
+Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<Student>& students, const PhotoMap& photos, PhotoFramer& framer, WorkerPool& imageWork, std::function<void(const std::string&)> progress)
 {
     std::vector<CropContact> contacts;
     contacts.reserve(students.size());
@@ -42,7 +42,7 @@ Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<St
             return FramedPhoto { std::make_shared<const DisplayImage>(std::move(*display)), crop };
         };
         // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
-        auto framing = onImageWorker(queue, std::move(frame));
+        auto framing = imageWork.run(std::move(frame));
         auto framed = co_await framing;
         if (!framed)
             co_return std::nullopt;

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CropContact.h"
-#include "ImageWorkQueue.h"
 #include "PhotoFramer.h"
 #include "Student.h"
 #include "base/Task.h"
+#include "base/WorkerPool.h"
 
 #include <cstddef>
 #include <functional>
@@ -18,8 +18,8 @@ namespace halcyra {
 using PhotoMap = std::map<std::size_t, std::string>;
 
 // One contact per student, in roster order, each photo decoded and framed on the image worker
-// one after another. `progress` receives "Finding faces (k of P)…" before each photo. A photo
+// pool one after another. `progress` receives "Finding faces (k of P)…" before each photo. A photo
 // that is no image gives a contact without photo. Nothing when the task was cancelled.
-Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<Student>&, const PhotoMap&, PhotoFramer&, ImageWorkQueue&, std::function<void(const std::string&)> progress);
+Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<Student>&, const PhotoMap&, PhotoFramer&, WorkerPool& imageWork, std::function<void(const std::string&)> progress);
 
 }

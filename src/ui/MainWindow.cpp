@@ -1,10 +1,12 @@
 #include "MainWindow.h"
 
 #include "app/MainWindowFrame.h"
+#include "base/Localization.h"
 #include "base/RunLoop.h"
 #include "counts/WorkdayPoller.h"
 #include "lock/GateController.h"
 #include "platform/WebKitView.h"
+#include "roster/RosterExporter.h"
 #include "session/Connectivity.h"
 #include "session/WorkdayWebCoordinator.h"
 #include "ui/CountBubbles.h"
@@ -83,6 +85,7 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     actions.goForward = unlocked(&MainWindow::goForward);
     actions.goHome = [this] { performUnlocked([&coordinator = m_models.coordinator] { coordinator.loadHome(); }); };
     actions.toggleLock = [&lockController = m_models.lockController] { lockController.toggle(); };
+    actions.downloadRoster = [this] { performUnlocked([&roster = m_models.roster] { roster.exportRoster(); }); };
     actions.openBubble = [this](BubbleKind kind) { openBubble(kind); };
     m_toolbar = std::make_unique<MainToolbar>(headerBar, windowTitle, primaryMenu, std::move(actions));
 
@@ -104,6 +107,7 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     m_observations.push_back(m_models.coordinator.observeNavigationStateRevision(refreshLater));
     m_observations.push_back(m_models.lockController.observeLockStateWillChange(refreshLater));
     m_observations.push_back(m_models.wakeMonitor.observe(refreshLater));
+    m_observations.push_back(m_models.roster.observeWillChange(refreshLater));
     g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](MainWindow* self) { self->scheduleRefresh(); }), this);
     g_signal_connect_swapped(window, "notify::default-width", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
     g_signal_connect_swapped(window, "notify::default-height", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
@@ -183,12 +187,37 @@ void MainWindow::refresh()
     state.canGoForward = m_webView->canGoForward() && !endpoints.isSignInFlowURL(m_webView->forwardItemURL());
     state.isLocked = m_models.lockController.isLocked();
     state.isBusy = poller.isBusy();
+    state.isRosterPage = m_models.roster.isRosterPage();
+    state.rosterProgress = m_models.roster.progress();
     state.bubbles = countBubbles({ poller.outstandingCount(), poller.notificationCount(), poller.prepaidCount(), poller.draftCount() });
     m_toolbar->update(state);
     if (state.isLocked)
         gtk_widget_add_css_class(m_webViewWidget, "locked");
     else
         gtk_widget_remove_css_class(m_webViewWidget, "locked");
+    showRosterErrorIfNeeded();
+}
+
+// Shown while the exporter holds a message; dismissing it clears the message.
+void MainWindow::showRosterErrorIfNeeded()
+{
+    auto& message = m_models.roster.errorMessage();
+    if (!message || m_isShowingRosterError)
+        return;
+    m_isShowingRosterError = true;
+    auto* alert = adw_message_dialog_new(window(), _("Couldn't Download the Roster"), message->c_str());
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", _("OK"));
+    std::weak_ptr<MainWindow*> weakThis = m_weakThis;
+    auto* context = new std::weak_ptr<MainWindow*>(weakThis);
+    g_signal_connect_data(
+        alert, "response", G_CALLBACK(+[](AdwMessageDialog*, const char*, std::weak_ptr<MainWindow*>* weakThis) {
+            if (auto self = weakThis->lock()) {
+                (*self)->m_isShowingRosterError = false;
+                (*self)->m_models.roster.clearErrorMessage();
+            }
+        }),
+        context, +[](gpointer context, GClosure*) { delete static_cast<std::weak_ptr<MainWindow*>*>(context); }, GConnectFlags(0));
+    gtk_window_present(GTK_WINDOW(alert));
 }
 
 void MainWindow::goBack()

@@ -16,6 +16,7 @@ class Authenticator;
 class GateController;
 class LockGateOverlay;
 class MainToolbar;
+class RosterExporter;
 class RunLoop;
 class SettingsStore;
 class WakeMonitor;
@@ -35,6 +36,7 @@ struct MainWindowModels {
     Authenticator& authenticator;
     WindowActivityMonitor& windowActivity;
     WakeMonitor& wakeMonitor;
+    RosterExporter& roster;
 };
 
 // The main window: the toolbar (navigation, subtitle, lock, busy indicator, count bubbles, menu)
@@ -64,6 +66,7 @@ private:
     void goForward();
     void openBubble(BubbleKind);
     void openBubblePage(const char* kind, const char* automationID, const std::optional<std::string>& url);
+    void showRosterErrorIfNeeded();
 
     MainWindowModels m_models;
     GRefPtr<GtkWidget> m_window;
@@ -74,6 +77,7 @@ private:
     std::vector<Connection> m_observations;
     unsigned m_refreshSource { 0 };
     unsigned m_subtitleTick { 0 };
+    bool m_isShowingRosterError { false };
     // Signal handlers and idle callbacks reach the window only while it lives.
     std::shared_ptr<MainWindow*> m_weakThis { std::make_shared<MainWindow*>(this) };
 };

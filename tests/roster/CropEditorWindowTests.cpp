@@ -1,6 +1,7 @@
 // The framing editor window on a virtual display: its title, the keyboard framing actions and
 // closing when the session ends.
 
+#include "platform/GLibRunLoop.h"
 #include "roster/CropSession.h"
 #include "ui/CropEditorWindow.h"
 
@@ -47,7 +48,8 @@ namespace {
     TEST(CropEditorWindow, showsTheSessionAndClosesWithIt)
     {
         adw_init();
-        CropSession session([](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });
+        GLibRunLoop loop;
+        CropSession session(loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });
         DisplayImage image { 80, 60, std::vector<std::uint8_t>(80 * 60 * 3) };
         for (int y = 0; y < 60; ++y) {
             for (int x = 0; x < 80; ++x) {

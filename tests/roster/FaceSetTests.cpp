@@ -2,7 +2,7 @@
 // faces.json, boxes in upright pixels), JPEG crops of real files, and a written roster read back
 // by a real vCard parser.
 
-#include "platform/GLibImageWorkQueue.h"
+#include "platform/GLibRunLoop.h"
 #include "platform/OpenCVPhotoFramer.h"
 #include "roster/ContactExport.h"
 #include "roster/FrameContacts.h"
@@ -165,9 +165,10 @@ namespace {
     template <typename T>
     T onMainLoop(Task<T> task)
     {
+        GLibRunLoop loop;
         std::optional<T> result;
         auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
-        spawn(run(std::move(task), result));
+        spawn(loop, run(std::move(task), result));
         while (!result)
             g_main_context_iteration(nullptr, TRUE);
         return std::move(*result);
@@ -183,7 +184,8 @@ namespace {
             { "Nils", "Photo-less", "nils@ashgrove.edu", "", "", { "E&ES 101-01" }, std::nullopt },
         };
         PhotoMap photos { { 0, contentsOf(faceFolder / "obama.jpg") }, { 1, contentsOf(faceFolder / "hopper_orientation_6.jpg") }, { 2, "GIF89a broken" } };
-        GLibImageWorkQueue queue;
+        GLibRunLoop loop;
+        WorkerPool queue(loop, 1);
         auto contacts = *onMainLoop(frameContacts(students, photos, framer, queue, nullptr));
         LocalDownloadsFolder downloads(folder);
         Announcements announcer;

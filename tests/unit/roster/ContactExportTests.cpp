@@ -4,6 +4,8 @@
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadsFolder.h"
 #include "support/LogCapture.h"
+#include "support/RunTask.h"
+#include "support/VirtualRunLoop.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -37,16 +39,6 @@ namespace {
         std::vector<int> maximumsAsked;
     };
 
-    // Runs the work at once, as if the worker had been idle and quick.
-    class ImmediateWorkQueue final : public ImageWorkQueue {
-    public:
-        void perform(std::function<void()> work, std::function<void()> completion) override
-        {
-            work();
-            completion();
-        }
-    };
-
     class RecordingAnnouncer final : public DownloadAnnouncer {
     public:
         void announceFinishedDownload(const std::filesystem::path& path) override { announced.push_back(path); }
@@ -54,13 +46,9 @@ namespace {
     };
 
     template <typename T>
-    T finished(Task<T> task)
+    T finished(VirtualRunLoop& loop, Task<T> task)
     {
-        std::optional<T> result;
-        auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
-        spawn(run(std::move(task), result));
-        EXPECT_TRUE(result) << "the task should finish without waiting";
-        return std::move(*result);
+        return runTask(loop, std::move(task), [&] { EXPECT_TRUE(loop.runPostedWork()); });
     }
 
     std::string contentsOf(const std::filesystem::path& path)
@@ -87,7 +75,8 @@ namespace {
         };
         std::filesystem::path folder;
         FakePhotoFramer framer;
-        ImmediateWorkQueue queue;
+        VirtualRunLoop loop;
+        WorkerPool queue { loop, 1 };
         RecordingAnnouncer announcer;
         LogCapture log;
     };
@@ -95,7 +84,7 @@ namespace {
     TEST_F(ContactExportTest, photosAreFramedInOrderAndUndecodableOnesDropped)
     {
         std::vector<std::string> progress;
-        auto contacts = *finished(frameContacts(students, { { 0, "image:800x600" }, { 2, "not an image" } }, framer, queue, [&](auto& text) { progress.push_back(text); }));
+        auto contacts = *finished(loop, frameContacts(students, { { 0, "image:800x600" }, { 2, "not an image" } }, framer, queue, [&](auto& text) { progress.push_back(text); }));
 
         EXPECT_EQ(progress, (std::vector<std::string> { "Finding faces (1 of 2)\u2026", "Finding faces (2 of 2)\u2026" }));
         EXPECT_EQ(framer.maximumsAsked, std::vector<int> { 800 });
@@ -124,13 +113,13 @@ namespace {
     TEST_F(ContactExportTest, exportWritesANewFileEachTimeAndAnnouncesIt)
     {
         LocalDownloadsFolder downloads(folder);
-        auto contacts = *finished(frameContacts(students, { { 0, "image:800x600" }, { 1, "image:10x10" } }, framer, queue, nullptr));
+        auto contacts = *finished(loop, frameContacts(students, { { 0, "image:800x600" }, { 1, "image:10x10" } }, framer, queue, nullptr));
         contacts[0].crop.side = 0.5;
         contacts[1].original = "broken"; // cannot be cropped at export: the card goes without photo
         ContactExportServices services { framer, queue, downloads, announcer };
 
-        auto first = finished(exportContacts(contacts, "COMP 112: Lab/Lecture", services));
-        auto second = finished(exportContacts(contacts, "COMP 112: Lab/Lecture", services));
+        auto first = finished(loop, exportContacts(contacts, "COMP 112: Lab/Lecture", services));
+        auto second = finished(loop, exportContacts(contacts, "COMP 112: Lab/Lecture", services));
 
         EXPECT_EQ(first.failure, "");
         EXPECT_EQ(first.file, folder / "COMP 112- Lab-Lecture Roster.vcf");
@@ -144,13 +133,13 @@ namespace {
 
     TEST_F(ContactExportTest, exportFailsWithoutAFolderAndLeavesNothing)
     {
-        auto contacts = *finished(frameContacts(students, {}, framer, queue, nullptr));
+        auto contacts = *finished(loop, frameContacts(students, {}, framer, queue, nullptr));
         LocalDownloadsFolder none(std::nullopt);
-        auto withoutFolder = finished(exportContacts(contacts, "Course", { framer, queue, none, announcer }));
+        auto withoutFolder = finished(loop, exportContacts(contacts, "Course", { framer, queue, none, announcer }));
         EXPECT_EQ(withoutFolder.failure, "The Downloads folder couldn't be found.");
 
         LocalDownloadsFolder missing(folder / "gone");
-        auto unwritable = finished(exportContacts(contacts, "Course", { framer, queue, missing, announcer }));
+        auto unwritable = finished(loop, exportContacts(contacts, "Course", { framer, queue, missing, announcer }));
         EXPECT_FALSE(unwritable.file);
         EXPECT_NE(unwritable.failure.find(folder / "gone"), std::string::npos) << unwritable.failure;
 

@@ -1,6 +1,7 @@
 #include "roster/CropSession.h"
 #include "roster/Manipulation.h"
 #include "support/LogCapture.h"
+#include "support/VirtualRunLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -52,11 +53,12 @@ namespace {
         }
 
         // Each export waits until the test answers it.
-        CropSession session { [this](std::vector<CropContact> exported, std::string title) -> Task<ContactExportResult> {
-            exports.push_back({ exported.size(), title });
-            auto result = co_await awaitCallback<ContactExportResult>([this](auto done) { finishExport = done; });
-            co_return result.value_or(ContactExportResult {});
-        } };
+        VirtualRunLoop loop;
+        CropSession session { loop, [this](std::vector<CropContact> exported, std::string title) -> Task<ContactExportResult> {
+                                 exports.push_back({ exported.size(), title });
+                                 auto result = co_await awaitCallback<ContactExportResult>([this](auto done) { finishExport = done; });
+                                 co_return result.value_or(ContactExportResult {});
+                             } };
         std::vector<std::pair<std::size_t, std::string>> exports;
         std::function<void(ContactExportResult)> finishExport;
         std::vector<CropContact> contacts;

@@ -27,6 +27,7 @@ public:
     WallTime wallNow() const override { return m_loop.wallNow() + std::chrono::duration_cast<WallTime::duration>(m_shift); }
     TimerID schedule(Seconds delay, std::function<void()> callback) override { return m_loop.schedule(delay, std::move(callback)); }
     void cancel(TimerID timer) override { m_loop.cancel(timer); }
+    void post(std::function<void()> callback) override { m_loop.post(std::move(callback)); }
 
     void shiftClock(Seconds span) { m_shift += std::chrono::duration_cast<std::chrono::nanoseconds>(span); }
 

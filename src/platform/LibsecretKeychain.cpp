@@ -168,8 +168,10 @@ KeychainStatus LibsecretKeychain::fail(const GError* error)
 // After the first call libsecret hands out the same connection, so each operation may ask.
 Task<LibsecretKeychain::ServiceResult> LibsecretKeychain::connect()
 {
-    auto result = co_await asyncResult([cancellable = m_cancellable](GAsyncReadyCallback callback, gpointer data) {
-        secret_service_get(SECRET_SERVICE_OPEN_SESSION, cancellable.get(), callback, data);
+    // A plain pointer (the keychain outlives its tasks): GCC 12 may destroy a co_await's
+    // temporary twice, which must not release a reference twice.
+    auto result = co_await asyncResult([cancellable = m_cancellable.get()](GAsyncReadyCallback callback, gpointer data) {
+        secret_service_get(SECRET_SERVICE_OPEN_SESSION, cancellable, callback, data);
     });
     if (!result)
         co_return ServiceResult { nullptr, fail(keychainUserCanceled, "The operation was cancelled") };

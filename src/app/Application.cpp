@@ -277,7 +277,7 @@ void Application::installActions()
             g_application_quit(application);
         });
     add(
-        "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(); });
+        "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(RosterRequest::showPage); });
     add(
         "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
     add(
@@ -286,10 +286,14 @@ void Application::installActions()
             if (!lockController.isLocked())
                 lockController.toggle();
         });
-    // Exporting needs the roster reader, which this build does not have yet.
     auto exportRoster = add(
-        "export-roster", +[](GSimpleAction*, GVariant*, gpointer) {});
-    g_simple_action_set_enabled(exportRoster.get(), FALSE);
+        "export-roster", +[](GSimpleAction*, GVariant*, gpointer self) {
+            static_cast<Application*>(self)->showRosterPage(RosterRequest::exportContacts);
+        });
+    // Disabled while an export runs; the exporter tells before it changes.
+    m_rosterObservation = m_services->rosterReader.observeWillChange([this, action = exportRoster.get()] {
+        m_services->runLoop.dispatch([this, action] { g_simple_action_set_enabled(action, !m_services->rosterReader.progress()); });
+    });
     auto checkUpdates = add(
         "check-updates", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->checkForUpdates(); });
     auto updateEnabled = [this, action = checkUpdates.get()] {

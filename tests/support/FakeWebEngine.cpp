@@ -132,4 +132,10 @@ std::shared_ptr<WebView> FakeWebEngine::makeWebView(const WebViewConfiguration& 
     return view;
 }
 
+void FakeWebView::setTitle(const std::string& title)
+{
+    m_title = title;
+    notifyTitleChanged(title);
+}
+
 }

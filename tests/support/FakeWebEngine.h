@@ -55,6 +55,7 @@ public:
     void failProvisional(NavigationID, WebError);
     // The URL changes without a navigation (history.pushState in a single-page app).
     void changeURL(const std::optional<URL>&);
+    void setTitle(const std::string&);
 
     // A script message from a frame with the given origin; gives the reply once the client sent it.
     std::optional<ScriptReply> sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin);
@@ -69,7 +70,7 @@ public:
     NavigationID reload() override;
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }
-    std::string title() const override { return {}; }
+    std::string title() const override { return m_title; }
     bool isLoading() const override { return m_isLoading; }
     bool canGoBack() const override { return false; }
     bool canGoForward() const override { return false; }
@@ -81,6 +82,7 @@ public:
     void endOffScreenHosting() override { m_isHostedOffScreen = false; }
 
 private:
+    std::string m_title;
     void runScript(PendingScript);
 
     WebViewConfiguration m_configuration;

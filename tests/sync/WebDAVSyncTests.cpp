@@ -168,7 +168,10 @@ TEST_F(WebDAVSyncTests, aPendingUploadOutlivesTheServerBeingKilled)
     auto next = reading(9, now());
     machine.sync->publish(next);
     ASSERT_TRUE(runUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 4; }));
-    auto settings = machine.settings;
+    MemorySettingsStore settings;
+    auto values = machine.settings.allValues();
+    for (auto& [key, value] : values.items())
+        settings.setValue(key, value);
     machine.sync.reset();
     server.start();
     Machine relaunched(server.url(), 10s, &settings);

@@ -37,14 +37,9 @@ public:
             return start == TaskState::WaitStart::endTask;
         auto& parent = *waiting.promise().state;
         auto state = m_state;
-        state->parent = parent.weak_from_this();
         // One more than the tasks, so that a task finishing while the others start does not
         // end the wait early.
         state->remaining = m_tasks.size() + 1;
-        parent.beginWait(waiting, [state] {
-            state->isWithdrawn = true;
-            endChildren(*state);
-        });
         for (auto& task : m_tasks) {
             auto child = std::make_shared<TaskState>(parent.loop());
             state->children.push_back(child);
@@ -52,7 +47,14 @@ public:
             detached.handle.promise().state = child;
             child->start(detached.handle);
         }
-        finishOne(*state);
+        // Every task ended before its first wait: the awaiting task goes straight on.
+        if (--state->remaining == 0)
+            return false;
+        state->parent = parent.weak_from_this();
+        parent.beginWait(waiting, [state] {
+            state->isWithdrawn = true;
+            endChildren(*state);
+        });
         return true;
     }
 
@@ -74,13 +76,16 @@ private:
 
     // The last one to finish hands the awaiting task back to the loop, never resuming it inside
     // a child's frame.
-    static void finishOne(State& state)
+    static void finishOne(const std::shared_ptr<State>& state)
     {
-        if (--state.remaining || state.isWithdrawn)
+        if (--state->remaining || state->isWithdrawn)
             return;
-        if (auto parent = state.parent.lock()) {
-            parent->loop().post([weakParent = state.parent] {
-                if (auto parent = weakParent.lock())
+        if (auto parent = state->parent.lock()) {
+            parent->loop().post([state] {
+                // Cancelled meanwhile: the awaiting task was handed back already.
+                if (std::exchange(state->isWithdrawn, true))
+                    return;
+                if (auto parent = state->parent.lock())
                     parent->finishWait();
             });
         }
@@ -89,7 +94,7 @@ private:
     static Task<void> finishing(Task<void> task, std::shared_ptr<State> state)
     {
         co_await std::move(task);
-        finishOne(*state);
+        finishOne(state);
     }
 
     std::vector<Task<void>> m_tasks;

@@ -6,10 +6,10 @@
 
 #include "badge/BadgeSettings.h"
 #include "counts/CoordinatorPollSession.h"
-#include "platform/GLibRunLoop.h"
 #include "counts/CountReaders.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
+#include "platform/GLibRunLoop.h"
 
 #include <memory>
 #include <optional>

@@ -173,7 +173,7 @@ TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn
 {
     ASSERT_EQ(add(credentialsItem, R"({"username":"jdoe","password":"secret"})"), keychainSuccess);
     HeldPrompter prompter;
-    callSecretService(prompter.bus(), "org.freedesktop.Secret.Service", "Lock", g_variant_new("(@ao)", g_variant_new_strv(&loginCollection, 1)));
+    callSecretService(prompter.bus(), "org.freedesktop.Secret.Service", "Lock", g_variant_new("(@ao)", g_variant_new_objv(&loginCollection, 1)));
 
     GLibRunLoop loop;
     std::optional<KeychainReadResult> result;

@@ -40,6 +40,12 @@ void FakeWebView::callAsyncJavaScript(const std::string& functionBody, const nlo
 void FakeWebView::runScript(PendingScript script)
 {
     m_scriptLog.push_back(script.source);
+    if (scriptResponder) {
+        if (auto result = scriptResponder(script)) {
+            script.completion(std::move(*result));
+            return;
+        }
+    }
     m_pendingScripts.push_back(std::move(script));
 }
 

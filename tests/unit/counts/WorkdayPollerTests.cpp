@@ -33,6 +33,7 @@ namespace {
         CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("4"));
         EXPECT_FALSE(harness.poller.lastUpdated());
         CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("1"));
+        harness.loop.runUntilIdle();
 
         auto now = harness.loop.wallNow();
         EXPECT_EQ(harness.poller.state(), PollState::polling());

@@ -7,6 +7,7 @@
 #include "badge/BadgeSettings.h"
 #include "badge/BadgeSink.h"
 #include "base/SettingsStore.h"
+#include "base/TaskGroup.h"
 #include "counts/CountsPublisher.h"
 #include "counts/PollSession.h"
 #include "counts/PollWebView.h"
@@ -89,6 +90,8 @@ struct CountsHarness {
     PollWebView pollWebView;
     WorkdayPoller poller;
     std::shared_ptr<FakeWebView> mainView;
+    // Cycles a test starts beside the poller's own; they end with the harness.
+    TaskGroup cycles { loop };
 };
 
 }

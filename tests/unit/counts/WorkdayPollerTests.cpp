@@ -61,7 +61,7 @@ namespace {
         {
             CountsHarness harness;
             startCycleWithHiddenViews(harness); // cycle 1 waits for its reads
-            spawn(harness.loop, harness.poller.refresh()); // cycle 2
+            harness.cycles.spawn(harness.poller.refresh()); // cycle 2
             harness.loop.advance(10s);
 
             // Cycle 2 stores its prepaid value first; cycle 1's late one is dropped.
@@ -137,7 +137,7 @@ namespace {
         }
 
         CountsHarness harness;
-        spawn(harness.loop, harness.poller.refresh());
+        harness.cycles.spawn(harness.poller.refresh());
         EXPECT_EQ(harness.poller.state(), PollState::idle());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
         harness.poller.setState(PollState::failed("Workday is unavailable"));

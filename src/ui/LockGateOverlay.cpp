@@ -126,10 +126,12 @@ void LockGateOverlay::giveBackFocus()
     g_weak_ref_set(&m_previousFocus, nullptr);
     bool gateHasFocus = std::exchange(m_hadFocusWhenHidden, false) || (window && gtk_window_get_focus(window) == m_gateWidget);
     if (window && gateHasFocus) {
+        // Without a focus to return to, the keys go to the page the gate covered: left with no
+        // focus, GTK would hand them to the first toolbar button.
         if (previous && gtk_widget_get_root(previous) == GTK_ROOT(window))
             gtk_widget_grab_focus(previous);
         else
-            gtk_window_set_focus(window, nullptr);
+            gtk_widget_grab_focus(m_content);
     }
     if (previous)
         g_object_unref(previous);

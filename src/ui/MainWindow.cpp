@@ -99,6 +99,8 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     gtk_widget_set_vexpand(m_gate->widget(), TRUE);
     gtk_box_append(GTK_BOX(content), m_gate->widget());
     adw_application_window_set_content(ADW_APPLICATION_WINDOW(window), content);
+    // Typing goes to the page (the sign-in form focuses its first field), not the toolbar.
+    gtk_window_set_focus(window, m_webViewWidget);
     m_models.lockController.attach(m_gate->gate());
     m_models.windowActivity.watch(m_window.get());
 

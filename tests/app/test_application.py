@@ -128,9 +128,11 @@ class FirstRunAndRestart(unittest.TestCase):
         self.assertIsNone(self.application.process.poll())
 
         self.application.quit()
+        # The hidden count views load the home page too: only a later one counts.
+        servedBefore = homeServedCount(self.tenant)
         self.tenant.set("/expire-sessions")
         self.application.launch()
-        waitFor(lambda: homeServedCount(self.tenant) >= 2, what="the home page after a restart")
+        waitFor(lambda: homeServedCount(self.tenant) > servedBefore, what="the home page after a restart")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 2)
 
     def test_wrongTypedPasswordIsNeverSubmittedAgainByTheApplication(self):

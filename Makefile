@@ -27,10 +27,11 @@ demo: deps
 	$(MAKE) build
 	tools/demo
 
-# Prints launch-to-home time and memory figures; not part of the tests.
+# Prints launch-to-home time and memory, then the cost of counts polling; not part of the tests.
 benchmark: deps
 	$(MAKE) build
-	tests/app/run-benchmark 5
+	benchmarks/run-launch-benchmark 5
+	tests/engine/run-with-display tests/platform/run-with-services $(BUILD_DIR)/bin/halcyra-counts-benchmark
 
 sanitize: deps
 	cmake --preset sanitize

@@ -2,7 +2,7 @@
 // views signed in: web processes and their memory, the duration and script evaluations of one
 // refresh cycle (median of 10), and the CPU time of idle polling. Not a test: it asserts nothing.
 //
-//   tests/engine/run-with-display tests/platform/run-with-services build/tests/halcyra-counts-benchmark
+//   tests/engine/run-with-display tests/platform/run-with-services build/bin/halcyra-counts-benchmark
 //
 // HALCYRA_IDLE_SECONDS sets the idle span (300 by default).
 

@@ -2,7 +2,7 @@
 (median of N runs against the demo tenant, Duo approving after its default 1.5 s), and the
 resident memory of all Halcyra processes (UI, web, network) once signed in.
 
-    tests/app/run-benchmark [N]
+    benchmarks/run-launch-benchmark [N]
 """
 
 import shutil

@@ -29,9 +29,6 @@ public:
     template <typename Work>
     auto run(Work work);
 
-    template <typename T>
-    class Awaiter;
-
 private:
     void submit(std::function<void()>);
     void serve();
@@ -44,68 +41,17 @@ private:
     std::vector<std::thread> m_threads;
 };
 
-template <typename T>
-class WorkerPool::Awaiter {
-public:
-    Awaiter(WorkerPool& pool, std::function<T()> work)
-        : m_pool(pool)
-        , m_work(std::move(work))
-        , m_state(std::make_shared<State>())
-    {
-    }
-    Awaiter(Awaiter&&) = default;
-    ~Awaiter()
-    {
-        if (m_state)
-            m_state->isWithdrawn = true;
-    }
-
-    bool await_ready() const noexcept { return false; }
-
-    template <typename Promise>
-    bool await_suspend(std::coroutine_handle<Promise> waiting)
-    {
-        auto start = detail::admitWait(waiting);
-        if (start != TaskState::WaitStart::suspend)
-            return start == TaskState::WaitStart::endTask;
-        m_state->task = waiting.promise().state.get();
-        m_state->task->beginWait(waiting, [state = m_state] {
-            state->isWithdrawn = true;
-            state->task = nullptr;
-        });
-        // The worker touches only the work and its own result; the state is read on the loop.
-        m_pool.submit([work = std::move(m_work), state = m_state, &loop = m_pool.m_loop]() mutable {
-            loop.post([state, result = work()]() mutable {
-                if (state->isWithdrawn)
-                    return;
-                state->result = std::move(result);
-                if (auto* task = std::exchange(state->task, nullptr))
-                    task->finishWait();
-            });
-        });
-        return true;
-    }
-
-    std::optional<T> await_resume() { return std::move(m_state->result); }
-
-private:
-    struct State {
-        bool isWithdrawn { false };
-        std::optional<T> result;
-        TaskState* task { nullptr };
-    };
-
-    WorkerPool& m_pool;
-    std::function<T()> m_work;
-    std::shared_ptr<State> m_state;
-};
-
 template <typename Work>
 auto WorkerPool::run(Work work)
 {
     using Result = std::invoke_result_t<Work>;
     static_assert(!std::is_void_v<Result>, "work gives a value back to the loop");
-    return Awaiter<Result>(*this, std::function<Result()>(std::move(work)));
+    return awaitCallback<Result>([this, work = std::move(work)](std::function<void(Result)> done) mutable {
+        // The worker touches only the work and its result; the answer is given on the loop.
+        submit([work = std::move(work), done = std::move(done), &loop = m_loop]() mutable {
+            loop.post([done = std::move(done), result = work()]() mutable { done(std::move(result)); });
+        });
+    });
 }
 
 }

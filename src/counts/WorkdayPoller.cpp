@@ -151,8 +151,10 @@ Task<void> WorkdayPoller::refresh()
     bool isDraftRead = false;
     HomeCountsResult home;
     std::vector<Task<void>> reads;
-    reads.push_back(refreshPrepaid(sequence, generation, isPrepaidRead));
-    reads.push_back(refreshDraft(sequence, generation, isDraftRead));
+    if (auto view = m_pollWebView.expensesView())
+        reads.push_back(refreshReportCount(m_readers.readPrepaidCount(view), m_prepaidCount, m_prepaidSequence, sequence, generation, isPrepaidRead));
+    if (auto view = m_pollWebView.reportsView())
+        reads.push_back(refreshReportCount(m_readers.readDraftCount(view), m_draftCount, m_draftSequence, sequence, generation, isDraftRead));
     reads.push_back(refreshHome(sequence, generation, home));
     co_await whenAll(std::move(reads));
 
@@ -200,32 +202,15 @@ Task<void> WorkdayPoller::refreshHome(long long sequence, long long generation, 
     }
 }
 
-Task<void> WorkdayPoller::refreshPrepaid(long long sequence, long long generation, bool& isRead)
+Task<void> WorkdayPoller::refreshReportCount(Task<std::optional<std::int64_t>> reading, Count& count, long long& storedSequence, long long sequence, long long generation, bool& isRead)
 {
-    auto view = m_pollWebView.expensesView();
-    if (!view)
-        co_return;
-    auto value = co_await m_readers.readPrepaidCount(view);
-    if (value && generation == m_refreshGeneration && m_prepaidSequence < sequence) {
-        m_prepaidSequence = sequence;
-        publish(m_prepaidCount, Count(value));
+    auto value = co_await std::move(reading);
+    if (value && generation == m_refreshGeneration && storedSequence < sequence) {
+        storedSequence = sequence;
+        publish(count, Count(value));
         updateDockBadge();
     }
     // Read, even when too old to keep.
-    isRead = value.has_value();
-}
-
-Task<void> WorkdayPoller::refreshDraft(long long sequence, long long generation, bool& isRead)
-{
-    auto view = m_pollWebView.reportsView();
-    if (!view)
-        co_return;
-    auto value = co_await m_readers.readDraftCount(view);
-    if (value && generation == m_refreshGeneration && m_draftSequence < sequence) {
-        m_draftSequence = sequence;
-        publish(m_draftCount, Count(value));
-        updateDockBadge();
-    }
     isRead = value.has_value();
 }
 

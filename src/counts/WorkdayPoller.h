@@ -89,8 +89,8 @@ public:
 
 private:
     Task<void> refreshHome(long long sequence, long long generation, HomeCountsResult&);
-    Task<void> refreshPrepaid(long long sequence, long long generation, bool& isRead);
-    Task<void> refreshDraft(long long sequence, long long generation, bool& isRead);
+    // The prepaid or draft count from its hidden view, kept unless a later cycle stored one.
+    Task<void> refreshReportCount(Task<std::optional<std::int64_t>> reading, Count&, long long& storedSequence, long long sequence, long long generation, bool& isRead);
     bool hasRecentRecovery() const;
     std::optional<URL> mainURL() const;
     void scheduleTimer();

@@ -6,15 +6,31 @@ struct DesktopSessionIdleTime::Query {
     GRefPtr<GDBusConnection> bus;
     GRefPtr<GCancellable> cancellable;
     std::function<void(std::optional<Seconds>)> answer;
+    size_t serviceIndex { 0 };
 };
 
 namespace {
 
-    // Both interfaces count in milliseconds. Some ScreenSaver implementations answer a constant
-    // 0 instead of failing; taken at its word that would keep the window unlocked for ever, so
-    // 0 counts as no answer.
-    std::optional<Seconds> idleTimeFrom(std::uint64_t milliseconds)
+    struct IdleService {
+        const char* name;
+        const char* path;
+        const char* method;
+        const char* replyType;
+    };
+
+    // Asked in this order: GNOME's, then the freedesktop one (KDE and others).
+    constexpr IdleService idleServices[] = {
+        { "org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", "GetIdletime", "(t)" },
+        { "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "GetSessionIdleTime", "(u)" },
+    };
+
+    // Both count in milliseconds, Mutter as `t`, ScreenSaver as `u`. Some ScreenSaver
+    // implementations answer a constant 0 instead of failing; taken at its word that would keep
+    // the window unlocked for ever, so 0 counts as no answer.
+    std::optional<Seconds> idleTimeFrom(GVariant* reply)
     {
+        GRefPtr<GVariant> value = adoptGRef(g_variant_get_child_value(reply, 0));
+        auto milliseconds = g_variant_is_of_type(value.get(), G_VARIANT_TYPE_UINT64) ? g_variant_get_uint64(value.get()) : g_variant_get_uint32(value.get());
         if (!milliseconds)
             return std::nullopt;
         return Seconds(static_cast<double>(milliseconds) / 1000.0);
@@ -46,48 +62,34 @@ void DesktopSessionIdleTime::query(std::function<void(std::optional<Seconds>)> a
             pending, nullptr);
         return;
     }
-    askMutter(std::move(query));
+    ask(std::move(query), 0);
 }
 
-void DesktopSessionIdleTime::askMutter(std::unique_ptr<Query> query)
+void DesktopSessionIdleTime::ask(std::unique_ptr<Query> query, size_t serviceIndex)
 {
+    if (serviceIndex >= std::size(idleServices)) {
+        query->answer(std::nullopt);
+        return;
+    }
+    query->serviceIndex = serviceIndex;
+    auto& service = idleServices[serviceIndex];
     auto* bus = query->bus.get();
     auto* cancellable = query->cancellable.get();
     g_dbus_connection_call(
-        bus, "org.gnome.Mutter.IdleMonitor", "/org/gnome/Mutter/IdleMonitor/Core", "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr,
-        G_VARIANT_TYPE("(t)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, cancellable, [](GObject* bus, GAsyncResult* result, gpointer data) {
+        bus, service.name, service.path, service.name, service.method, nullptr, G_VARIANT_TYPE(service.replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000,
+        cancellable, [](GObject* bus, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Query> query(static_cast<Query*>(data));
             GUniqueOutPtr<GError> error;
             auto reply = adoptGRef(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, error.outPtr()));
             if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
                 return;
-            if (!reply) {
-                askScreenSaver(std::move(query));
+            // A service that is not there, or answers with another type, passes to the next.
+            if (reply) {
+                query->answer(idleTimeFrom(reply.get()));
                 return;
             }
-            guint64 milliseconds = 0;
-            g_variant_get(reply.get(), "(t)", &milliseconds);
-            query->answer(idleTimeFrom(milliseconds));
-        },
-        query.release());
-}
-
-void DesktopSessionIdleTime::askScreenSaver(std::unique_ptr<Query> query)
-{
-    auto* bus = query->bus.get();
-    auto* cancellable = query->cancellable.get();
-    g_dbus_connection_call(
-        bus, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver", "GetSessionIdleTime", nullptr,
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, cancellable, [](GObject* bus, GAsyncResult* result, gpointer data) {
-            std::unique_ptr<Query> query(static_cast<Query*>(data));
-            GUniqueOutPtr<GError> error;
-            auto reply = adoptGRef(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, error.outPtr()));
-            if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
-                return;
-            guint32 milliseconds = 0;
-            if (reply)
-                g_variant_get(reply.get(), "(u)", &milliseconds);
-            query->answer(reply ? idleTimeFrom(milliseconds) : std::nullopt);
+            auto next = query->serviceIndex + 1;
+            ask(std::move(query), next);
         },
         query.release());
 }

@@ -20,8 +20,7 @@ public:
 
 private:
     struct Query;
-    static void askMutter(std::unique_ptr<Query>);
-    static void askScreenSaver(std::unique_ptr<Query>);
+    static void ask(std::unique_ptr<Query>, size_t serviceIndex);
 
     GRefPtr<GDBusConnection> m_sessionBus;
     GRefPtr<GCancellable> m_cancellable;

@@ -239,7 +239,7 @@ void Application::startup(void* gtkApplication, Application* self)
             auto& services = *self->m_services;
             if (!services.cropSession.isPresented() || services.cropEditor)
                 return;
-            services.cropEditor = CropEditorWindow::create(services.cropSession, GTK_APPLICATION(self->m_gtkApplication));
+            services.cropEditor = CropEditorWindow::create(services.cropSession, services.lockController, GTK_APPLICATION(self->m_gtkApplication));
             g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
             gtk_window_present(services.cropEditor);
         });

@@ -1,6 +1,7 @@
 #include "CropEditorWindow.h"
 
 #include "CropTile.h"
+#include "lock/GateController.h"
 #include "roster/CropSession.h"
 
 namespace halcyra {
@@ -28,15 +29,16 @@ namespace {
 
 }
 
-GtkWindow* CropEditorWindow::create(CropSession& session, GtkApplication* application)
+GtkWindow* CropEditorWindow::create(CropSession& session, GateController& lockController, GtkApplication* application)
 {
-    auto* editor = new CropEditorWindow(session, application);
+    auto* editor = new CropEditorWindow(session, lockController, application);
     g_object_set_data_full(G_OBJECT(editor->m_window), "halcyra-crop-editor", editor, [](gpointer data) { delete static_cast<CropEditorWindow*>(data); });
     return editor->m_window;
 }
 
-CropEditorWindow::CropEditorWindow(CropSession& session, GtkApplication* application)
+CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockController, GtkApplication* application)
     : m_session(session)
+    , m_lockController(lockController)
 {
     static bool hasStyle = false;
     if (!hasStyle) {
@@ -87,6 +89,18 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GtkApplication* applica
     m_stack = gtk_stack_new();
     gtk_stack_add_named(GTK_STACK(m_stack), m_scroller, "tiles");
     gtk_stack_add_named(GTK_STACK(m_stack), statusPage("No Photos", "avatar-default-symbolic", "Download a course roster to frame its photos."), "empty");
+    auto* locked = statusPage("Locked", "system-lock-screen-symbolic", "Unlock Halcyra to continue adjusting photos.");
+    auto* unlock = gtk_button_new_with_label("Unlock");
+    gtk_widget_set_halign(unlock, GTK_ALIGN_CENTER);
+    for (auto* style : { "suggested-action", "pill" })
+        gtk_widget_add_css_class(unlock, style);
+    g_signal_connect_swapped(unlock, "clicked", signalHandler(+[](GateController* lockController) {
+        if (auto* gate = lockController->gate())
+            gate->authenticate(nullptr);
+    }),
+        &m_lockController);
+    adw_status_page_set_child(ADW_STATUS_PAGE(locked), unlock);
+    gtk_stack_add_named(GTK_STACK(m_stack), locked, "locked");
 
     auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_append(GTK_BOX(content), header);
@@ -95,6 +109,7 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GtkApplication* applica
     adw_window_set_content(ADW_WINDOW(m_window), content);
 
     m_observation = m_session.observeWillChange([this] { scheduleUpdate(); });
+    m_lockObservation = m_lockController.observeLockStateWillChange([this] { scheduleUpdate(); });
     update();
 }
 
@@ -133,10 +148,12 @@ void CropEditorWindow::update()
     bool isEmpty = m_session.contacts().empty();
     gtk_widget_set_sensitive(m_cancel, !isExporting);
     gtk_widget_set_sensitive(m_resetAll, !isEmpty && !isExporting);
-    gtk_widget_set_sensitive(m_export, !isEmpty);
+    bool isLocked = m_lockController.isLocked();
+    gtk_widget_set_sensitive(m_export, !isEmpty && !isLocked);
     gtk_widget_set_visible(m_export, !isExporting);
     gtk_widget_set_visible(m_spinner, isExporting);
-    gtk_stack_set_visible_child_name(GTK_STACK(m_stack), isEmpty ? "empty" : "tiles");
+    gtk_stack_set_visible_child_name(GTK_STACK(m_stack), isLocked ? "locked" : isEmpty ? "empty"
+                                                                                       : "tiles");
 
     std::vector<std::string> ids;
     for (auto& contact : m_session.contacts())

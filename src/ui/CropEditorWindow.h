@@ -9,23 +9,25 @@
 namespace halcyra {
 
 class CropSession;
+class GateController;
 
 // The photo framing editor: one tile per contact of the session, Cancel, Reset All and Export.
-// It follows the session and closes itself when the session is no longer presented. The
-// window owns this object.
+// While the application is locked the tiles give way to a "Locked" panel whose Unlock button
+// runs the main window's unlock prompt. It follows the session and closes itself when the
+// session is no longer presented. The window owns this object.
 class CropEditorWindow {
 public:
     static constexpr int defaultWidth = 980;
     static constexpr int defaultHeight = 820;
 
-    static GtkWindow* create(CropSession&, GtkApplication* = nullptr);
+    static GtkWindow* create(CropSession&, GateController&, GtkApplication* = nullptr);
 
     ~CropEditorWindow();
     CropEditorWindow(const CropEditorWindow&) = delete;
     CropEditorWindow& operator=(const CropEditorWindow&) = delete;
 
 private:
-    CropEditorWindow(CropSession&, GtkApplication*);
+    CropEditorWindow(CropSession&, GateController&, GtkApplication*);
 
     void scheduleUpdate();
     void update();
@@ -33,6 +35,7 @@ private:
     void showError(const std::string&);
 
     CropSession& m_session;
+    GateController& m_lockController;
     GtkWindow* m_window { nullptr };
     GtkWidget* m_title { nullptr };
     GtkWidget* m_cancel { nullptr };
@@ -46,6 +49,7 @@ private:
     std::vector<std::string> m_shownIDs;
     guint m_updateSource { 0 };
     Connection m_observation;
+    Connection m_lockObservation;
 };
 
 }

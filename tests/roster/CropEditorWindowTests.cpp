@@ -1,6 +1,10 @@
 // The framing editor window on a virtual display: its title, the keyboard framing actions and
 // closing when the session ends.
 
+#include "support/FakeLockCollaborators.h"
+
+#include "lock/GateController.h"
+#include "lock/TouchIDGate.h"
 #include "platform/GLibRunLoop.h"
 #include "roster/CropSession.h"
 #include "ui/CropEditorWindow.h"
@@ -65,7 +69,11 @@ namespace {
                             { "b", { "Ben", "", "", "", "", {}, std::nullopt }, std::nullopt, nullptr, defaultCrop, defaultCrop } },
             "COMP 112");
 
-        auto* window = CropEditorWindow::create(session);
+        FakeActivitySource activity;
+        FakeSessionIdleTime idleTime(loop);
+        FakeScreenEvents screenEvents;
+        GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::No);
+        auto* window = CropEditorWindow::create(session, lockController);
         GWeakRef closed;
         g_weak_ref_init(&closed, window);
         gtk_window_present(window);
@@ -93,5 +101,55 @@ namespace {
         g_weak_ref_clear(&closed);
     }
 
+    GtkWidget* findButton(GtkWidget* widget, const char* label)
+    {
+        if (GTK_IS_BUTTON(widget) && g_strcmp0(gtk_button_get_label(GTK_BUTTON(widget)), label) == 0)
+            return widget;
+        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+            if (auto* found = findButton(child, label))
+                return found;
+        }
+        return nullptr;
+    }
+
+    // While the application is locked the photos give way to the "Locked" panel and Export is
+    // disabled; its Unlock button runs the gate's prompt, and the same photos come back.
+    TEST(CropEditorWindow, aLockedApplicationHidesThePhotosUntilUnlockedFromTheEditor)
+    {
+        adw_init();
+        GLibRunLoop loop;
+        FakeActivitySource activity;
+        FakeSessionIdleTime idleTime(loop);
+        FakeScreenEvents screenEvents;
+        GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::Yes);
+        FakeGateView gateView;
+        FakeAuthenticator authenticator(loop);
+        auto gate = std::make_shared<TouchIDGate>(gateView, authenticator);
+        lockController.attach(gate);
+        ASSERT_TRUE(lockController.isLocked());
+
+        CropSession session(loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });
+        session.present({ { "b", { "Ben", "", "", "", "", {}, std::nullopt }, std::nullopt, nullptr, defaultCrop, defaultCrop } }, "COMP 112");
+        auto* window = CropEditorWindow::create(session, lockController);
+        gtk_window_present(window);
+        runPendingEvents();
+        auto* stack = findDescendant(GTK_WIDGET(window), GTK_TYPE_STACK);
+        ASSERT_TRUE(stack);
+        EXPECT_STREQ(gtk_stack_get_visible_child_name(GTK_STACK(stack)), "locked");
+        EXPECT_FALSE(gtk_widget_get_sensitive(findButton(GTK_WIDGET(window), "Export")));
+        saveScreenshot(window, "crop-editor-locked.png");
+
+        auto* unlock = findButton(GTK_WIDGET(window), "Unlock");
+        ASSERT_TRUE(unlock);
+        g_signal_emit_by_name(unlock, "clicked");
+        ASSERT_EQ(authenticator.prompts.size(), 1u);
+        authenticator.answer(true);
+        runPendingEvents();
+        EXPECT_FALSE(lockController.isLocked());
+        EXPECT_STREQ(gtk_stack_get_visible_child_name(GTK_STACK(stack)), "tiles");
+        EXPECT_TRUE(gtk_widget_get_sensitive(findButton(GTK_WIDGET(window), "Export")));
+        EXPECT_EQ(session.contacts().size(), 1u);
+        gtk_window_destroy(window);
+    }
 }
 }

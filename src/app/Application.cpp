@@ -307,6 +307,9 @@ void Application::installActions()
     gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.quit", quitAccelerators);
     const char* preferencesAccelerators[] = { "<Control>comma", nullptr };
     gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.preferences", preferencesAccelerators);
+    // Closing hides the window; the session goes on.
+    const char* closeAccelerators[] = { "<Control>w", nullptr };
+    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "window.close", closeAccelerators);
     const char* lockAccelerators[] = { "<Control>l", nullptr };
     gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.lock", lockAccelerators);
 }

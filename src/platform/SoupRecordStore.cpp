@@ -72,7 +72,12 @@ void SoupRecordStore::send(RecordRequest recordRequest, std::function<void(Recor
         request->response.outcome = RecordResponse::Outcome::networkFailure;
         request->response.failure = "the sync server address is not a valid URL";
         // Reported on the loop, never inside `send`.
-        g_idle_add_once([](gpointer data) { finish(static_cast<Request*>(data)); }, request);
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT, [](gpointer data) -> gboolean {
+                finish(static_cast<Request*>(data));
+                return G_SOURCE_REMOVE;
+            },
+            request, nullptr);
         return;
     }
 

@@ -171,10 +171,13 @@ void MainWindow::scheduleRefresh()
 {
     if (m_refreshSource)
         return;
-    m_refreshSource = g_idle_add_once(
-        +[](gpointer self) {
+    // At default priority: at idle priority the spinner's frames and the web views' traffic
+    // could put the refresh off for as long as they last.
+    m_refreshSource = g_idle_add_full(
+        G_PRIORITY_DEFAULT, +[](gpointer self) -> gboolean {
         static_cast<MainWindow*>(self)->m_refreshSource = 0;
-        static_cast<MainWindow*>(self)->refresh(); }, this);
+        static_cast<MainWindow*>(self)->refresh();
+        return G_SOURCE_REMOVE; }, this, nullptr);
 }
 
 void MainWindow::refresh()

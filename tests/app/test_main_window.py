@@ -1,0 +1,118 @@
+"""The signed-in main window and what Halcyra tells the desktop about it: the counts on its own
+bus object, the launcher badge, and a window that closes without ending the session. With
+HALCYRA_SCREENSHOT_DIR set, a screenshot of the signed-in window is saved there."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+import gi
+
+gi.require_version("Gio", "2.0")
+from gi.repository import Gio, GLib  # noqa: E402
+
+from test_application import APPLICATION, SERVICE, Application, Tenant, waitFor, xdotool  # noqa: E402
+
+COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
+EVERY_COUNT_IN_THE_BADGE = {"badgeInclude" + name: True for name in ("Task", "Notification", "Prepaid", "Draft")}
+
+
+def busProperties():
+    """The com.ashgrove.Halcyra.Counts properties, or None while the name is not on the bus."""
+    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    try:
+        reply = bus.call_sync("com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.freedesktop.DBus.Properties", "GetAll",
+                              GLib.Variant("(s)", ("com.ashgrove.Halcyra.Counts",)), None,
+                              Gio.DBusCallFlags.NO_AUTO_START, 5000, None)
+    except GLib.Error:
+        return None
+    return reply.unpack()[0]
+
+
+class LauncherMonitor:
+    """dbus-monitor's capture of the launcher Update signals on the session bus."""
+
+    def __init__(self, path):
+        self.path = path
+        self.output = open(path, "w")
+        self.process = subprocess.Popen(
+            ["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
+            stdout=self.output, stderr=subprocess.DEVNULL)
+
+    def counts(self):
+        text = self.path.read_text()
+        return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', text)]
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.output.close()
+
+
+class MainWindowAndDesktop(unittest.TestCase):
+    def setUp(self):
+        self.home = Path(tempfile.mkdtemp(prefix="halcyra-window-test-"))
+        self.tenant = Tenant().start()
+        self.tenant.set("/duo", {"mode": "approve", "delayMs": 300})
+        self.application = Application(self.tenant, self.home)
+        subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
+                       input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
+        self.tenant.set("/counts", COUNTS)
+        self.monitor = LauncherMonitor(self.home / "launcher.log")
+
+    def tearDown(self):
+        self.application.quit()
+        self.monitor.stop()
+        self.tenant.cleanUp()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def waitForBusCounts(self, counts):
+        waitFor(lambda: (busProperties() or {}).get("Counts") == counts, what="the counts %s on the bus" % counts)
+
+    def test_countsReachTheBusAndTheLauncherWithoutAWindow(self):
+        self.application.writeSettings({"hideOnLaunch": True, **EVERY_COUNT_IN_THE_BADGE})
+        self.application.launch()
+        self.waitForBusCounts(COUNTS)
+        properties = busProperties()
+        self.assertEqual(properties["State"], "polling")
+        self.assertEqual(properties["StatusText"], "Updated just now")
+        self.assertGreater(properties["LastUpdated"], time.time() - 120)
+        self.assertEqual(self.application.windows(), [])
+        waitFor(lambda: 10 in self.monitor.counts(), what="the launcher badge of 10")
+
+        # The next cycle, 30 s later, carries a changed count to the badge.
+        self.tenant.set("/counts", {**COUNTS, "task": 5})
+        waitFor(lambda: 12 in self.monitor.counts(), limit=90, what="the launcher badge of 12")
+        self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
+
+    def test_closedWindowComesBackSignedInWithoutANewSignIn(self):
+        self.application.writeSettings(EVERY_COUNT_IN_THE_BADGE)
+        self.application.launch()
+        self.waitForBusCounts(COUNTS)
+        window = waitFor(lambda: self.application.windows(), what="the main window")[0]
+        self.assertEqual(xdotool("getwindowname", window).stdout.strip(), "Ashgrove Workday")
+        time.sleep(1)  # the bubbles appear on the next refresh of the window
+        folder = os.environ.get("HALCYRA_SCREENSHOT_DIR")
+        if folder:
+            subprocess.run(["import", "-window", "root", os.path.join(folder, "main-window-signed-in.png")])
+
+        signInPagesBefore = self.tenant.log().count("login.ashgrove.test GET /cas/login")
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "ctrl+w")
+        waitFor(lambda: not self.application.windows(), what="the window to close")
+        self.assertIsNone(self.application.process.poll())
+
+        subprocess.run([str(APPLICATION)], env=self.application.environment(), capture_output=True, timeout=30)
+        waitFor(lambda: self.application.windows(), what="the window again")
+        self.assertEqual(len(self.application.windows()), 1)
+        self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
+        self.assertEqual(self.tenant.log().count("login.ashgrove.test GET /cas/login"), signInPagesBefore)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -18,14 +18,7 @@
 
 namespace halcyra {
 
-inline sockaddr_in loopbackAddress(int port = 0)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
-}
+inline sockaddr_in loopbackAddress(int port = 0) { return { AF_INET, htons(static_cast<uint16_t>(port)), { htonl(INADDR_LOOPBACK) }, {} }; }
 
 // A socket listening on a free loopback port, which accepts connections and never answers.
 struct LoopbackListener {

@@ -1,13 +1,9 @@
 // The OpenCV framing on photographs with known faces (../shared/testdata/faces, ground truth in
-// faces.json, boxes in upright pixels), JPEG crops of real files, and a written roster read back
-// by a real vCard parser.
+// faces.json, boxes in upright pixels) and JPEG crops of real files. The export of a whole roster
+// to a vCard parser runs in the engine's roster test.
 
-#include "platform/GLibRunLoop.h"
 #include "platform/OpenCVPhotoFramer.h"
-#include "roster/ContactExport.h"
-#include "roster/FrameContacts.h"
-#include "session/DownloadAnnouncer.h"
-#include "session/DownloadsFolder.h"
+#include "roster/CropGeometry.h"
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +12,6 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <random>
 #include <sstream>
 
 namespace halcyra {
@@ -122,10 +117,6 @@ namespace {
         ASSERT_TRUE(uneven);
         EXPECT_EQ(decodedJPEG(*uneven).size(), cv::Size(299, 299));
 
-        auto large = framer.cropJPEG(contentsOf(faceFolder / "biden2.jpg"), defaultCrop);
-        ASSERT_TRUE(large);
-        EXPECT_EQ(decodedJPEG(*large).size(), cv::Size(512, 512));
-
         EXPECT_FALSE(framer.cropJPEG("<html>not a photo</html>", defaultCrop));
         EXPECT_FALSE(framer.displayImage("<html>not a photo</html>", 800));
         EXPECT_FALSE(framer.displayImage("", 800));
@@ -154,54 +145,6 @@ namespace {
         cv::Mat expected;
         cv::resize(upright(cv::Rect(expectedCut->x, expectedCut->y, expectedCut->width, expectedCut->height)), expected, cut.size(), 0, 0, cv::INTER_AREA);
         EXPECT_LT(cv::norm(cut, expected, cv::NORM_L1) / cut.total() / 3, 6.0) << "the crop shows the upright photo";
-    }
-
-    class Announcements final : public DownloadAnnouncer {
-    public:
-        void announceFinishedDownload(const std::filesystem::path& path) override { files.push_back(path); }
-        std::vector<std::filesystem::path> files;
-    };
-
-    template <typename T>
-    T onMainLoop(Task<T> task)
-    {
-        GLibRunLoop loop;
-        std::optional<T> result;
-        auto run = [](Task<T> task, std::optional<T>& result) -> Task<void> { result = co_await std::move(task); };
-        spawn(loop, run(std::move(task), result));
-        while (!result)
-            g_main_context_iteration(nullptr, TRUE);
-        return std::move(*result);
-    }
-
-    TEST_F(FaceSet, writtenRosterReadsBackInAVCardParser)
-    {
-        auto folder = std::filesystem::temp_directory_path() / ("halcyra-roster-" + std::to_string(std::random_device {}()));
-        std::filesystem::create_directories(folder);
-        std::vector<Student> students {
-            { "Barack", "Obama", "bo@ashgrove.edu", "2027", "Law; Politics", { "POLS 101-01", "POLS 101L-02" }, std::nullopt },
-            { "Zoë", "D'Angelo, Jr.", "", "", "", {}, std::nullopt },
-            { "Nils", "Photo-less", "nils@ashgrove.edu", "", "", { "E&ES 101-01" }, std::nullopt },
-        };
-        PhotoMap photos { { 0, contentsOf(faceFolder / "obama.jpg") }, { 1, contentsOf(faceFolder / "hopper_orientation_6.jpg") }, { 2, "GIF89a broken" } };
-        GLibRunLoop loop;
-        WorkerPool queue(loop, 1);
-        auto contacts = *onMainLoop(frameContacts(students, photos, framer, queue, nullptr));
-        LocalDownloadsFolder downloads(folder);
-        Announcements announcer;
-        auto result = onMainLoop(exportContacts(contacts, "POLS 101 + POLS 101L", { framer, queue, downloads, announcer }));
-        ASSERT_EQ(result.failure, "");
-        EXPECT_EQ(result.file, folder / "POLS 101 + POLS 101L Roster.vcf");
-
-        nlohmann::json expected = nlohmann::json::array({
-            { { "n", { "Obama", "Barack" } }, { "fn", "Barack Obama" }, { "email", "bo@ashgrove.edu" }, { "title", "POLS 101-01, POLS 101L-02" }, { "note", "Class of 2027\nLaw; Politics" }, { "photo", true } },
-            { { "n", { "D'Angelo, Jr.", "Zoë" } }, { "fn", "Zoë D'Angelo, Jr." }, { "email", nullptr }, { "title", nullptr }, { "note", nullptr }, { "photo", true } },
-            { { "n", { "Photo-less", "Nils" } }, { "fn", "Nils Photo-less" }, { "email", "nils@ashgrove.edu" }, { "title", "E&ES 101-01" }, { "note", nullptr }, { "photo", false } },
-        });
-        std::ofstream(folder / "expected.json") << expected.dump();
-        auto command = std::string(HALCYRA_SOURCE_DIR "/tests/roster/check-vcard.py '") + result.file->string() + "' '" + (folder / "expected.json").string() + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        std::filesystem::remove_all(folder);
     }
 
 }

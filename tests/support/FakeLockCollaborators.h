@@ -6,7 +6,6 @@
 #include "lock/GateView.h"
 #include "lock/ScreenEvents.h"
 
-#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -43,10 +42,9 @@ public:
     }
 
     // The user answers the latest prompt; the answer reaches the gate through the loop.
-    void answer(bool succeeded, size_t index = SIZE_MAX)
+    void answer(bool succeeded)
     {
-        auto prompt = prompts.at(index == SIZE_MAX ? prompts.size() - 1 : index);
-        m_loop.dispatch([prompt, succeeded] { prompt->answer(succeeded); });
+        m_loop.dispatch([prompt = prompts.back(), succeeded] { prompt->answer(succeeded); });
     }
 
     std::vector<std::shared_ptr<Prompt>> prompts;
@@ -61,12 +59,11 @@ public:
     void claimFocus() override { hasFocus = true; }
     void giveBackFocus() override { hasFocus = false; }
     bool isApplicationActive() const override { return isActive; }
-    void raiseWindow() override { ++raiseCount; }
+    void raiseWindow() override { }
 
     bool isShown { true };
     bool hasFocus { true };
     bool isActive { true };
-    int raiseCount { 0 };
 };
 
 class FakeActivitySource final : public ActivitySource {

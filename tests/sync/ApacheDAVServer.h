@@ -18,27 +18,35 @@
 
 namespace halcyra {
 
+inline sockaddr_in loopbackAddress(int port = 0) { return { AF_INET, htons(static_cast<uint16_t>(port)), { htonl(INADDR_LOOPBACK) }, {} }; }
+
+// A socket listening on a free loopback port, which accepts connections and never answers.
+struct LoopbackListener {
+    int descriptor;
+    int port;
+};
+inline LoopbackListener listeningLoopbackSocket()
+{
+    int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    auto address = loopbackAddress();
+    socklen_t length = sizeof(address);
+    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) || listen(descriptor, 16) || getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length))
+        throw std::runtime_error("no free port on loopback");
+    return { descriptor, ntohs(address.sin_port) };
+}
+
 // A port on loopback that nothing listens on at the moment it is asked for.
 inline int freeLoopbackPort()
 {
-    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) || getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length))
-        throw std::runtime_error("no free port on loopback");
-    close(socket);
-    return ntohs(address.sin_port);
+    auto listener = listeningLoopbackSocket();
+    close(listener.descriptor);
+    return listener.port;
 }
 
 inline bool acceptsConnections(int port)
 {
     int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
+    auto address = loopbackAddress(port);
     bool isConnected = !connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
     close(socket);
     return isConnected;

@@ -3,8 +3,8 @@
 #include "base/RunLoop.h"
 #include "sync/RecordStore.h"
 
-#include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,7 +13,7 @@ namespace halcyra {
 
 // A WebDAV server in memory that answers as Apache's mod_dav does: no ETag on a PUT answer,
 // 412 for If-Match on a missing file, 409 for a file in a missing collection. Answers arrive
-// on the run loop. A test can queue answers that replace the next real ones.
+// on the run loop. A test can make it answer every request alike.
 class FakeWebDAVServer final : public RecordStore {
 public:
     explicit FakeWebDAVServer(RunLoop& loop)
@@ -29,9 +29,7 @@ public:
     void send(RecordRequest request, std::function<void(RecordResponse)> completion) override
     {
         m_requests.push_back({ request, m_loop.now() });
-        auto response = m_forced.empty() ? answer(request) : m_forced.front();
-        if (!m_forced.empty() && !m_isForcingForever)
-            m_forced.pop_front();
+        auto response = m_forced ? *m_forced : answer(request);
         m_loop.dispatch([completion = std::move(completion), response] { completion(response); });
     }
 
@@ -40,7 +38,6 @@ public:
         m_collections.insert(path.substr(0, path.find('/') + 1));
         m_files[path] = { body, "\"" + std::to_string(++m_nextTag) + "\"" };
     }
-    void removeFile(const std::string& path) { m_files.erase(path); }
     const std::string* file(const std::string& path) const
     {
         auto found = m_files.find(path);
@@ -48,26 +45,10 @@ public:
     }
     std::string tag(const std::string& path) const { return m_files.at(path).tag; }
 
-    void forceNext(RecordResponse response) { m_forced.push_back(response); }
-    void forceAlways(RecordResponse response)
-    {
-        m_forced = { response };
-        m_isForcingForever = true;
-    }
-    void heal()
-    {
-        m_forced.clear();
-        m_isForcingForever = false;
-    }
+    void forceAlways(RecordResponse response) { m_forced = response; }
+    void heal() { m_forced.reset(); }
 
     const std::vector<Sent>& requests() const { return m_requests; }
-    int count(RecordRequest::Method method) const
-    {
-        int count = 0;
-        for (auto& sent : m_requests)
-            count += sent.request.method == method;
-        return count;
-    }
 
 private:
     struct File {
@@ -106,8 +87,7 @@ private:
     std::map<std::string, File> m_files;
     std::set<std::string> m_collections;
     int m_nextTag { 0 };
-    std::deque<RecordResponse> m_forced;
-    bool m_isForcingForever { false };
+    std::optional<RecordResponse> m_forced;
     std::vector<Sent> m_requests;
 };
 

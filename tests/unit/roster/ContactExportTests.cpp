@@ -1,43 +1,23 @@
 #include "roster/ContactExport.h"
+#include "roster/CourseTitle.h"
 #include "roster/FrameContacts.h"
 #include "roster/VCard.h"
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadsFolder.h"
+#include "support/FakePhotoFramer.h"
 #include "support/LogCapture.h"
 #include "support/RunTask.h"
+#include "support/TemporaryFolder.h"
 #include "support/VirtualRunLoop.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
 
 namespace halcyra {
 namespace {
-
-    // Decodes "image:WxH" and renders "jpeg(<bytes> side)"; anything else is no image.
-    class FakePhotoFramer final : public PhotoFramer {
-    public:
-        std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int> maximum) override
-        {
-            int width, height;
-            if (std::sscanf(std::string(bytes).c_str(), "image:%dx%d", &width, &height) != 2)
-                return std::nullopt;
-            maximumsAsked.push_back(maximum.value_or(0));
-            return DisplayImage { width, height, {} };
-        }
-        std::vector<PixelBox> faces(const DisplayImage&) override { return { { 350, 300, 100, 100 } }; }
-        std::vector<PixelBox> upperBodies(const DisplayImage&) override { return {}; }
-        std::optional<std::string> cropJPEG(std::string_view bytes, const CropRect& rect) override
-        {
-            if (!bytes.starts_with("image:"))
-                return std::nullopt;
-            return "jpeg(" + std::string(bytes) + " " + std::to_string(rect.side) + ")";
-        }
-        std::vector<int> maximumsAsked;
-    };
 
     class RecordingAnnouncer final : public DownloadAnnouncer {
     public:
@@ -61,19 +41,15 @@ namespace {
 
     class ContactExportTest : public ::testing::Test {
     protected:
-        ContactExportTest()
-        {
-            folder = std::filesystem::temp_directory_path() / ("halcyra-roster-" + std::to_string(std::random_device {}()));
-            std::filesystem::create_directories(folder);
-        }
-        ~ContactExportTest() { std::filesystem::remove_all(folder); }
+        ContactExportTest() { framer.faceBoxes = { { 350, 300, 100, 100 } }; }
 
         std::vector<Student> students {
             { "Ana", "Lima", "ana@ashgrove.edu", "2026", "", { "COMP 112-01" }, std::nullopt },
             { "Ben", "Ode", "", "", "", {}, std::nullopt },
             { "Cy", "Park", "", "", "", {}, std::nullopt },
         };
-        std::filesystem::path folder;
+        TemporaryFolder temporary;
+        const std::filesystem::path& folder { temporary.path() };
         FakePhotoFramer framer;
         VirtualRunLoop loop;
         WorkerPool queue { loop, 1 };
@@ -154,6 +130,85 @@ namespace {
         EXPECT_NE(writeNewFile(folder / "taken.vcf", "ours"), "");
         EXPECT_EQ(contentsOf(folder / "taken.vcf"), "theirs");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    }
+
+    TEST(VCard, linesFoldAt75BytesWithoutCuttingACharacter)
+    {
+        const std::string euro = "\u20ac"; // three bytes
+        const std::string flag = "\U0001F1E8\U0001F1E6"; // two code points, one character
+        const std::string fold = "\r\n ";
+        struct Case {
+            const char* name;
+            std::string line;
+            std::string expected;
+        };
+        const Case cases[] = {
+            { "75 bytes stay", std::string(75, 'a'), std::string(75, 'a') },
+            { "76 bytes fold", std::string(76, 'a'), std::string(75, 'a') + fold + "a" },
+            { "character at bytes 74 to 76 moves whole", std::string(73, 'a') + euro + "b", std::string(73, 'a') + fold + euro + "b" },
+            { "flag is not split", std::string(70, 'a') + flag + "b", std::string(70, 'a') + fold + flag + "b" },
+            { "second line holds 74 after the space", std::string(75 + 74 + 1, 'a'), std::string(75, 'a') + fold + std::string(74, 'a') + fold + "a" },
+        };
+        for (auto& testCase : cases) {
+            SCOPED_TRACE(testCase.name);
+            EXPECT_EQ(foldLine(testCase.line), testCase.expected);
+        }
+    }
+
+    TEST(VCard, textIsEscapedBackslashFirst)
+    {
+        const std::pair<std::string, std::string> cases[] = {
+            { "O'Brien", "O'Brien" },
+            { "a\\b", "a\\\\b" },
+            { "Smith, Jr.; PhD", "Smith\\, Jr.\\; PhD" },
+            { "\\,", "\\\\\\," },
+            { "one\r\ntwo\nthree", "one\\ntwo\\nthree" },
+            { "lone\rcarriage return", "lone\rcarriage return" },
+            { "mailto:a@b", "mailto:a@b" },
+        };
+        for (auto& [value, expected] : cases)
+            EXPECT_EQ(escapeText(value), expected) << value;
+    }
+
+    TEST(VCard, cardsCarryOnlyTheLinesTheStudentHas)
+    {
+        Student bare { "Ana", "", "", "", "", {}, std::nullopt };
+        EXPECT_EQ(vCardData({ bare }, {}), "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;Ana;;;\r\nFN:Ana\r\nORG:Ashgrove University\r\nEND:VCARD\r\n");
+
+        Student full { "Li", "Smith, Jr.; III", "li@ashgrove.edu", "2027", "Computer Science", { "COMP 112-01", "COMP 112L-02" }, "https://x/p.jpg" };
+        Student nameless { "", "", "", "", "Undeclared", {}, std::nullopt };
+        EXPECT_EQ(vCardData({ nameless, full }, { { 1, "abc" } }),
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;;;;\r\nFN:\r\nORG:Ashgrove University\r\nNOTE:Undeclared\r\nEND:VCARD\r\n"
+            "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Smith\\, Jr.\\; III;Li;;;\r\nFN:Li Smith\\, Jr.\\; III\r\nORG:Ashgrove University\r\n"
+            "EMAIL;TYPE=INTERNET:li@ashgrove.edu\r\nTITLE:COMP 112-01\\, COMP 112L-02\r\nNOTE:Class of 2027\\nComputer Science\r\n"
+            "PHOTO;ENCODING=b;TYPE=JPEG:YWJj\r\nEND:VCARD\r\n");
+    }
+
+    TEST(VCard, courseTitleNamesUpToThreeCourseCodes)
+    {
+        auto withSections = [](std::vector<std::vector<std::string>> sectionsPerStudent) {
+            std::vector<Student> students;
+            for (auto& sections : sectionsPerStudent)
+                students.push_back({ "A", "B", "", "", "", sections, std::nullopt });
+            return students;
+        };
+        struct Case {
+            std::vector<std::vector<std::string>> sections;
+            std::string expected;
+        };
+        const Case cases[] = {
+            { { { "COMP 112-01 Intro to Computing" } }, "COMP 112" },
+            { { { "COMP 112-01", "COMP 112L-02" }, { "COMP 112-03" } }, "COMP 112 + COMP 112L" },
+            { { { "ECON 110-01" }, { "E&ES 101-01" } }, "E&ES 101 + ECON 110" },
+            { { { "A 1", "B 2" }, { "C 3", "D 4" } }, "Course" },
+            { { { "intro COMP 112" }, { " COMP 112" }, {} }, "Course" },
+            { {}, "Course" },
+        };
+        for (auto& testCase : cases)
+            EXPECT_EQ(courseTitle(withSections(testCase.sections)), testCase.expected);
+
+        EXPECT_EQ(rosterFileName("COMP 112 + COMP 112L"), "COMP 112 + COMP 112L Roster.vcf");
+        EXPECT_EQ(rosterFileName("A/B: C"), "A-B- C Roster.vcf");
     }
 
 }

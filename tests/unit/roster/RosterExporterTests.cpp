@@ -2,6 +2,8 @@
 #include "roster/RosterDecoding.h"
 #include "roster/RosterExporter.h"
 #include "roster/RosterScripts.h"
+#include "roster/VCard.h"
+#include "support/FakePhotoFramer.h"
 #include "support/FakeWebEngine.h"
 #include "support/LogCapture.h"
 #include "support/VirtualRunLoop.h"
@@ -10,40 +12,6 @@
 
 namespace halcyra {
 namespace {
-
-    // Decodes "image:WxH"; anything else is no image.
-    class TextPhotoFramer final : public PhotoFramer {
-    public:
-        std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int>) override
-        {
-            int width, height;
-            if (std::sscanf(std::string(bytes).c_str(), "image:%dx%d", &width, &height) != 2)
-                return std::nullopt;
-            return DisplayImage { width, height, {} };
-        }
-        std::vector<PixelBox> faces(const DisplayImage&) override { return {}; }
-        std::vector<PixelBox> upperBodies(const DisplayImage&) override { return {}; }
-        std::optional<std::string> cropJPEG(std::string_view, const CropRect&) override { return std::nullopt; }
-    };
-
-    std::string base64(std::string_view bytes)
-    {
-        static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        std::string text;
-        for (std::size_t i = 0; i < bytes.size(); i += 3) {
-            std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
-            if (i + 1 < bytes.size())
-                group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-            if (i + 2 < bytes.size())
-                group |= static_cast<unsigned char>(bytes[i + 2]);
-            auto count = bytes.size() - i;
-            text += alphabet[(group >> 18) & 63];
-            text += alphabet[(group >> 12) & 63];
-            text += count > 1 ? alphabet[(group >> 6) & 63] : '=';
-            text += count > 2 ? alphabet[group & 63] : '=';
-        }
-        return text;
-    }
 
     nlohmann::json student(std::string first, std::string photo = {}, nlohmann::json sections = nlohmann::json::array())
     {
@@ -88,7 +56,7 @@ namespace {
         }
 
         VirtualRunLoop loop;
-        TextPhotoFramer framer;
+        FakePhotoFramer framer;
         WorkerPool imageWork { loop, 1 };
         CropSession session { loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; } };
         RosterExporter exporter { { loop, "wd5.myworkday.test", framer, imageWork, session } };
@@ -224,7 +192,7 @@ namespace {
             fetched.push_back(url);
             auto name = url.substr(attachment.size());
             if (name == "text.jpg")
-                return ScriptReply::success(base64("plain text, no image"));
+                return ScriptReply::success(base64Encoded("plain text, no image"));
             if (name == "huge.jpg")
                 return ScriptReply::success(std::string(maximumPhotoBytes / 3 * 4 + 8, 'A'));
             if (name == "badbase64.jpg")
@@ -233,7 +201,7 @@ namespace {
                 return ScriptReply::failure("Load failed");
             if (name == "null.jpg")
                 return ScriptReply::success(nullptr);
-            return ScriptReply::success(base64("image:40x30"));
+            return ScriptReply::success(base64Encoded("image:40x30"));
         });
 
         ASSERT_TRUE(session.isPresented());

@@ -108,7 +108,6 @@ namespace {
         ASSERT_TRUE(stack);
         EXPECT_STREQ(gtk_stack_get_visible_child_name(GTK_STACK(stack)), "locked");
         EXPECT_FALSE(gtk_widget_get_sensitive(findButton(GTK_WIDGET(window), "Export")));
-        saveScreenshot(window, "crop-editor-locked.png");
 
         auto* unlock = findButton(GTK_WIDGET(window), "Unlock");
         ASSERT_TRUE(unlock);

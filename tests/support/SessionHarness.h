@@ -18,16 +18,27 @@ namespace halcyra {
 
 // A coordinator wired to fakes, with its main view made and attached. `restart` replaces the
 // coordinator and the credential store as a new process would, keeping the settings and the
-// keychain.
+// keychain. An `unstarted` harness leaves the coordinator to the test, which starts it over a
+// background session of its own.
 class SessionHarness : public FakeCoordinatorCollaborators {
 public:
-    SessionHarness() { start(); }
+    SessionHarness() { startWithView(); }
+    static constexpr struct Unstarted {
+    } unstarted {};
+    explicit SessionHarness(Unstarted) { }
 
     void restart()
     {
         coordinator.reset();
         keychainStore.reset();
-        start();
+        startWithView();
+    }
+
+    void start(BackgroundSession& background)
+    {
+        keychainStore = std::make_unique<KeychainStore>(keychain, settings);
+        coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
+            collaborators(background));
     }
 
     WorkdayWebCoordinator& session() { return *coordinator; }
@@ -80,11 +91,9 @@ public:
     std::unique_ptr<WorkdayWebCoordinator> coordinator;
 
 private:
-    void start()
+    void startWithView()
     {
-        keychainStore = std::make_unique<KeychainStore>(keychain, settings);
-        coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
-            collaborators());
+        start(backgroundSession);
         coordinator->attach(coordinator->makeWebView());
     }
 };

@@ -49,7 +49,8 @@ protected:
 
 }
 
-TEST_F(ConfigurationTest, readsEveryDeploymentValue)
+// Every deployment value is read, and the optional ones may be left out.
+TEST_F(ConfigurationTest, readsEveryDeploymentValueAndOptionalOnesMayBeLeftOut)
 {
     auto result = parseConfiguration(valid(), "/etc/halcyra/halcyra.conf");
     ASSERT_TRUE(result.configuration) << result.error;
@@ -63,19 +64,17 @@ TEST_F(ConfigurationTest, readsEveryDeploymentValue)
     EXPECT_TRUE(configuration.sync.isEnabled());
     EXPECT_EQ(configuration.sync.user, "demo");
     EXPECT_EQ(configuration.updateFeedURL, "https://updates.example.test/appcast.xml");
-}
 
-TEST_F(ConfigurationTest, optionalValuesMayBeLeftOut)
-{
-    auto result = parseConfiguration(R"({"endpoints": {"entryHost": "a.test", "webappsHost": "b.test", "ssoHost": "c.test", "shibbolethHost": "d.test",
+    auto minimal = parseConfiguration(R"({"endpoints": {"entryHost": "a.test", "webappsHost": "b.test", "ssoHost": "c.test", "shibbolethHost": "d.test",
         "duoDomain": "e.test", "workdayDomain": "f.test", "tenantHost": "g.f.test", "identityHost": "g.identity.f.test"}})",
         "halcyra.conf");
-    ASSERT_TRUE(result.configuration) << result.error;
-    EXPECT_FALSE(result.configuration->proxyURL);
-    EXPECT_FALSE(result.configuration->sync.isEnabled());
-    EXPECT_TRUE(result.configuration->trustedCertificates.empty());
+    ASSERT_TRUE(minimal.configuration) << minimal.error;
+    EXPECT_FALSE(minimal.configuration->proxyURL);
+    EXPECT_FALSE(minimal.configuration->sync.isEnabled());
+    EXPECT_TRUE(minimal.configuration->trustedCertificates.empty());
 }
 
+// Errors name the file and the field at fault, also for unparsable and missing files.
 TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
 {
     EXPECT_EQ(parseWith(R"("ssoHost": "login.ashgrove.test",)", "").error, "/etc/halcyra/halcyra.conf: endpoints.ssoHost: missing");
@@ -86,16 +85,11 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
     EXPECT_EQ(parseWith(R"(["login.ashgrove.test", "api-d3m0.duosecurity.test"])", "[]").error, "/etc/halcyra/halcyra.conf: trustedCertificates[0].hosts: must be a non-empty list of host names");
     EXPECT_EQ(parseWith(R"("user": "demo")", R"("user": "")").error, "/etc/halcyra/halcyra.conf: sync.user: missing (needed when sync.url is set)");
     EXPECT_EQ(parseWith("https://updates.example.test/appcast.xml", "http://updates.example.test/appcast.xml").error, "/etc/halcyra/halcyra.conf: updateFeedURL: \"http://updates.example.test/appcast.xml\" has an unsupported scheme");
-}
+    EXPECT_EQ(parseConfiguration("[]", "x.conf").error, "x.conf: must hold a JSON object");
 
-TEST_F(ConfigurationTest, unparsableAndMissingFiles)
-{
     auto broken = parseConfiguration("{\"endpoints\": ", "/home/demo/.config/halcyra/halcyra.conf");
     EXPECT_FALSE(broken.configuration);
     EXPECT_TRUE(broken.error.starts_with("/home/demo/.config/halcyra/halcyra.conf: not valid JSON")) << broken.error;
-
-    EXPECT_EQ(parseConfiguration("[]", "x.conf").error, "x.conf: must hold a JSON object");
-
     auto missing = loadConfiguration("/nonexistent/halcyra.conf");
     EXPECT_FALSE(missing.configuration);
     EXPECT_TRUE(missing.error.starts_with("/nonexistent/halcyra.conf: cannot read the configuration file")) << missing.error;

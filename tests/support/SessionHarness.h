@@ -70,17 +70,13 @@ public:
     }
 
     // Lands the view on a page by a committed, finished navigation.
-    void land(const std::string& address)
-    {
-        auto navigation = view().startNavigation();
-        view().commit(navigation, url(address));
-        view().finish(navigation);
-    }
+    void land(const std::string& address) { view().finish(commit(address)); }
 
-    void commit(const std::string& address)
+    NavigationID commit(const std::string& address)
     {
         auto navigation = view().startNavigation();
         view().commit(navigation, url(address));
+        return navigation;
     }
 
     VirtualRunLoop loop;

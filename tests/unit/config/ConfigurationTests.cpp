@@ -1,4 +1,5 @@
 #include "config/Configuration.h"
+#include "support/TemporaryFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -22,13 +23,6 @@ const char* validConfiguration = R"({
 
 class ConfigurationTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_certificate = std::filesystem::temp_directory_path() / ("halcyra-cert-" + std::to_string(::getpid()) + ".pem");
-        std::ofstream(m_certificate) << "-----BEGIN CERTIFICATE-----\n";
-    }
-    void TearDown() override { std::filesystem::remove(m_certificate); }
-
     std::string valid() const
     {
         std::string text = validConfiguration;
@@ -44,7 +38,8 @@ protected:
         return parseConfiguration(text, "/etc/halcyra/halcyra.conf");
     }
 
-    std::filesystem::path m_certificate;
+    TemporaryFolder folder;
+    std::filesystem::path m_certificate = folder.write("cert.pem", "-----BEGIN CERTIFICATE-----\n");
 };
 
 }
@@ -97,7 +92,7 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
 
 TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 {
-    auto home = std::filesystem::temp_directory_path() / ("halcyra-xdg-" + std::to_string(::getpid()));
+    auto home = folder.path();
     std::filesystem::create_directories(home / "halcyra");
     std::map<std::string, std::optional<std::string>> saved;
     for (auto* name : { "HALCYRA_CONFIG", "XDG_CONFIG_HOME" })
@@ -118,5 +113,4 @@ TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
         else
             ::unsetenv(name.c_str());
     }
-    std::filesystem::remove_all(home);
 }

@@ -18,13 +18,12 @@ namespace halcyra {
 
 // A coordinator wired to fakes, with its main view made and attached. `restart` replaces the
 // coordinator and the credential store as a new process would, keeping the settings and the
-// keychain. An `unstarted` harness leaves the coordinator to the test, which starts it over a
+// keychain. An `Unstarted` harness leaves the coordinator to the test, which starts it over a
 // background session of its own.
 class SessionHarness : public FakeCoordinatorCollaborators {
 public:
     SessionHarness() { startWithView(); }
-    static constexpr struct Unstarted {
-    } unstarted {};
+    struct Unstarted { };
     explicit SessionHarness(Unstarted) { }
 
     void restart()

@@ -21,7 +21,7 @@ protected:
 
     size_t viewCount() { return session.engine.views().size(); }
 
-    SessionHarness session { SessionHarness::unstarted };
+    SessionHarness session { SessionHarness::Unstarted {} };
     OffScreenHost host { session.loop, session.settings };
     LogCapture log;
     bool hasMainWindow { false };

@@ -54,22 +54,18 @@ namespace {
 
     TEST_F(KeychainStoreTest, storedItemsLoadByTheirForm)
     {
-        struct Case {
-            std::string data;
-            std::optional<Credentials> expected;
-        };
-        const std::vector<Case> cases {
+        const std::vector<std::pair<std::string, std::optional<Credentials>>> cases {
             { R"({"username":"demo","password":"pass"})", Credentials { "demo", "pass" } },
             // The first releases stored the password alone, as text.
             { "hunter2", Credentials { "ashgrove-ss", "hunter2" } },
             { std::string("\xff\xfe\x00\x01", 4), std::nullopt },
             { "\xc0\xaf", std::nullopt },
         };
-        for (auto& testCase : cases) {
+        for (auto& [data, expected] : cases) {
             FakeKeychain freshKeychain;
-            freshKeychain.setItem(KeychainStore::service, KeychainStore::account, testCase.data);
+            freshKeychain.setItem(KeychainStore::service, KeychainStore::account, data);
             KeychainStore freshStore(freshKeychain, settings);
-            EXPECT_EQ(run(freshStore.load()), testCase.expected) << testCase.data;
+            EXPECT_EQ(run(freshStore.load()), expected) << data;
         }
     }
 

@@ -10,12 +10,7 @@ namespace {
 
     TEST(DownloadDestination, takenNamesGetTheFirstFreeCounterAndDirectoryPartsAndHostileNamesAreDropped)
     {
-        struct Case {
-            std::vector<std::string> taken;
-            std::string suggested;
-            std::string expected;
-        };
-        const Case cases[] = {
+        const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
             { {}, "report.xlsx", "report.xlsx" },
             { { "report.xlsx", "report (1).xlsx" }, "report.xlsx", "report (2).xlsx" },
             { { "README" }, "README", "README (1)" },

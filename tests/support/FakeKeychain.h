@@ -12,8 +12,8 @@
 namespace halcyra {
 
 // An in-memory secret store that answers at once, or, while `isHoldingAnswers`, only when the
-// test calls `answerHeld` (as a keyring waiting for its unlock prompt). A test can make one kind
-// of operation fail with a given status, as a locked or refusing keyring would.
+// test calls `answerHeld` (as a keyring waiting for its unlock prompt). A test can make the next
+// operation of one kind fail with a given status, as a locked or refusing keyring would.
 class FakeKeychain final : public Keychain {
 public:
     enum class Operation { read,
@@ -26,8 +26,7 @@ public:
         std::string label;
     };
 
-    void failNext(Operation operation, KeychainStatus status) { m_failures[operation] = { status, false }; }
-    void failAlways(Operation operation, KeychainStatus status) { m_failures[operation] = { status, true }; }
+    void failNext(Operation operation, KeychainStatus status) { m_failures[operation] = status; }
 
     void setItem(const std::string& service, const std::string& account, std::string data) { m_items[{ service, account }] = { std::move(data), {} }; }
     const Item* item(const std::string& service, const std::string& account) const
@@ -39,7 +38,6 @@ public:
     int writeCount() const { return m_writeCount; }
 
     bool isHoldingAnswers { false };
-    size_t heldCount() const { return m_held.size(); }
     void answerHeld()
     {
         for (auto& answer : std::exchange(m_held, {}))
@@ -109,14 +107,13 @@ private:
         auto found = m_failures.find(operation);
         if (found == m_failures.end())
             return std::nullopt;
-        auto [status, isSticky] = found->second;
-        if (!isSticky)
-            m_failures.erase(found);
+        auto status = found->second;
+        m_failures.erase(found);
         return status;
     }
 
     std::map<std::pair<std::string, std::string>, Item> m_items;
-    std::map<Operation, std::pair<KeychainStatus, bool>> m_failures;
+    std::map<Operation, KeychainStatus> m_failures;
     std::vector<std::function<void()>> m_held;
     int m_readCount { 0 };
     int m_writeCount { 0 };

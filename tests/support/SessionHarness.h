@@ -18,16 +18,26 @@ namespace halcyra {
 
 // A coordinator wired to fakes, with its main view made and attached. `restart` replaces the
 // coordinator and the credential store as a new process would, keeping the settings and the
-// keychain.
+// keychain. An `Unstarted` harness leaves the coordinator to the test, which starts it over a
+// background session of its own.
 class SessionHarness : public FakeCoordinatorCollaborators {
 public:
-    SessionHarness() { start(); }
+    SessionHarness() { startWithView(); }
+    struct Unstarted { };
+    explicit SessionHarness(Unstarted) { }
 
     void restart()
     {
         coordinator.reset();
         keychainStore.reset();
-        start();
+        startWithView();
+    }
+
+    void start(BackgroundSession& background)
+    {
+        keychainStore = std::make_unique<KeychainStore>(keychain, settings);
+        coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
+            collaborators(background));
     }
 
     WorkdayWebCoordinator& session() { return *coordinator; }
@@ -59,17 +69,13 @@ public:
     }
 
     // Lands the view on a page by a committed, finished navigation.
-    void land(const std::string& address)
-    {
-        auto navigation = view().startNavigation();
-        view().commit(navigation, url(address));
-        view().finish(navigation);
-    }
+    void land(const std::string& address) { view().finish(commit(address)); }
 
-    void commit(const std::string& address)
+    NavigationID commit(const std::string& address)
     {
         auto navigation = view().startNavigation();
         view().commit(navigation, url(address));
+        return navigation;
     }
 
     VirtualRunLoop loop;
@@ -80,11 +86,9 @@ public:
     std::unique_ptr<WorkdayWebCoordinator> coordinator;
 
 private:
-    void start()
+    void startWithView()
     {
-        keychainStore = std::make_unique<KeychainStore>(keychain, settings);
-        coordinator = std::make_unique<WorkdayWebCoordinator>(loop, settings, demoEndpoints(), engine, *keychainStore, networkPathMonitor, wakeMonitor,
-            collaborators());
+        start(backgroundSession);
         coordinator->attach(coordinator->makeWebView());
     }
 };

@@ -1,5 +1,6 @@
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
+#include "support/TemporaryFolder.h"
 #include "support/VirtualRunLoop.h"
 
 #include <filesystem>
@@ -11,20 +12,6 @@ using namespace halcyra;
 using nlohmann::json;
 
 namespace {
-
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "halcyra-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryFolder() { std::filesystem::remove_all(m_path); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 std::string contentsOf(const std::filesystem::path& file)
 {
@@ -124,8 +111,7 @@ TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
 {
     for (std::string contents : { "{\"ssoPasswordRejected\": tru", "[1, 2, 3]" }) {
         TemporaryFolder folder;
-        auto file = folder.path() / "defaults.json";
-        std::ofstream(file) << contents;
+        auto file = folder.write("defaults.json", contents);
         VirtualRunLoop loop;
 
         testing::internal::CaptureStderr();

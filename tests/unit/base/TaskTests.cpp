@@ -35,21 +35,6 @@ struct FrameMark {
 
 }
 
-TEST(Task, sleepsEndAtTheirDeadlinesOnVirtualTimeInSchedulingOrder)
-{
-    VirtualRunLoop loop;
-    std::vector<std::string> log;
-    spawn(loop, sleepThenRecord(loop, 180s, log, "recovery"));
-    spawn(loop, sleepThenRecord(loop, 3s, log, "first"));
-    spawn(loop, sleepThenRecord(loop, 1s, log, "early"));
-    spawn(loop, sleepThenRecord(loop, 3s, log, "second"));
-
-    loop.advance(179.9s);
-    EXPECT_EQ(log, (std::vector<std::string> { "early woke", "first woke", "second woke" }));
-    loop.advance(0.1s);
-    EXPECT_EQ(log.back(), "recovery woke");
-}
-
 TEST(Task, cancellingResumesTheTaskLaterFromTheLoopAndAFurtherWaitEndsIt)
 {
     VirtualRunLoop loop;
@@ -111,52 +96,21 @@ TEST(Task, callbackResultArrivesOrTheTaskIsCancelledFirst)
     EXPECT_EQ(log, (std::vector<std::string> { "got 7", "cancelled" }));
 }
 
+namespace {
+
 // An object whose tasks use its fields after every kind of wait.
-class Owner {
-public:
+struct Owner {
     explicit Owner(VirtualRunLoop& loop)
-        : m_loop(loop)
-        , m_tasks(loop)
+        : loop(loop)
+        , tasks(loop)
     {
     }
-
-    void sleepThenTouch()
-    {
-        m_tasks.spawn([](Owner& self) -> Task<void> {
-            co_await sleep(self.m_loop, 10s);
-            self.m_touches.push_back("slept");
-        }(*this));
-    }
-    void awaitScriptThenTouch(std::function<void(std::string)>& answer)
-    {
-        m_tasks.spawn([](Owner& self, std::function<void(std::string)>& answer) -> Task<void> {
-            auto result = co_await awaitCallback<std::string>([&answer](auto done) { answer = std::move(done); });
-            self.m_touches.push_back(result.value_or("none"));
-        }(*this, answer));
-    }
-    void awaitTaskThenTouch()
-    {
-        m_tasks.spawn([](Owner& self) -> Task<void> {
-            auto value = co_await answerLater(self.m_loop);
-            self.m_touches.push_back(std::to_string(value));
-        }(*this));
-    }
-    void destroyItselfThenSleep(std::unique_ptr<Owner>& slot)
-    {
-        m_tasks.spawn([](Owner& self, std::unique_ptr<Owner>& slot) -> Task<void> {
-            co_await sleep(self.m_loop, 1s);
-            auto& loop = self.m_loop;
-            slot.reset();
-            co_await sleep(loop, 1s);
-            ADD_FAILURE() << "an orphaned task went on after its next wait";
-        }(*this, slot));
-    }
-
-private:
-    VirtualRunLoop& m_loop;
-    std::vector<std::string> m_touches;
-    TaskGroup m_tasks;
+    VirtualRunLoop& loop;
+    std::vector<std::string> touches;
+    TaskGroup tasks;
 };
+
+}
 
 TEST(TaskGroup, anOwnerDestroyedWhileItsTasksWaitIsNeverTouchedAgain)
 {
@@ -164,9 +118,15 @@ TEST(TaskGroup, anOwnerDestroyedWhileItsTasksWaitIsNeverTouchedAgain)
     VirtualRunLoop loop;
     std::function<void(std::string)> answerScript;
     auto owner = std::make_unique<Owner>(loop);
-    owner->sleepThenTouch();
-    owner->awaitScriptThenTouch(answerScript);
-    owner->awaitTaskThenTouch();
+    owner->tasks.spawn([](Owner& self) -> Task<void> {
+        co_await sleep(self.loop, 10s);
+        self.touches.push_back("slept");
+    }(*owner));
+    owner->tasks.spawn([](Owner& self, std::function<void(std::string)>& answer) -> Task<void> {
+        auto result = co_await awaitCallback<std::string>([&answer](auto done) { answer = std::move(done); });
+        self.touches.push_back(result.value_or("none"));
+    }(*owner, answerScript));
+    owner->tasks.spawn([](Owner& self) -> Task<void> { self.touches.push_back(std::to_string(co_await answerLater(self.loop))); }(*owner));
     owner.reset();
 
     answerScript("late answer");
@@ -174,7 +134,13 @@ TEST(TaskGroup, anOwnerDestroyedWhileItsTasksWaitIsNeverTouchedAgain)
     EXPECT_EQ(loop.pendingTimerCount(), 0u);
 
     owner = std::make_unique<Owner>(loop);
-    owner->destroyItselfThenSleep(owner);
+    owner->tasks.spawn([](Owner& self, std::unique_ptr<Owner>& slot) -> Task<void> {
+        co_await sleep(self.loop, 1s);
+        auto& loop = self.loop;
+        slot.reset();
+        co_await sleep(loop, 1s);
+        ADD_FAILURE() << "an orphaned task went on after its next wait";
+    }(*owner, owner));
     loop.advance(60s);
     EXPECT_FALSE(owner);
     EXPECT_EQ(loop.pendingTimerCount(), 0u);

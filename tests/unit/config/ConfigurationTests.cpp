@@ -1,4 +1,5 @@
 #include "config/Configuration.h"
+#include "support/TemporaryFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -22,13 +23,6 @@ const char* validConfiguration = R"({
 
 class ConfigurationTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_certificate = std::filesystem::temp_directory_path() / ("halcyra-cert-" + std::to_string(::getpid()) + ".pem");
-        std::ofstream(m_certificate) << "-----BEGIN CERTIFICATE-----\n";
-    }
-    void TearDown() override { std::filesystem::remove(m_certificate); }
-
     std::string valid() const
     {
         std::string text = validConfiguration;
@@ -44,12 +38,14 @@ protected:
         return parseConfiguration(text, "/etc/halcyra/halcyra.conf");
     }
 
-    std::filesystem::path m_certificate;
+    TemporaryFolder folder;
+    std::filesystem::path m_certificate = folder.write("cert.pem", "-----BEGIN CERTIFICATE-----\n");
 };
 
 }
 
-TEST_F(ConfigurationTest, readsEveryDeploymentValue)
+// Every deployment value is read, and the optional ones may be left out.
+TEST_F(ConfigurationTest, readsEveryDeploymentValueAndOptionalOnesMayBeLeftOut)
 {
     auto result = parseConfiguration(valid(), "/etc/halcyra/halcyra.conf");
     ASSERT_TRUE(result.configuration) << result.error;
@@ -63,19 +59,17 @@ TEST_F(ConfigurationTest, readsEveryDeploymentValue)
     EXPECT_TRUE(configuration.sync.isEnabled());
     EXPECT_EQ(configuration.sync.user, "demo");
     EXPECT_EQ(configuration.updateFeedURL, "https://updates.example.test/appcast.xml");
-}
 
-TEST_F(ConfigurationTest, optionalValuesMayBeLeftOut)
-{
-    auto result = parseConfiguration(R"({"endpoints": {"entryHost": "a.test", "webappsHost": "b.test", "ssoHost": "c.test", "shibbolethHost": "d.test",
+    auto minimal = parseConfiguration(R"({"endpoints": {"entryHost": "a.test", "webappsHost": "b.test", "ssoHost": "c.test", "shibbolethHost": "d.test",
         "duoDomain": "e.test", "workdayDomain": "f.test", "tenantHost": "g.f.test", "identityHost": "g.identity.f.test"}})",
         "halcyra.conf");
-    ASSERT_TRUE(result.configuration) << result.error;
-    EXPECT_FALSE(result.configuration->proxyURL);
-    EXPECT_FALSE(result.configuration->sync.isEnabled());
-    EXPECT_TRUE(result.configuration->trustedCertificates.empty());
+    ASSERT_TRUE(minimal.configuration) << minimal.error;
+    EXPECT_FALSE(minimal.configuration->proxyURL);
+    EXPECT_FALSE(minimal.configuration->sync.isEnabled());
+    EXPECT_TRUE(minimal.configuration->trustedCertificates.empty());
 }
 
+// Errors name the file and the field at fault, also for unparsable and missing files.
 TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
 {
     EXPECT_EQ(parseWith(R"("ssoHost": "login.ashgrove.test",)", "").error, "/etc/halcyra/halcyra.conf: endpoints.ssoHost: missing");
@@ -86,16 +80,11 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
     EXPECT_EQ(parseWith(R"(["login.ashgrove.test", "api-d3m0.duosecurity.test"])", "[]").error, "/etc/halcyra/halcyra.conf: trustedCertificates[0].hosts: must be a non-empty list of host names");
     EXPECT_EQ(parseWith(R"("user": "demo")", R"("user": "")").error, "/etc/halcyra/halcyra.conf: sync.user: missing (needed when sync.url is set)");
     EXPECT_EQ(parseWith("https://updates.example.test/appcast.xml", "http://updates.example.test/appcast.xml").error, "/etc/halcyra/halcyra.conf: updateFeedURL: \"http://updates.example.test/appcast.xml\" has an unsupported scheme");
-}
+    EXPECT_EQ(parseConfiguration("[]", "x.conf").error, "x.conf: must hold a JSON object");
 
-TEST_F(ConfigurationTest, unparsableAndMissingFiles)
-{
     auto broken = parseConfiguration("{\"endpoints\": ", "/home/demo/.config/halcyra/halcyra.conf");
     EXPECT_FALSE(broken.configuration);
     EXPECT_TRUE(broken.error.starts_with("/home/demo/.config/halcyra/halcyra.conf: not valid JSON")) << broken.error;
-
-    EXPECT_EQ(parseConfiguration("[]", "x.conf").error, "x.conf: must hold a JSON object");
-
     auto missing = loadConfiguration("/nonexistent/halcyra.conf");
     EXPECT_FALSE(missing.configuration);
     EXPECT_TRUE(missing.error.starts_with("/nonexistent/halcyra.conf: cannot read the configuration file")) << missing.error;
@@ -103,7 +92,7 @@ TEST_F(ConfigurationTest, unparsableAndMissingFiles)
 
 TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 {
-    auto home = std::filesystem::temp_directory_path() / ("halcyra-xdg-" + std::to_string(::getpid()));
+    auto home = folder.path();
     std::filesystem::create_directories(home / "halcyra");
     std::map<std::string, std::optional<std::string>> saved;
     for (auto* name : { "HALCYRA_CONFIG", "XDG_CONFIG_HOME" })
@@ -124,5 +113,4 @@ TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
         else
             ::unsetenv(name.c_str());
     }
-    std::filesystem::remove_all(home);
 }

@@ -8,14 +8,9 @@
 namespace halcyra {
 namespace {
 
-    TEST(DownloadDestination, takenNamesGetTheFirstFreeCounterAndDirectoryPartsAreDropped)
+    TEST(DownloadDestination, takenNamesGetTheFirstFreeCounterAndDirectoryPartsAndHostileNamesAreDropped)
     {
-        struct Case {
-            std::vector<std::string> taken;
-            std::string suggested;
-            std::string expected;
-        };
-        const Case cases[] = {
+        const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
             { {}, "report.xlsx", "report.xlsx" },
             { { "report.xlsx", "report (1).xlsx" }, "report.xlsx", "report (2).xlsx" },
             { { "README" }, "README", "README (1)" },
@@ -38,11 +33,8 @@ namespace {
         EXPECT_EQ(uniqueDownloadDestination(LocalDownloadsFolder(downloads.path()), "report.pdf"), downloads.path() / "report (1).pdf")
             << "a dangling link is a taken name";
         EXPECT_FALSE(uniqueDownloadDestination(LocalDownloadsFolder(std::nullopt), "report.pdf"));
-    }
 
-    TEST(DownloadDestination, hostileNamesNeverLeaveTheDownloadsFolder)
-    {
-        TemporaryFolder downloads;
+        // Hostile names never leave the Downloads folder.
         LocalDownloadsFolder folder(downloads.path());
         for (const auto& name : { std::string(".."), std::string("."), std::string("../../.bashrc"), std::string("/etc/passwd"),
                  std::string("..\\..\\evil.exe"), std::string("a/.."), std::string("///"), std::string("evil\0/../../x", 13),
@@ -84,7 +76,8 @@ namespace {
         }
     }
 
-    TEST_F(DownloadControllerTest, finishedDownloadIsAnnouncedWithItsResolvedPathOnce)
+    // Each finished download is announced once under its resolved path; a failed one never is.
+    TEST_F(DownloadControllerTest, finishedDownloadsAreAnnouncedOnceWithTheirResolvedPathsAndFailedOnesNever)
     {
         auto linked = downloads.path() / "linked";
         std::filesystem::create_directory(downloads.path() / "real");
@@ -92,33 +85,24 @@ namespace {
         LocalDownloadsFolder linkedFolder(linked);
         DownloadController linkedController(linkedFolder, announcer);
 
-        FakeDownload download(url("https://wd5.myworkday.test/ashgrove/d/reports/budget.xlsx"));
-        auto destination = linkedController.decideDestination(download, "budget.xlsx");
+        FakeDownload budget(url("https://wd5.myworkday.test/ashgrove/d/reports/budget.xlsx")), report(std::nullopt), failed(std::nullopt);
+        auto destination = linkedController.decideDestination(budget, "budget.xlsx");
         ASSERT_EQ(destination, linked / "budget.xlsx");
         EXPECT_TRUE(log.contains("[Workday] download started: " + (linked / "budget.xlsx").string()));
         std::ofstream(*destination) << "data";
+        std::ofstream(*linkedController.decideDestination(report, "report.pdf")) << "data";
+        linkedController.decideDestination(failed, "failed.pdf");
 
-        linkedController.downloadDidFinish(download);
-        linkedController.downloadDidFinish(download);
-        EXPECT_EQ(announcer.announcedPaths, std::vector<std::filesystem::path> { std::filesystem::canonical(downloads.path()) / "real" / "budget.xlsx" });
+        linkedController.downloadDidFail(failed, { "NSURLErrorDomain", -1005, std::nullopt });
+        linkedController.downloadDidFinish(failed);
+        linkedController.downloadDidFinish(report);
+        linkedController.downloadDidFinish(budget);
+        linkedController.downloadDidFinish(budget);
+        auto real = std::filesystem::canonical(downloads.path()) / "real";
+        EXPECT_EQ(announcer.announcedPaths, (std::vector<std::filesystem::path> { real / "report.pdf", real / "budget.xlsx" }));
         EXPECT_TRUE(log.contains("[Workday] download finished: " + (linked / "budget.xlsx").string()));
-        EXPECT_EQ(linkedController.activeDownloadCount(), 0u);
-    }
-
-    TEST_F(DownloadControllerTest, concurrentDownloadsKeepTheirOwnDestinationsAndFailedOnesAreNeverAnnounced)
-    {
-        FakeDownload first(std::nullopt), second(std::nullopt), failed(std::nullopt);
-        controller.decideDestination(first, "a.pdf");
-        controller.decideDestination(second, "b.pdf");
-        controller.decideDestination(failed, "c.pdf");
-        controller.downloadDidFail(failed, { "NSURLErrorDomain", -1005, std::nullopt });
-        controller.downloadDidFinish(failed);
-        controller.downloadDidFinish(second);
-        controller.downloadDidFinish(first);
         EXPECT_TRUE(log.contains("[Workday] download failed: NSURLErrorDomain (-1005)"));
-        ASSERT_EQ(announcer.announcedPaths.size(), 2u);
-        EXPECT_EQ(announcer.announcedPaths[0].filename(), "b.pdf");
-        EXPECT_EQ(announcer.announcedPaths[1].filename(), "a.pdf");
+        EXPECT_EQ(linkedController.activeDownloadCount(), 0u);
     }
 
     // A folder in which every name is taken.

@@ -1,3 +1,4 @@
+#include "session/OfflineErrors.h"
 #include "support/LogCapture.h"
 #include "support/SessionHarness.h"
 
@@ -10,6 +11,7 @@ namespace {
 
     const std::string homePage = "https://wd5.myworkday.test/ashgrove/d/home.htmld";
     const std::string inboxPage = "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld";
+    const std::string casPage = "https://login.ashgrove.test/cas/login";
 
     class WorkdayWebCoordinatorTest : public ::testing::Test {
     protected:
@@ -22,7 +24,8 @@ namespace {
         LogCapture log;
     };
 
-    TEST_F(WorkdayWebCoordinatorTest, attachConnectsThePollerAndRosterAndDropsTheRetiredKey)
+    // An attached view feeds the counts and the roster and serves the main window.
+    TEST_F(WorkdayWebCoordinatorTest, attachConnectsThePollerAndRosterAndTheMainWindowReusesTheView)
     {
         session.settings.setBoolean("ssoLoginPendingConfirmation", true);
         std::shared_ptr<WebView> readyView;
@@ -35,6 +38,10 @@ namespace {
         EXPECT_EQ(session.poller.attachedViews.back(), view);
         EXPECT_EQ(session.rosterReader.attachedViews.back().lock(), view);
         EXPECT_EQ(readyView, view);
+
+        EXPECT_EQ(session.session().webViewForMainWindow(), view);
+        EXPECT_EQ(session.backgroundSession.view, view);
+        EXPECT_EQ(session.engine.views().size(), 2u);
     }
 
     // Links leave the app unless https on the default port to a sign-in or Workday host; only
@@ -95,58 +102,56 @@ namespace {
         EXPECT_EQ(session.engine.views().size(), 1u);
     }
 
-    TEST_F(WorkdayWebCoordinatorTest, bubbleTapLearnsTheTaskPageReachedWithin5Seconds)
+    // A bubble tap on home learns the page reached within 5 s, unless another navigation came first.
+    TEST_F(WorkdayWebCoordinatorTest, bubbleTapLearnsThePageReachedWithin5SecondsOnlyFromHome)
     {
-        session.land(homePage);
-        session.session().clickAutomationID("inbox_preview", "task");
-        ASSERT_EQ(session.view().scriptLog().size(), 1u);
-        session.loop.advance(Seconds(4.9));
-        session.view().changeURL(url(inboxPage));
-
-        EXPECT_EQ(session.settings.string("learnedTaskURL"), inboxPage);
-        EXPECT_EQ(session.poller.taskURL, inboxPage);
-        EXPECT_TRUE(log.contains("[Workday] captured task badge link: https://wd5.myworkday.test"));
-    }
-
-    TEST_F(WorkdayWebCoordinatorTest, bubbleTapLearnsNothingWhenLateOffHomeUnsafeOrAfterAnotherNavigation)
-    {
-        const std::string notificationsPage = "https://wd5.myworkday.test/ashgrove/d/notifications/2998$2.htmld";
         struct Case {
             std::string tappedOn;
             std::string automationID;
+            std::string kind;
             Seconds wait;
             std::optional<std::string> navigationBefore;
             bool isClicked;
+            bool learns;
         };
         const Case cases[] = {
-            { homePage, "notification_preview", Seconds(5.0), std::nullopt, true },
-            { homePage, "notification_preview", Seconds(0), "https://wd5.identity.myworkday.test/x", true },
-            { inboxPage, "notification_preview", Seconds(0), std::nullopt, false },
-            { homePage, "x\"]'); alert(1); ('", Seconds(0), std::nullopt, false },
+            { homePage, "inbox_preview", "task", Seconds(4.9), std::nullopt, true, true },
+            { homePage, "notification_preview", "notification", Seconds(5.0), std::nullopt, true, false },
+            { homePage, "notification_preview", "notification", Seconds(0), "https://wd5.identity.myworkday.test/x", true, false },
+            { inboxPage, "notification_preview", "notification", Seconds(0), std::nullopt, false, false },
+            { homePage, "x\"]'); alert(1); ('", "notification", Seconds(0), std::nullopt, false, false },
         };
-        for (const auto& [tappedOn, automationID, wait, navigationBefore, isClicked] : cases) {
-            SessionHarness session;
-            session.land(tappedOn);
-            session.session().clickAutomationID(automationID, "notification");
-            EXPECT_EQ(session.view().scriptLog().size(), isClicked ? 1u : 0u) << automationID;
-            session.loop.advance(wait);
+        const std::string reached = "https://wd5.myworkday.test/ashgrove/d/notifications/2998$2.htmld";
+        for (const auto& [tappedOn, automationID, kind, wait, navigationBefore, isClicked, learns] : cases) {
+            SCOPED_TRACE(tappedOn + " " + automationID);
+            SessionHarness harness;
+            LogCapture harnessLog;
+            harness.land(tappedOn);
+            harness.session().clickAutomationID(automationID, kind);
+            EXPECT_EQ(harness.view().scriptLog().size(), isClicked ? 1u : 0u);
+            harness.loop.advance(wait);
             if (navigationBefore)
-                session.view().decideAction({ NavigationType::linkActivated, true, true, url(*navigationBefore), false });
-            session.view().changeURL(url(notificationsPage));
-            EXPECT_FALSE(session.settings.hasValue("learnedNotificationURL")) << tappedOn << " " << automationID;
-            EXPECT_TRUE(session.poller.notificationURL.empty());
+                harness.view().decideAction({ NavigationType::linkActivated, true, true, url(*navigationBefore), false });
+            harness.view().changeURL(url(reached));
+            auto key = kind == "task" ? "learnedTaskURL" : "learnedNotificationURL";
+            EXPECT_EQ(harness.settings.string(key), learns ? std::optional(reached) : std::nullopt);
+            EXPECT_EQ(kind == "task" ? harness.poller.taskURL : harness.poller.notificationURL, learns ? reached : "");
+            EXPECT_EQ(harnessLog.contains("[Workday] captured " + kind + " badge link: https://wd5.myworkday.test"), learns);
         }
     }
 
+    // Reaching home builds the poll views and locks a first sign-in; a blocked sign-in shows so.
     TEST_F(WorkdayWebCoordinatorTest, reachingHomeBuildsThePollViewsAndLocksAFirstSignIn)
     {
         bool reportedWorkday = false;
         session.session().setOnSessionStateChange([&](bool hasReachedWorkday) { reportedWorkday = hasReachedWorkday; });
         session.lockController.openForSignIn = true;
+        session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
 
-        session.land("https://login.ashgrove.test/cas/login");
+        session.land(casPage);
         EXPECT_FALSE(session.session().hasReachedWorkday());
         EXPECT_EQ(session.pollBrowser.createCount, 0);
+        EXPECT_EQ(session.poller.lastState(), PollState::notSignedIn());
 
         session.land(homePage);
         EXPECT_TRUE(session.session().hasReachedWorkday());
@@ -155,36 +160,23 @@ namespace {
         EXPECT_GE(session.lockController.fakeGate.lockCount, 1);
     }
 
-    TEST_F(WorkdayWebCoordinatorTest, workdayPageLoadsRefreshTheCountsOnce3SecondsAfterTheLastOne)
+    // 3 s after the last Workday page finishes the counts refresh once and the banner closes.
+    TEST_F(WorkdayWebCoordinatorTest, workdayPageLoadsRefreshTheCountsAndCloseTheBanner3SecondsAfterTheLastOne)
     {
         session.land(homePage);
         session.loop.advance(2s);
         session.land(inboxPage);
         session.loop.advance(Seconds(2.9));
         EXPECT_EQ(session.poller.refreshCount, 0);
+        EXPECT_EQ(session.view().scriptLog().size(), 1u) << "the home page's banner only";
         session.loop.advance(Seconds(0.1));
         EXPECT_EQ(session.poller.refreshCount, 1);
+        ASSERT_EQ(session.view().scriptLog().size(), 2u);
+        EXPECT_NE(session.view().scriptLog()[1].find("Use the Workday App"), std::string::npos);
 
-        session.land("https://login.ashgrove.test/cas/login");
+        session.land(casPage);
         session.loop.advance(10s);
         EXPECT_EQ(session.poller.refreshCount, 1);
-    }
-
-    TEST_F(WorkdayWebCoordinatorTest, appBannerIsClosed3SecondsAfterAWorkdayPageFinishes)
-    {
-        session.land(homePage);
-        session.loop.advance(Seconds(2.9));
-        EXPECT_TRUE(session.view().scriptLog().empty());
-        session.loop.advance(Seconds(0.1));
-        ASSERT_EQ(session.view().scriptLog().size(), 1u);
-        EXPECT_NE(session.view().scriptLog()[0].find("Use the Workday App"), std::string::npos);
-    }
-
-    TEST_F(WorkdayWebCoordinatorTest, finishedSignInPageThatBlocksShowsNotSignedIn)
-    {
-        session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
-        session.land("https://login.ashgrove.test/cas/login");
-        EXPECT_EQ(session.poller.lastState(), PollState::notSignedIn());
     }
 
     TEST_F(WorkdayWebCoordinatorTest, navigationEventsBumpTheRevisionAndNotifyFirst)
@@ -211,25 +203,31 @@ namespace {
         EXPECT_EQ(session.view().loadedURLs().back(), url(homePage));
     }
 
-    TEST_F(WorkdayWebCoordinatorTest, mainWindowReusesTheAttachedViewAndKeepsItInTheBackgroundSlot)
-    {
-        auto view = session.session().webViewForMainWindow();
-        EXPECT_EQ(view, session.session().webView());
-        EXPECT_EQ(session.backgroundSession.view, view);
-        EXPECT_EQ(session.engine.views().size(), 1u);
-    }
-
+    // Run under AddressSanitizer: no wait may resume into a destroyed coordinator.
     TEST_F(WorkdayWebCoordinatorTest, tasksStillWaitingEndWithTheCoordinator)
     {
+        session.saveCredentials("demo", "ashgrove-demo");
+        session.restart();
+        session.keychain.isHoldingAnswers = true;
+        auto view = session.sharedView();
         session.land(homePage);
         session.commit("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login?pending=trust");
+        session.land(casPage);
+        view->decideAction({ NavigationType::other, true, true, url(inboxPage), false });
+        view->failProvisional(view->startNavigation(), { urlErrorDomain, urlErrorNotConnectedToInternet, url(inboxPage) });
+        session.requestCredentials();
+        ASSERT_EQ(view->pendingScripts().size(), 2u);
         session.coordinator.reset();
-        EXPECT_EQ(session.engine.views()[0]->client(), nullptr);
+        EXPECT_EQ(view->client(), nullptr);
 
-        session.loop.advance(60s);
+        session.keychain.answerHeld();
+        while (!view->pendingScripts().empty())
+            view->answerScript(ScriptReply::success(true));
+        session.loop.advance(120s);
         EXPECT_EQ(session.poller.refreshCount, 0);
-        session.engine.views()[0]->answerScript(ScriptReply::success("answered"));
-        EXPECT_FALSE(log.contains("[Workday] remember-device prompt: answered"));
+        EXPECT_TRUE(view->loadedURLs().empty());
+        EXPECT_FALSE(log.containsSubstring("remember-device prompt"));
+        EXPECT_FALSE(session.settings.hasValue("ssoUnconfirmedAutoSubmits"));
     }
 
 }

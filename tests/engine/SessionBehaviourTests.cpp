@@ -3,6 +3,7 @@
 #include "platform/RecentFilesAnnouncer.h"
 #include "support/LogCapture.h"
 
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

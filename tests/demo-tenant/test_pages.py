@@ -73,23 +73,6 @@ class SignedInPagesTests(TenantTestCase):
         self.assertNotIn("Credit Card Transactions", markup)
         self.assertGreater(len(markup), 20000)
 
-    def test_reportGridListsTheFirstFiftyDraftReports(self):
-        for draft, label, rowCount in ((3, "(3 items)", 3), (0, "No items found", 0), (75, "(75 items)", 50)):
-            with self.subTest(draft=draft):
-                page = self.page(GRID, {"draft": draft})
-                markup = rendered(page)
-                self.assertEqual(automationText(markup, "rowCountLabel"), label)
-                # Rows wait in a template of their own until the page is visible.
-                self.assertNotIn('data-automation-id="row"', markup)
-                template = re.search(r'<template id="wd-grid-rows">(.*?)</template>', page.text, re.S)
-                rows = re.findall(r'<tr data-automation-id="row">(.*?)</tr>', template.group(1), re.S) if template else []
-                self.assertEqual(len(rows), rowCount)
-                for row in rows:
-                    cells = re.findall(r"<td>(.*?)</td>", row)
-                    self.assertRegex(cells[0], r"\bER-\d+\b")
-                    self.assertEqual(cells[-1], "Draft")
-                self.assertEqual(len({re.search(r"ER-\d+", row).group(0) for row in rows}), rowCount)
-
     def test_rosterListsEachStudentPerSectionWithThumbnailPhotos(self):
         page = self.page(ROSTER)
         self.assertRegex(page.text, r"<title>View Course Section Detailed Roster")

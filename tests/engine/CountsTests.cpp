@@ -105,7 +105,7 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
         { "a hub without the card section is 0 once it is 12 s old and large", *views.expensesView(), { { "prepaid", "absent" } }, 0,
             "performance.now() >= 12000 && document.body.innerHTML.length > 20000" },
         { "No items found is 0 drafts", *views.reportsView(), { { "draft", 0 } }, 0, "true" },
-        { "(50 items): the grid rendered while hidden, thanks to the override", *views.reportsView(), { { "draft", 50 } }, 50, "true" },
+        { "(75 items): the first batch of 50 rows, rendered while hidden thanks to the override", *views.reportsView(), { { "draft", 75 } }, 50, "true" },
     };
     for (auto& row : rows) {
         SCOPED_TRACE(row.rule);
@@ -113,8 +113,8 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
         EXPECT_EQ(value(row.view, row.pageCondition), true);
     }
 
-    // The same grid relabelled as the first batch of 1,234 reports, 7 of them drafts: the
-    // first 50 rows are counted.
+    // The same 50 rows relabelled as the first batch of 1,234 reports, 7 of them drafts: only
+    // the first batch is counted.
     auto& reports = *views.reportsView();
     EXPECT_EQ(value(reports, R"js((function () {
             document.querySelector('[data-automation-id="rowCountLabel"]').textContent = "(1,234 items)";

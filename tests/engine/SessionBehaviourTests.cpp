@@ -288,7 +288,9 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
     ASSERT_TRUE(run->isOnHomePage());
 
     // Attachments and types the view cannot show are saved; the view stays on the page.
-    // A link that asks for its PDF to be saved is saved too, though the view could show it.
+    // A link that asks for its PDF to be saved is saved too, though the view could show it
+    // (added once the page has rendered its own).
+    ASSERT_TRUE(waitForElement(*run, "budgetXlsxLink"));
     addLink(*run, "summaryPdfSaveLink", "/ashgrove/d/reports/summary.pdf", "download");
     auto resolved = std::filesystem::canonical(downloads);
     const std::tuple<const char*, const char*, const char*> rows[] = {

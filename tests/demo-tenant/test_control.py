@@ -72,6 +72,8 @@ class RosterControlTests(TenantTestCase):
         signIn(self.browser, self.tenant)
         self.assertEqual([row[3:5] for row in self.rosterRows()], [["Ana", "Lima"]])
         self.assertIn("HIST 201", self.browser.get(ROSTER).text)
+        generated = self.tenant.set("/roster", {"generate": 120})["modes"]["roster"]["rows"]
+        self.assertEqual(len(self.rosterRows()), generated)
         self.tenant.set("/roster", {})
         self.assertEqual(len({row[2] for row in self.rosterRows() if row[2]}), 28)
 

@@ -56,7 +56,7 @@ class StartupTests(unittest.TestCase):
         (self.stateDir / "tls" / "key.pem").write_text("not a key")
         self.assertServes(self.startTenant())
 
-    def test_twoInstancesRunSideBySide(self):
+    def test_twoInstancesRunSideBySideAndStartFailuresAreClearErrors(self):
         other = tempfile.TemporaryDirectory(prefix="demo-tenant-start-")
         self.addCleanup(other.cleanup)
         first, second = self.startTenant(), self.startTenant(Path(other.name))
@@ -64,12 +64,9 @@ class StartupTests(unittest.TestCase):
         second.set("/counts", {"task": 2})
         self.assertEqual((first.state()["counts"]["task"], second.state()["counts"]["task"]), (1, 2))
         self.assertServes(second)
-
-    def test_startFailuresAreClearErrors(self):
-        busy = self.startTenant()
         cases = (
             ({"HALCYRA_DEMO_DATA": str(self.stateDir / "nowhere")}, [], "roster.json"),
-            ({}, ["--proxy-port", str(busy.proxy[1])], "cannot listen"),
+            ({}, ["--proxy-port", str(first.proxy[1])], "cannot listen"),
         )
         for extraEnvironment, arguments, message in cases:
             with self.subTest(message=message):

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "EngineSession.h"
-#include "EngineTestSupport.h"
 #include "support/CountsHarness.h"
 
 #include "badge/BadgeSettings.h"
@@ -38,16 +37,6 @@ struct CountsRun : FakeCoordinatorCollaborators {
         view->hostOffScreen();
         coordinator.attach(view);
         coordinator.loadEntry(*view);
-    }
-
-    // Runs a script in a view and waits (with a limit) for its result.
-    static ScriptReply evaluate(WebView& view, const std::string& script)
-    {
-        std::optional<ScriptReply> result;
-        view.evaluateJavaScript(script, [&](ScriptReply value) { result = std::move(value); });
-        if (!runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)))
-            return ScriptReply::failure("no result in time");
-        return *result;
     }
 
     // Runs a task on the main loop until it ends (with a limit); gives whether it ended.

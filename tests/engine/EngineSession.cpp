@@ -1,6 +1,5 @@
 #include "EngineSession.h"
 
-#include "EngineTestSupport.h"
 #include "support/MainLoopTask.h"
 
 #include <gtk/gtk.h>
@@ -20,10 +19,10 @@ SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration,
     coordinator.loadEntry(*view);
 }
 
-ScriptReply SessionRun::evaluate(const std::string& script)
+ScriptReply evaluateScript(WebView& view, const std::string& script)
 {
     std::optional<ScriptReply> result;
-    coordinator.webView()->evaluateJavaScript(script, [&](ScriptReply value) { result = std::move(value); });
+    view.evaluateJavaScript(script, [&](ScriptReply value) { result = std::move(value); });
     if (!runMainLoopUntil([&] { return result.has_value(); }, 10s))
         return ScriptReply::failure("no result in time");
     return *result;
@@ -72,7 +71,7 @@ std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::
     saveCredentials("ashgrove-demo");
     auto run = start(std::move(downloadsLocation));
     bool isSignedIn = runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s);
-    EXPECT_TRUE(isSignedIn) << (run->url() ? run->url()->string() : "no URL");
+    EXPECT_TRUE(isSignedIn) << run->urlText();
     return run;
 }
 

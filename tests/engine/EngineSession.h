@@ -10,6 +10,7 @@
 #include "session/DownloadsFolder.h"
 #include "session/WorkdayWebCoordinator.h"
 #include "support/FakeCoordinatorCollaborators.h"
+#include "support/MainLoopWait.h"
 
 #include <chrono>
 #include <filesystem>
@@ -36,6 +37,15 @@ private:
     std::chrono::nanoseconds m_shift { 0 };
 };
 
+// Runs the main loop for a span, for checks that nothing more happens in it.
+inline void runMainLoopFor(std::chrono::milliseconds span)
+{
+    runMainLoopUntil([] { return false; }, span);
+}
+
+// Runs a script in a view's page and waits (with a limit) for its result.
+ScriptReply evaluateScript(WebView&, const std::string& script);
+
 // One run of the application's session logic on the real engine and the real keyring: building
 // a new one over the same settings is a restart. The main view is hosted off screen, as at a
 // launch with the window hidden, and starts signing in at once.
@@ -43,9 +53,9 @@ struct SessionRun : FakeCoordinatorCollaborators {
     SessionRun(WebKitEngine&, const Configuration&, SettingsStore&, Keychain&, std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
 
     std::optional<URL> url() const { return coordinator.webView()->url(); }
+    std::string urlText() const { return url() ? url()->string() : "no URL"; }
     bool isOnHomePage() const { return coordinator.isOnHomePage(); }
-    // Runs a script in the main view's page and waits (with a limit) for its result.
-    ScriptReply evaluate(const std::string& script);
+    ScriptReply evaluate(const std::string& script) { return evaluateScript(*coordinator.webView(), script); }
 
     ShiftableRunLoop runLoop;
     KeychainStore keychainStore;

@@ -1,9 +1,9 @@
 #include "EngineSession.h"
-#include "EngineTestSupport.h"
 #include "platform/GRefPtr.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "support/LogCapture.h"
 
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -46,6 +46,24 @@ protected:
     {
         auto url = run.url();
         return url && url->string() == urlString && !run.coordinator.webView()->isLoading();
+    }
+
+    // Clicks a link that must go to the default browser; gives the address it was handed.
+    static std::string clickOutward(SessionRun& run, const std::string& automationID)
+    {
+        auto count = run.externalOpener.openedURLs.size();
+        click(run, automationID);
+        EXPECT_TRUE(runMainLoopUntil([&] { return run.externalOpener.openedURLs.size() == count + 1; }, 10s)) << automationID;
+        return run.externalOpener.openedURLs.size() > count ? run.externalOpener.openedURLs.back().string() : "";
+    }
+
+    // Clicks a link whose file must be saved; gives the path it was saved under.
+    static std::filesystem::path clickDownload(SessionRun& run, const std::string& automationID)
+    {
+        auto count = run.downloadAnnouncer.announcedPaths.size();
+        click(run, automationID);
+        EXPECT_TRUE(runMainLoopUntil([&] { return run.downloadAnnouncer.announcedPaths.size() == count + 1; }, 20s)) << automationID;
+        return run.downloadAnnouncer.announcedPaths.size() > count ? run.downloadAnnouncer.announcedPaths.back() : "";
     }
 };
 
@@ -102,7 +120,7 @@ TEST_F(SessionBehaviourTest, brokenSignInFlowIsStartedOverOnceThenLeftForTheUser
     // Once CAS works again, the user's own reload signs in with the saved password.
     s_tenant->control("POST", "/broken-flow", { { "on", false } });
     run->coordinator.loadEntry(*run->coordinator.webView());
-    EXPECT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s)) << (run->url() ? run->url()->string() : "no URL");
+    EXPECT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s)) << run->urlText();
     EXPECT_EQ(passwordSubmissions(), 1);
 }
 
@@ -126,27 +144,20 @@ TEST_F(SessionBehaviourTest, offlineLoadIsRetriedAfterFiveSecondsThenAtOnceWhenT
     EXPECT_FALSE(run->coordinator.recovery().hasPendingLoadRetry());
     EXPECT_GE(run->poller.refreshCount, 1);
 
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s)) << (run->url() ? run->url()->string() : "no URL");
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s)) << run->urlText();
     EXPECT_EQ(passwordSubmissions(), 1);
     // A finished navigation starts the back-off over.
     EXPECT_EQ(run->coordinator.recovery().loadRetryDelay(), 5s);
 }
 
-TEST_F(SessionBehaviourTest, rememberDevicePromptIsAnsweredOnTheWayHome)
+TEST_F(SessionBehaviourTest, rememberDevicePromptIsAnsweredAndTheAppBannerClosedOnTheWayHome)
 {
     s_tenant->control("POST", "/remember-device", { { "on", true } });
     auto run = startSignedIn();
     ASSERT_TRUE(run->isOnHomePage());
     auto prompt = s_tenant->state()["rememberDevicePrompt"];
-    EXPECT_EQ(prompt["shown"], 1);
-    EXPECT_EQ(prompt["submitted"], 1);
-    EXPECT_EQ(prompt["trusted"], 1);
-}
+    EXPECT_EQ(prompt, (nlohmann::json { { "shown", 1 }, { "submitted", 1 }, { "trusted", 1 } }));
 
-TEST_F(SessionBehaviourTest, workdayAppBannerIsClosed)
-{
-    auto run = startSignedIn();
-    ASSERT_TRUE(run->isOnHomePage());
     // The page shows the banner once it has rendered; the application closes it soon after.
     ASSERT_TRUE(waitForElement(*run, "mobileAppBanner"));
     EXPECT_TRUE(runMainLoopUntil([&] {
@@ -167,15 +178,10 @@ TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
     // Plain http, https on another port and foreign hosts open outside; the view stays where it
     // is. WebKitGTK reports a page script's click() on a link as a link activation, like a click
     // of the user's, so scripted clicks stand for real ones here.
-    click(*run, "helpfulLinkHttp");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->externalOpener.openedURLs.size() == 1; }, 10s));
-    EXPECT_EQ(run->externalOpener.openedURLs[0].scheme(), "http");
-    click(*run, "helpfulLinkOtherPort");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->externalOpener.openedURLs.size() == 2; }, 10s));
-    EXPECT_EQ(run->externalOpener.openedURLs[1].port(), 8443);
-    click(*run, "helpfulLinkExternal");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->externalOpener.openedURLs.size() == 3; }, 10s));
-    EXPECT_EQ(run->externalOpener.openedURLs[2].host(), "www.example.com");
+    auto& endpoints = s_configuration->endpoints;
+    EXPECT_EQ(clickOutward(*run, "helpfulLinkHttp"), "http://" + endpoints.webappsHost + "/");
+    EXPECT_EQ(clickOutward(*run, "helpfulLinkOtherPort"), "https://" + endpoints.webappsHost + ":8443/");
+    EXPECT_EQ(clickOutward(*run, "helpfulLinkExternal"), "https://www.example.com/");
     EXPECT_EQ(run->url()->string(), homeURL);
 
     // A page script that moves the page itself is no link activation: the http address stays in
@@ -190,16 +196,12 @@ TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
     run->coordinator.loadHome();
     ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 20s));
     click(*run, "helpfulLinkNewWindow");
-    auto webappsURL = "https://" + s_configuration->endpoints.webappsHost + "/";
-    EXPECT_TRUE(runMainLoopUntil([&] { return run->url() && run->url()->host() == s_configuration->endpoints.webappsHost; }, 20s))
-        << (run->url() ? run->url()->string() : "no URL");
+    EXPECT_TRUE(runMainLoopUntil([&] { return run->url() && run->url()->host() == endpoints.webappsHost; }, 20s)) << run->urlText();
     EXPECT_EQ(run->externalOpener.openedURLs.size(), 3u);
 
     // A blank-target link to another host goes to the default browser.
     addLink(*run, "externalNewWindow", "https://www.example.com/benefits", "target=\"_blank\"");
-    click(*run, "externalNewWindow");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->externalOpener.openedURLs.size() == 4; }, 10s));
-    EXPECT_EQ(run->externalOpener.openedURLs[3].string(), "https://www.example.com/benefits");
+    EXPECT_EQ(clickOutward(*run, "externalNewWindow"), "https://www.example.com/benefits");
 }
 
 TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView)
@@ -234,11 +236,8 @@ TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView
 
     // A blank-target form is posted here with its fields, not fetched without them.
     ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
-    auto post = run->evaluate("var form = document.createElement('form'); form.method = 'post'; form.target = '_blank';"
-                              "form.action = 'https://"
-        + s_configuration->endpoints.identityHost + "/wday/authgwy/ashgrove/upc/login?pending=trust';"
-                                                    "form.innerHTML = '<input name=\"trustDevice\" value=\"true\">';"
-                                                    "document.body.appendChild(form); form.submit(); true");
+    auto post = run->evaluate("var form = document.createElement('form'); form.method = 'post'; form.target = '_blank'; form.action = 'https://"
+        + s_configuration->endpoints.identityHost + "/wday/authgwy/ashgrove/upc/login?pending=trust'; form.innerHTML = '<input name=\"trustDevice\" value=\"true\">'; document.body.appendChild(form); form.submit(); true");
     ASSERT_FALSE(post.isError()) << post.errorMessage;
     ASSERT_TRUE(runMainLoopUntil([&] { return s_tenant->state()["rememberDevicePrompt"]["submitted"] == 1; }, 20s));
     auto prompt = s_tenant->state()["rememberDevicePrompt"];
@@ -289,31 +288,28 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
     ASSERT_TRUE(run->isOnHomePage());
 
     // Attachments and types the view cannot show are saved; the view stays on the page.
-    click(*run, "summaryPdfDownloadLink");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->downloadAnnouncer.announcedPaths.size() == 1; }, 20s));
-    click(*run, "summaryPdfDownloadLink");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->downloadAnnouncer.announcedPaths.size() == 2; }, 20s));
-    click(*run, "budgetXlsxLink");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->downloadAnnouncer.announcedPaths.size() == 3; }, 20s));
-    EXPECT_TRUE(run->isOnHomePage());
-
-    auto resolved = std::filesystem::canonical(downloads);
-    EXPECT_EQ(run->downloadAnnouncer.announcedPaths, (std::vector<std::filesystem::path> { resolved / "summary.pdf", resolved / "summary (1).pdf", resolved / "budget.xlsx" }));
-    EXPECT_EQ(firstBytes(downloads / "summary.pdf", 5), "%PDF-");
-    EXPECT_EQ(firstBytes(downloads / "summary (1).pdf", 5), "%PDF-");
-    EXPECT_EQ(firstBytes(downloads / "budget.xlsx", 2), "PK");
-
-    // A link that asks for its PDF to be saved is saved, though the view could show it.
+    // A link that asks for its PDF to be saved is saved too, though the view could show it
+    // (added once the page has rendered its own).
+    ASSERT_TRUE(waitForElement(*run, "budgetXlsxLink"));
     addLink(*run, "summaryPdfSaveLink", "/ashgrove/d/reports/summary.pdf", "download");
-    click(*run, "summaryPdfSaveLink");
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->downloadAnnouncer.announcedPaths.size() == 4; }, 20s));
-    EXPECT_EQ(run->downloadAnnouncer.announcedPaths.back(), resolved / "summary (2).pdf");
-    EXPECT_TRUE(run->isOnHomePage());
+    auto resolved = std::filesystem::canonical(downloads);
+    const std::tuple<const char*, const char*, const char*> rows[] = {
+        { "summaryPdfDownloadLink", "summary.pdf", "%PDF-" },
+        { "summaryPdfDownloadLink", "summary (1).pdf", "%PDF-" },
+        { "budgetXlsxLink", "budget.xlsx", "PK" },
+        { "summaryPdfSaveLink", "summary (2).pdf", "%PDF-" },
+    };
+    for (auto [link, name, magic] : rows) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(clickDownload(*run, link), resolved / name);
+        EXPECT_EQ(firstBytes(downloads / name, std::strlen(magic)), magic);
+        EXPECT_TRUE(run->isOnHomePage());
+    }
 
     // The PDF served inline opens in the view and saves nothing.
     click(*run, "summaryPdfLink");
     auto inlineURL = tenantURL("/ashgrove/d/reports/summary.pdf");
-    ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inlineURL); }, 20s)) << (run->url() ? run->url()->string() : "no URL");
+    ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inlineURL); }, 20s)) << run->urlText();
     EXPECT_EQ(run->downloadAnnouncer.announcedPaths.size(), 4u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads), std::filesystem::directory_iterator()), 4);
 

@@ -1,11 +1,7 @@
-#include "DemoTenant.h"
-#include "EngineTestSupport.h"
-#include "config/Configuration.h"
-#include "platform/WebKitEngine.h"
+#include "EngineSession.h"
 #include "session/OfflineErrors.h"
 
 #include <gtest/gtest.h>
-#include <gtk/gtk.h>
 
 using namespace halcyra;
 using namespace std::chrono_literals;
@@ -48,25 +44,9 @@ public:
     bool hasFinished() const { return std::ranges::find(events, "finish") != events.end(); }
 };
 
-class WebKitEngineTest : public testing::Test {
+// The engine on its own, with the session suite's tenant and engine; no keyring.
+class WebKitEngineTest : public EngineSessionTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_tenant = new DemoTenant;
-        auto result = loadConfiguration(s_tenant->configurationFile());
-        ASSERT_TRUE(result.configuration) << result.error;
-        auto options = WebKitEngine::defaultOptions();
-        options.dataDirectory = s_tenant->stateFolder() / "web-data";
-        options.cacheDirectory = s_tenant->stateFolder() / "web-cache";
-        options.webProcessExtensionDirectory = HALCYRA_WEB_PROCESS_EXTENSION_DIR;
-        options.scriptMessageHandlerNames = { "workdayAuth" };
-        s_engine = new WebKitEngine(*result.configuration, options);
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_engine;
-        delete s_tenant;
-    }
     void SetUp() override { s_tenant->control("POST", "/reset"); }
 
     std::shared_ptr<WebView> makeView(WebViewConfiguration configuration = {})
@@ -77,21 +57,8 @@ protected:
         return view;
     }
 
-    std::optional<ScriptReply> evaluate(WebView& view, const std::string& script)
-    {
-        std::optional<ScriptReply> result;
-        view.evaluateJavaScript(script, [&result](ScriptReply value) { result = std::move(value); });
-        runMainLoopUntil([&] { return result.has_value(); });
-        return result;
-    }
-
-    static DemoTenant* s_tenant;
-    static WebKitEngine* s_engine;
     RecordingClient m_client;
 };
-
-DemoTenant* WebKitEngineTest::s_tenant = nullptr;
-WebKitEngine* WebKitEngineTest::s_engine = nullptr;
 
 const char* probeScript = R"JS((function () {
     var handlers = window.webkit && window.webkit.messageHandlers;
@@ -149,8 +116,7 @@ TEST_F(WebKitEngineTest, scriptMessagesCarryTheOriginOfTheFrameThatSentThem)
 
     // The reply resolves the page's promise.
     ASSERT_TRUE(runMainLoopUntil([&] {
-        auto reply = evaluate(*view, "document.documentElement.dataset.reply || ''");
-        return reply && reply->value == "{\"ok\":true}";
+        return evaluateScript(*view, "document.documentElement.dataset.reply || ''").value == "{\"ok\":true}";
     }));
 }
 
@@ -176,25 +142,7 @@ TEST_F(WebKitEngineTest, loadReportsEveryStageAndTheResponse)
     EXPECT_TRUE(response.header("content-type")->starts_with("text/html"));
 }
 
-TEST_F(WebKitEngineTest, scriptsGiveValuesAndErrors)
-{
-    auto view = makeView();
-    view->load(*URL::parse("https://login.ashgrove.test/cas/login"));
-    ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
-
-    auto value = evaluate(*view, "({ count: 3, label: 'x', items: [1, null, true] })");
-    ASSERT_TRUE(value && !value->isError());
-    EXPECT_EQ(*value->value, nlohmann::json::parse(R"({"count": 3, "label": "x", "items": [1, null, true]})"));
-    EXPECT_TRUE(evaluate(*view, "undefined")->value->is_null());
-    EXPECT_TRUE(evaluate(*view, "throw new Error('boom')")->isError());
-
-    std::optional<ScriptReply> sum;
-    view->callAsyncJavaScript("await new Promise(r => setTimeout(r, 10)); return a + b.length;", { { "a", 2 }, { "b", "abc" } }, [&](ScriptReply result) { sum = result; });
-    ASSERT_TRUE(runMainLoopUntil([&] { return sum.has_value(); }));
-    EXPECT_EQ(sum->value, 5);
-}
-
-TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeAndRunsTimersAtFullRate)
+TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeRunsTimersAtFullRateAndGivesScriptValuesAndErrors)
 {
     WebViewConfiguration configuration;
     configuration.width = 800;
@@ -204,12 +152,17 @@ TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeAndRunsTimersAtFullRate)
     view->load(*URL::parse("https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld"));
     ASSERT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); }));
 
-    EXPECT_EQ(evaluate(*view, "[window.innerWidth, window.innerHeight]")->value, nlohmann::json::parse("[800, 900]"));
+    EXPECT_EQ(evaluateScript(*view, "({ size: [window.innerWidth, window.innerHeight], label: 'x', items: [null, true] })").value,
+        nlohmann::json::parse(R"({"size": [800, 900], "label": "x", "items": [null, true]})"));
+    EXPECT_TRUE(evaluateScript(*view, "undefined").value->is_null());
+    EXPECT_TRUE(evaluateScript(*view, "throw new Error('boom')").isError());
     std::optional<ScriptReply> ticks;
-    view->callAsyncJavaScript("let n = 0; const id = setInterval(() => n++, 100); await new Promise(r => setTimeout(r, ms)); clearInterval(id); return n;", { { "ms", 1000 } }, [&](ScriptReply result) { ticks = result; });
+    view->callAsyncJavaScript("let n = 0; const id = setInterval(() => n++, 100); await new Promise(r => setTimeout(r, ms)); clearInterval(id); return [n, b];",
+        { { "ms", 1000 }, { "b", "abc" } }, [&](ScriptReply result) { ticks = result; });
     ASSERT_TRUE(runMainLoopUntil([&] { return ticks.has_value(); }));
     ASSERT_FALSE(ticks->isError()) << ticks->errorMessage;
-    EXPECT_GE(ticks->value->get<int>(), 8);
+    EXPECT_GE((*ticks->value)[0].get<int>(), 8);
+    EXPECT_EQ((*ticks->value)[1], "abc");
 }
 
 TEST_F(WebKitEngineTest, loadsThatCannotReachTheNetworkAreReportedAsOffline)
@@ -229,7 +182,5 @@ TEST_F(WebKitEngineTest, loadsThatCannotReachTheNetworkAreReportedAsOffline)
 
 int main(int argc, char** argv)
 {
-    testing::InitGoogleTest(&argc, argv);
-    gtk_init();
-    return RUN_ALL_TESTS();
+    return runEngineTests(argc, argv);
 }

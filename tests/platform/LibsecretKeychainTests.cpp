@@ -47,10 +47,11 @@ protected:
     LibsecretKeychain keychain;
 };
 
-TEST_F(LibsecretKeychainTests, addedCredentialsReadBackAndAreVisibleToDesktopTools)
+TEST_F(LibsecretKeychainTests, addedCredentialsReadBackAreVisibleToDesktopToolsAndAreRemovedAlone)
 {
     std::string json = R"({"username":"jdoe","password":"pässwörd 🔑"})";
     ASSERT_EQ(add(credentialsItem, json), keychainSuccess);
+    ASSERT_EQ(add(legacyUsernameItem, "jdoe", { "Workday SSO username" }), keychainSuccess);
 
     auto result = read(credentialsItem);
     EXPECT_EQ(result.status, keychainSuccess);
@@ -62,6 +63,11 @@ TEST_F(LibsecretKeychainTests, addedCredentialsReadBackAndAreVisibleToDesktopToo
     // The label is what a keyring manager (Seahorse, KWalletManager) lists the item under.
     auto search = secretTool({ "search", "--all", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" });
     EXPECT_NE(search.output.find("label = Workday SSO credentials"), std::string::npos) << search.output;
+
+    EXPECT_EQ(remove(legacyUsernameItem), keychainSuccess);
+    EXPECT_EQ(read(legacyUsernameItem).status, keychainItemNotFound);
+    EXPECT_EQ(read(credentialsItem).data, json);
+    EXPECT_EQ(remove(legacyUsernameItem), keychainItemNotFound);
 }
 
 TEST_F(LibsecretKeychainTests, updateRewritesAnExistingItemInPlaceAndCreatesNone)
@@ -78,17 +84,6 @@ TEST_F(LibsecretKeychainTests, updateRewritesAnExistingItemInPlaceAndCreatesNone
     EXPECT_EQ(update(credentialsItem, updated), keychainSuccess);
     EXPECT_EQ(secretTool({ "lookup", "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" }).output, updated);
     EXPECT_EQ(labelCount(), 1u);
-}
-
-TEST_F(LibsecretKeychainTests, removeDeletesOnlyItsItemAndAMissingItemReportsNotFound)
-{
-    ASSERT_EQ(add(credentialsItem, R"({"username":"jdoe","password":"secret"})"), keychainSuccess);
-    ASSERT_EQ(add(legacyUsernameItem, "jdoe", { "Workday SSO username" }), keychainSuccess);
-
-    EXPECT_EQ(remove(legacyUsernameItem), keychainSuccess);
-    EXPECT_EQ(read(legacyUsernameItem).status, keychainItemNotFound);
-    EXPECT_EQ(read(credentialsItem).data, R"({"username":"jdoe","password":"secret"})");
-    EXPECT_EQ(remove(legacyUsernameItem), keychainItemNotFound);
 }
 
 TEST_F(LibsecretKeychainTests, anIdentityThatIsNotTextIsRefusedWithAReason)

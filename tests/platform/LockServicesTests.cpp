@@ -71,7 +71,7 @@ public:
     std::vector<GRefPtr<GDBusConnection>> otherClients;
 };
 
-TEST_F(LockServicesTests, sleepAndSessionLockLockTheWindow)
+TEST_F(LockServicesTests, sleepAndSessionLockLockTheWindowAndWakingLeavesItLocked)
 {
     struct Row {
         const char* event;
@@ -113,20 +113,16 @@ TEST_F(LockServicesTests, sleepAndSessionLockLockTheWindow)
         row.emit(*this);
         EXPECT_TRUE(runMainLoopUntil([&] { return controller->isLocked(); }));
         EXPECT_TRUE(view.isShown);
-    }
-}
 
-TEST_F(LockServicesTests, wakingFromSleepLeavesTheWindowLocked)
-{
-    followNewLogindSession();
-    makeGate(passwordDialog);
-    bool hasWoken = false;
-    auto observation = screenEvents->observe([&](ScreenEvent event) { hasWoken |= event == ScreenEvent::screensWoke; });
-    callSystemBus("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
-        g_variant_new_parsed("('org.freedesktop.login1.Manager', 'PrepareForSleep', 'b', [<false>])"));
-    ASSERT_TRUE(runMainLoopUntil([&] { return hasWoken; }));
-    EXPECT_TRUE(controller->isLocked());
-    EXPECT_TRUE(view.isShown);
+        // Waking from sleep leaves the window locked.
+        bool hasWoken = false;
+        auto observation = screenEvents->observe([&](ScreenEvent event) { hasWoken |= event == ScreenEvent::screensWoke; });
+        callSystemBus("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
+            g_variant_new_parsed("('org.freedesktop.login1.Manager', 'PrepareForSleep', 'b', [<false>])"));
+        ASSERT_TRUE(runMainLoopUntil([&] { return hasWoken; }));
+        EXPECT_TRUE(controller->isLocked());
+        EXPECT_TRUE(view.isShown);
+    }
 }
 
 // polkit's answer decides; where it cannot ask, the application's own password dialog does.

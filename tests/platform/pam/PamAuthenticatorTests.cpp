@@ -12,30 +12,24 @@ namespace {
 
 constexpr const char* accountPassword = "correct horse";
 
-// The application's password dialog, answered by the test.
-class FakePasswordPrompt final : public PasswordPrompt {
-public:
+// The application's password dialog, answered by the test; a dialog closes with its handle.
+struct FakePasswordPrompt final : PasswordPrompt {
     struct Dialog {
         std::string reason;
         std::function<void(std::optional<std::string>)> entered;
         bool isOpen { true };
     };
-    class DialogHandle final : public Handle {
-    public:
-        explicit DialogHandle(std::shared_ptr<Dialog> dialog)
-            : m_dialog(std::move(dialog))
-        {
-        }
-        ~DialogHandle() override { m_dialog->isOpen = false; }
-
-    private:
-        std::shared_ptr<Dialog> m_dialog;
+    struct DialogHandle final : Handle {
+        std::shared_ptr<Dialog> dialog;
+        ~DialogHandle() override { dialog->isOpen = false; }
     };
 
     std::unique_ptr<Handle> ask(const std::string& reason, std::function<void(std::optional<std::string>)> entered) override
     {
         dialogs.push_back(std::make_shared<Dialog>(Dialog { reason, std::move(entered) }));
-        return std::make_unique<DialogHandle>(dialogs.back());
+        auto handle = std::make_unique<DialogHandle>();
+        handle->dialog = dialogs.back();
+        return handle;
     }
     std::vector<std::shared_ptr<Dialog>> dialogs;
 };

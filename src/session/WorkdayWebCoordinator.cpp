@@ -221,6 +221,10 @@ void WorkdayWebCoordinator::didReceiveServerRedirectForProvisionalNavigation(Web
 void WorkdayWebCoordinator::didCommitNavigation(WebView& webView, NavigationID)
 {
     auto url = webView.url();
+    // Built once the home page has committed, not when it is asked for: the hidden views share
+    // the main view's web process only while the main view is on the tenant's own site.
+    if (m_endpoints.isHomeURL(url))
+        m_collaborators.pollBrowser.createIfNeeded();
     m_signIn.confirmSignIn(url);
     m_recovery.noteRecoveryOutcome(url);
     if (m_endpoints.isRememberDevicePage(url))
@@ -298,7 +302,6 @@ void WorkdayWebCoordinator::noteSessionState(const std::optional<URL>& url)
     if (m_endpoints.isWorkdayHost(*url->host()))
         m_hasReachedWorkday = true;
     if (m_endpoints.isHomeURL(url) && m_webView) {
-        m_collaborators.pollBrowser.createIfNeeded();
         // Workday content is not shown before the user authenticates.
         auto& lockController = m_collaborators.lockController;
         if (lockController.isOpenForSignIn()) {

@@ -124,7 +124,8 @@ class FirstRunAndRestart(unittest.TestCase):
         # A second launch brings the running window forward instead of opening another.
         second = subprocess.run([str(APPLICATION)], env=self.application.environment(), capture_output=True, timeout=30)
         self.assertEqual(second.returncode, 0)
-        self.assertEqual(len(self.application.windows()), 1)
+        # xdotool misses windows that change while it searches: wait for one, then count.
+        self.assertEqual(len(waitFor(self.application.windows, what="the window after a second launch")), 1)
         self.assertIsNone(self.application.process.poll())
 
         self.application.quit()

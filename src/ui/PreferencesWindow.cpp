@@ -83,7 +83,11 @@ namespace {
 GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialModel)
 {
     auto* window = adw_preferences_window_new();
+    gtk_window_set_title(GTK_WINDOW(window), _("Settings"));
     gtk_window_set_transient_for(GTK_WINDOW(window), parent);
+    // The application's shortcuts (Ctrl+W, Ctrl+Q) work here too.
+    if (parent)
+        gtk_window_set_application(GTK_WINDOW(window), gtk_window_get_application(parent));
     gtk_window_set_default_size(GTK_WINDOW(window), 420, 440);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     adw_preferences_window_set_search_enabled(ADW_PREFERENCES_WINDOW(window), FALSE);

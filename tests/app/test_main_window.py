@@ -1,6 +1,6 @@
 """The signed-in main window and what Halcyra tells the desktop about it: the counts on its own
 bus object, the launcher badge, and a window that closes without ending the session. With
-HALCYRA_SCREENSHOT_DIR set, a screenshot of the signed-in window is saved there."""
+HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window and of Settings are saved there."""
 
 import os
 import re
@@ -32,6 +32,14 @@ def busProperties():
     except GLib.Error:
         return None
     return reply.unpack()[0]
+
+
+def saveScreenshot(name):
+    """What the display shows, for a person to look at, where HALCYRA_SCREENSHOT_DIR says."""
+    folder = os.environ.get("HALCYRA_SCREENSHOT_DIR")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        subprocess.run(["import", "-window", "root", os.path.join(folder, name)], check=True)
 
 
 class LauncherMonitor:
@@ -101,9 +109,17 @@ class MainWindowAndDesktop(unittest.TestCase):
         window = waitFor(lambda: self.application.windows(), what="the main window")[0]
         self.assertEqual(xdotool("getwindowname", window).stdout.strip(), "Ashgrove Workday")
         time.sleep(1)  # the bubbles appear on the next refresh of the window
-        folder = os.environ.get("HALCYRA_SCREENSHOT_DIR")
-        if folder:
-            subprocess.run(["import", "-window", "root", os.path.join(folder, "main-window-signed-in.png")])
+        saveScreenshot("main-window-signed-in.png")
+
+        # Settings opens from the keyboard and closes again without touching the main window.
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "ctrl+comma")
+        settings = waitFor(lambda: xdotool("search", "--onlyvisible", "--name", "^Settings$").stdout.split(), what="the Settings window")
+        time.sleep(0.5)
+        saveScreenshot("settings.png")
+        xdotool("windowfocus", "--sync", settings[0])
+        xdotool("key", "ctrl+w")
+        waitFor(lambda: not xdotool("search", "--onlyvisible", "--name", "^Settings$").stdout.split(), what="the Settings window to close")
 
         signInPagesBefore = self.tenant.log().count("login.ashgrove.test GET /cas/login")
         xdotool("windowfocus", "--sync", window)

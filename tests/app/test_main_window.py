@@ -1,7 +1,9 @@
 """The signed-in main window and what Halcyra tells the desktop about it: the counts on its own
-bus object, the launcher badge, and a window that closes without ending the session. With
-HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window and of Settings are saved there."""
+bus object, the launcher badge, a window that closes without ending the session, and the
+roster error alert. With HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window, of
+Settings and of the alert are saved there."""
 
+import json
 import os
 import re
 import shutil
@@ -18,6 +20,7 @@ from gi.repository import Gio, GLib  # noqa: E402
 
 from test_application import APPLICATION, SERVICE, Application, Tenant, waitFor, xdotool  # noqa: E402
 
+DEMO_ROSTER = Path(__file__).resolve().parents[3] / "shared" / "demo-tenant" / "roster.json"
 COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
 EVERY_COUNT_IN_THE_BADGE = {"badgeInclude" + name: True for name in ("Task", "Notification", "Prepaid", "Draft")}
 
@@ -40,6 +43,20 @@ def saveScreenshot(name):
     if folder:
         os.makedirs(folder, exist_ok=True)
         subprocess.run(["import", "-window", "root", os.path.join(folder, name)], check=True)
+
+
+def activateAction(name):
+    """Runs one of the application's actions the way a desktop shell does, over D-Bus."""
+    subprocess.run(["gdbus", "call", "--session", "--dest", "com.ashgrove.Halcyra", "--object-path", "/com/ashgrove/Halcyra",
+                    "--method", "org.gtk.Actions.Activate", name, "[]", "{}"], check=True, capture_output=True, timeout=20)
+
+
+def answerUnlockPrompt():
+    """The owner authenticates at the polkit prompt of the test's authority; false while none is open."""
+    answered = subprocess.run(["gdbus", "call", "--system", "--dest", "org.freedesktop.PolicyKit1",
+                               "--object-path", "/org/freedesktop/PolicyKit1/Authority",
+                               "--method", "org.freedesktop.DBus.Mock.Answer", "true", "false"], capture_output=True, timeout=20)
+    return answered.returncode == 0
 
 
 class LauncherMonitor:
@@ -132,6 +149,24 @@ class MainWindowAndDesktop(unittest.TestCase):
         self.assertEqual(len(waitFor(self.application.windows, what="the window again")), 1)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
         self.assertEqual(self.tenant.log().count("login.ashgrove.test GET /cas/login"), signInPagesBefore)
+
+    def test_aRosterOfNamelessRowsEndsInTheAlertAfterTheUnlock(self):
+        # One row, which readers skip for its empty names: the page is a roster page, with no student.
+        demoRoster = json.loads(DEMO_ROSTER.read_text())
+        nameless = dict(demoRoster["students"][0], studentId="", first="", last="", email="")
+        nameless["photo"] = os.path.relpath(DEMO_ROSTER.parent / nameless["photo"], self.home)
+        roster = self.home / "nameless-roster.json"
+        roster.write_text(json.dumps({"course": demoRoster["course"], "students": [nameless]}))
+        self.tenant.set("/roster", {"file": str(roster)})
+        self.application.launch()
+        self.waitForBusCounts(COUNTS)
+
+        # The window is locked after an automatic sign-in: the export waits for the owner.
+        activateAction("export-roster")
+        waitFor(answerUnlockPrompt, what="the unlock prompt")
+        waitFor(lambda: "[Roster] export failed: The roster has no students." in self.application.log(), what="the export to fail")
+        time.sleep(1)  # the alert comes with the window's next refresh
+        saveScreenshot("roster-error-alert.png")
 
 
 if __name__ == "__main__":

@@ -62,17 +62,16 @@ void DesktopSessionIdleTime::query(std::function<void(std::optional<Seconds>)> a
             pending, nullptr);
         return;
     }
-    ask(std::move(query), 0);
+    ask(std::move(query));
 }
 
-void DesktopSessionIdleTime::ask(std::unique_ptr<Query> query, size_t serviceIndex)
+void DesktopSessionIdleTime::ask(std::unique_ptr<Query> query)
 {
-    if (serviceIndex >= std::size(idleServices)) {
+    if (query->serviceIndex >= std::size(idleServices)) {
         query->answer(std::nullopt);
         return;
     }
-    query->serviceIndex = serviceIndex;
-    auto& service = idleServices[serviceIndex];
+    auto& service = idleServices[query->serviceIndex];
     auto* bus = query->bus.get();
     auto* cancellable = query->cancellable.get();
     g_dbus_connection_call(
@@ -88,8 +87,8 @@ void DesktopSessionIdleTime::ask(std::unique_ptr<Query> query, size_t serviceInd
                 query->answer(idleTimeFrom(reply.get()));
                 return;
             }
-            auto next = query->serviceIndex + 1;
-            ask(std::move(query), next);
+            ++query->serviceIndex;
+            ask(std::move(query));
         },
         query.release());
 }

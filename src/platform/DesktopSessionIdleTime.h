@@ -20,7 +20,8 @@ public:
 
 private:
     struct Query;
-    static void ask(std::unique_ptr<Query>, size_t serviceIndex);
+    // Asks the query's idle service, and the next one when it does not answer.
+    static void ask(std::unique_ptr<Query>);
 
     GRefPtr<GDBusConnection> m_sessionBus;
     GRefPtr<GCancellable> m_cancellable;

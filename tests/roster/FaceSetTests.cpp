@@ -17,7 +17,7 @@
 namespace halcyra {
 namespace {
 
-    const std::filesystem::path faceFolder = HALCYRA_FACE_SET_DIR;
+    const std::filesystem::path faceFolder = HALCYRA_SHARED_DIR "/testdata/faces";
 
     std::string contentsOf(const std::filesystem::path& path)
     {

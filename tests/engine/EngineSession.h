@@ -9,7 +9,7 @@
 #include "platform/WebKitEngine.h"
 #include "session/DownloadsFolder.h"
 #include "session/WorkdayWebCoordinator.h"
-#include "support/FakeCoordinatorCollaborators.h"
+#include "support/FakeSessionCollaborators.h"
 #include "support/MainLoopWait.h"
 
 #include <chrono>

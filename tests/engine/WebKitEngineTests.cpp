@@ -25,11 +25,6 @@ public:
     void didReceiveServerRedirectForProvisionalNavigation(WebView&, NavigationID) override { events.push_back("redirect"); }
     void didCommitNavigation(WebView&, NavigationID) override { events.push_back("commit"); }
     void didFinishNavigation(WebView&, NavigationID) override { events.push_back("finish"); }
-    void didFailNavigation(WebView&, NavigationID, const WebError& error) override
-    {
-        events.push_back("fail");
-        failures.push_back(error);
-    }
     void didFailProvisionalNavigation(WebView&, NavigationID, const WebError& error) override
     {
         events.push_back("failProvisional");

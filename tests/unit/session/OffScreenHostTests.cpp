@@ -59,7 +59,6 @@ TEST_F(OffScreenHostTest, aMainWindowWithinThreeSecondsMeansNoBackgroundHost)
 
     EXPECT_EQ(viewCount(), 1u);
     EXPECT_FALSE(session.engine.lastView().isHostedOffScreen());
-    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(OffScreenHostTest, noMainWindowAfterThreeSecondsLoadsWorkdayInTheBackgroundOnce)

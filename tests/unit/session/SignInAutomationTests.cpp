@@ -45,6 +45,7 @@ namespace {
 
         session.loop.advance(Seconds(0.1));
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
+        EXPECT_FALSE(session.session().isPasswordWithheld());
 
         session.loop.advance(3600s);
         session.restart();

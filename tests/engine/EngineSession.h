@@ -72,7 +72,8 @@ protected:
     void SetUp() override;
 
     std::unique_ptr<SessionRun> start(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
-    // Saved credentials, then a start that must reach the home page by itself.
+    // Saved credentials, then a start that must reach the home page by itself; the test ends
+    // (with an exception) where it does not.
     std::unique_ptr<SessionRun> startSignedIn(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
     int passwordSubmissions();
     void saveCredentials(const std::string& password);

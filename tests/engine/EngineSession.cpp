@@ -3,6 +3,7 @@
 #include "support/MainLoopTask.h"
 
 #include <gtk/gtk.h>
+#include <stdexcept>
 
 namespace halcyra {
 
@@ -70,8 +71,8 @@ std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::
 {
     saveCredentials("ashgrove-demo");
     auto run = start(std::move(downloadsLocation));
-    bool isSignedIn = runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s);
-    EXPECT_TRUE(isSignedIn) << run->urlText();
+    if (!runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s))
+        throw std::runtime_error("the start did not sign in: the view is on " + run->urlText());
     return run;
 }
 

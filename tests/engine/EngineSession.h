@@ -9,7 +9,7 @@
 #include "platform/WebKitEngine.h"
 #include "session/DownloadsFolder.h"
 #include "session/WorkdayWebCoordinator.h"
-#include "support/FakeCoordinatorCollaborators.h"
+#include "support/FakeSessionCollaborators.h"
 #include "support/MainLoopWait.h"
 
 #include <chrono>
@@ -72,7 +72,8 @@ protected:
     void SetUp() override;
 
     std::unique_ptr<SessionRun> start(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
-    // Saved credentials, then a start that must reach the home page by itself.
+    // Saved credentials, then a start that must reach the home page by itself; the test ends
+    // (with an exception) where it does not.
     std::unique_ptr<SessionRun> startSignedIn(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
     int passwordSubmissions();
     void saveCredentials(const std::string& password);

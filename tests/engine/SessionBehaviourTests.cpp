@@ -2,8 +2,8 @@
 #include "platform/GRefPtr.h"
 #include "platform/RecentFilesAnnouncer.h"
 #include "support/LogCapture.h"
+#include "support/TemporaryFolder.h"
 
-#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -17,29 +17,35 @@ class SessionBehaviourTest : public EngineSessionTest {
 protected:
     std::string tenantURL(const std::string& path) const { return "https://" + s_configuration->endpoints.tenantHost + path; }
 
-    // The home page renders its content by script after load: waits for one of its controls.
-    static bool waitForElement(SessionRun& run, const std::string& automationID)
+    // The home page renders its content by script after load: waits for one of its controls to
+    // show (or to go away).
+    static bool waitForElement(SessionRun& run, const std::string& automationID, bool isPresent = true)
     {
         auto script = "!!document.querySelector('[data-automation-id=\"" + automationID + "\"]')";
         return runMainLoopUntil([&] {
             auto result = run.evaluate(script);
-            return !result.isError() && *result.value == true;
+            return !result.isError() && *result.value == isPresent;
         });
+    }
+
+    // Runs a page script that must not fail.
+    static void perform(SessionRun& run, const std::string& script)
+    {
+        auto result = run.evaluate(script);
+        ASSERT_FALSE(result.isError()) << result.errorMessage;
     }
 
     // A click as a page script makes it: the element's own click().
     static void click(SessionRun& run, const std::string& automationID)
     {
         ASSERT_TRUE(waitForElement(run, automationID)) << automationID;
-        auto result = run.evaluate("document.querySelector('[data-automation-id=\"" + automationID + "\"]').click(), true");
-        ASSERT_FALSE(result.isError()) << result.errorMessage;
+        perform(run, "document.querySelector('[data-automation-id=\"" + automationID + "\"]').click(), true");
     }
 
     // Adds a link to the page, as Workday's own scripts add content.
     static void addLink(SessionRun& run, const std::string& automationID, const std::string& href, const std::string& attributes = "")
     {
-        auto result = run.evaluate("document.body.insertAdjacentHTML('beforeend', '<a data-automation-id=\"" + automationID + "\" href=\"" + href + "\" " + attributes + ">link</a>'), true");
-        ASSERT_FALSE(result.isError()) << result.errorMessage;
+        perform(run, "document.body.insertAdjacentHTML('beforeend', '<a data-automation-id=\"" + automationID + "\" href=\"" + href + "\" " + attributes + ">link</a>'), true");
     }
 
     static bool hasFinishedLoading(SessionRun& run, const std::string& urlString)
@@ -56,30 +62,12 @@ protected:
         EXPECT_TRUE(runMainLoopUntil([&] { return run.externalOpener.openedURLs.size() == count + 1; }, 10s)) << automationID;
         return run.externalOpener.openedURLs.size() > count ? run.externalOpener.openedURLs.back().string() : "";
     }
-
-    // Clicks a link whose file must be saved; gives the path it was saved under.
-    static std::filesystem::path clickDownload(SessionRun& run, const std::string& automationID)
-    {
-        auto count = run.downloadAnnouncer.announcedPaths.size();
-        click(run, automationID);
-        EXPECT_TRUE(runMainLoopUntil([&] { return run.downloadAnnouncer.announcedPaths.size() == count + 1; }, 20s)) << automationID;
-        return run.downloadAnnouncer.announcedPaths.size() > count ? run.downloadAnnouncer.announcedPaths.back() : "";
-    }
 };
 
-std::filesystem::path makeTemporaryFolder(const std::string& name)
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
-    return ::mkdtemp(pattern.data());
-}
-
-std::string firstBytes(const std::filesystem::path& path, std::size_t count)
+std::string contents(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
-    std::string bytes(count, '\0');
-    file.read(bytes.data(), static_cast<std::streamsize>(count));
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
-    return bytes;
+    return { std::istreambuf_iterator<char>(file), {} };
 }
 
 }
@@ -102,20 +90,11 @@ TEST_F(SessionBehaviourTest, brokenSignInFlowIsStartedOverOnceThenLeftForTheUser
     ASSERT_TRUE(runMainLoopUntil([&] { return log.contains("[Workday] CAS flow broke again; waiting for the user"); }, 30s));
     EXPECT_EQ(log.count("[Workday] CAS flow broke (https://" + s_configuration->endpoints.ssoHost + "); starting the sign-in over"), 1);
     EXPECT_EQ(entryLoads, 1);
-    EXPECT_EQ(run->poller.lastState(), PollState::signingIn());
 
     // Nothing more happens by itself while the user has not acted.
     runMainLoopFor(3s);
     EXPECT_EQ(entryLoads, 1);
     EXPECT_EQ(passwordSubmissions(), 0);
-
-    // Ten minutes on, a new breakage is started over once more.
-    run->runLoop.shiftClock(601s);
-    log.clear();
-    run->coordinator.loadEntry(*run->coordinator.webView());
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.contains("[Workday] CAS flow broke again; waiting for the user"); }, 30s));
-    EXPECT_EQ(log.count("[Workday] CAS flow broke (https://" + s_configuration->endpoints.ssoHost + "); starting the sign-in over"), 1);
-    EXPECT_EQ(entryLoads, 3);
 
     // Once CAS works again, the user's own reload signs in with the saved password.
     s_tenant->control("POST", "/broken-flow", { { "on", false } });
@@ -124,47 +103,16 @@ TEST_F(SessionBehaviourTest, brokenSignInFlowIsStartedOverOnceThenLeftForTheUser
     EXPECT_EQ(passwordSubmissions(), 1);
 }
 
-TEST_F(SessionBehaviourTest, offlineLoadIsRetriedAfterFiveSecondsThenAtOnceWhenTheNetworkReturns)
-{
-    LogCapture log;
-    saveCredentials("ashgrove-demo");
-    s_tenant->control("POST", "/offline", { { "offline", true } });
-    auto run = start();
-
-    // The first failure waits 5 s; that retry fails too and doubles the wait.
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.containsSubstring("; retrying in 5 s"); }, 20s));
-    ASSERT_TRUE(runMainLoopUntil([&] { return log.containsSubstring("; retrying in 10 s"); }, 20s));
-    EXPECT_TRUE(run->coordinator.recovery().hasPendingLoadRetry());
-
-    // The network goes away and comes back: the pending retry runs now, not in 10 s.
-    run->networkPathMonitor.send(false);
-    s_tenant->control("POST", "/offline", { { "offline", false } });
-    run->networkPathMonitor.send(true);
-    EXPECT_TRUE(log.contains("[Workday] network is back"));
-    EXPECT_FALSE(run->coordinator.recovery().hasPendingLoadRetry());
-    EXPECT_GE(run->poller.refreshCount, 1);
-
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s)) << run->urlText();
-    EXPECT_EQ(passwordSubmissions(), 1);
-    // A finished navigation starts the back-off over.
-    EXPECT_EQ(run->coordinator.recovery().loadRetryDelay(), 5s);
-}
-
 TEST_F(SessionBehaviourTest, rememberDevicePromptIsAnsweredAndTheAppBannerClosedOnTheWayHome)
 {
     s_tenant->control("POST", "/remember-device", { { "on", true } });
     auto run = startSignedIn();
-    ASSERT_TRUE(run->isOnHomePage());
     auto prompt = s_tenant->state()["rememberDevicePrompt"];
     EXPECT_EQ(prompt, (nlohmann::json { { "shown", 1 }, { "submitted", 1 }, { "trusted", 1 } }));
 
     // The page shows the banner once it has rendered; the application closes it soon after.
     ASSERT_TRUE(waitForElement(*run, "mobileAppBanner"));
-    EXPECT_TRUE(runMainLoopUntil([&] {
-        auto result = run->evaluate("!!document.querySelector('[data-automation-id=\"mobileAppBanner\"]')");
-        return !result.isError() && *result.value == false;
-    },
-        10s));
+    EXPECT_TRUE(waitForElement(*run, "mobileAppBanner", false));
     // The rest of the page stays.
     EXPECT_TRUE(waitForElement(*run, "inbox_preview"));
 }
@@ -172,32 +120,21 @@ TEST_F(SessionBehaviourTest, rememberDevicePromptIsAnsweredAndTheAppBannerClosed
 TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
 {
     auto run = startSignedIn();
-    ASSERT_TRUE(run->isOnHomePage());
     auto homeURL = run->url()->string();
 
-    // Plain http, https on another port and foreign hosts open outside; the view stays where it
-    // is. WebKitGTK reports a page script's click() on a link as a link activation, like a click
-    // of the user's, so scripted clicks stand for real ones here.
+    // A plain http link opens outside; the view stays where it is. WebKitGTK reports a page
+    // script's click() on a link as a link activation, like a click of the user's, so scripted
+    // clicks stand for real ones here.
     auto& endpoints = s_configuration->endpoints;
     EXPECT_EQ(clickOutward(*run, "helpfulLinkHttp"), "http://" + endpoints.webappsHost + "/");
-    EXPECT_EQ(clickOutward(*run, "helpfulLinkOtherPort"), "https://" + endpoints.webappsHost + ":8443/");
-    EXPECT_EQ(clickOutward(*run, "helpfulLinkExternal"), "https://www.example.com/");
     EXPECT_EQ(run->url()->string(), homeURL);
 
     // A page script that moves the page itself is no link activation: the http address stays in
     // the view (the server moves it on to https).
-    auto result = run->evaluate("location.href = document.querySelector('[data-automation-id=\"helpfulLinkHttp\"]').href, true");
-    ASSERT_FALSE(result.isError()) << result.errorMessage;
+    perform(*run, "location.href = document.querySelector('[data-automation-id=\"helpfulLinkHttp\"]').href, true");
     EXPECT_TRUE(runMainLoopUntil([&] { return !run->isOnHomePage() && run->url()->scheme() == "https" && !run->coordinator.webView()->isLoading(); }, 20s))
         << run->url()->string();
-    EXPECT_EQ(run->externalOpener.openedURLs.size(), 3u);
-
-    // A blank-target link on a university host opens in this same view.
-    run->coordinator.loadHome();
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 20s));
-    click(*run, "helpfulLinkNewWindow");
-    EXPECT_TRUE(runMainLoopUntil([&] { return run->url() && run->url()->host() == endpoints.webappsHost; }, 20s)) << run->urlText();
-    EXPECT_EQ(run->externalOpener.openedURLs.size(), 3u);
+    EXPECT_EQ(run->externalOpener.openedURLs.size(), 1u);
 
     // A blank-target link to another host goes to the default browser.
     addLink(*run, "externalNewWindow", "https://www.example.com/benefits", "target=\"_blank\"");
@@ -207,25 +144,23 @@ TEST_F(SessionBehaviourTest, linksStayInTheViewOrGoToTheDefaultBrowser)
 TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView)
 {
     auto run = startSignedIn();
-    ASSERT_TRUE(run->isOnHomePage());
     auto inboxURL = tenantURL("/ashgrove/d/inbox/2998$1.htmld");
 
     // A page script opening a window: the page loads here instead.
     ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
-    ASSERT_FALSE(run->evaluate("window.open('/ashgrove/d/inbox/2998$1.htmld'), true").isError());
+    perform(*run, "window.open('/ashgrove/d/inbox/2998$1.htmld'), true");
     ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inboxURL); }, 20s)) << run->url()->string();
 
     // A form with unsaved changes that guards them with a leave-page prompt does not keep the
     // user from going Home.
     ASSERT_TRUE(waitForElement(*run, "inboxItem"));
-    auto guard = run->evaluate(R"JS(
+    perform(*run, R"JS(
         window.addEventListener('beforeunload', function (event) { event.preventDefault(); event.returnValue = 'unsaved'; });
         var field = document.createElement('input');
         document.body.appendChild(field);
         field.focus();
         field.value = 'half-typed comment';
         true)JS");
-    ASSERT_FALSE(guard.isError()) << guard.errorMessage;
     run->coordinator.loadHome();
     // The view names a refused load's address too: the page itself must be Home.
     ASSERT_TRUE(runMainLoopUntil([&] {
@@ -236,9 +171,7 @@ TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView
 
     // A blank-target form is posted here with its fields, not fetched without them.
     ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
-    auto post = run->evaluate("var form = document.createElement('form'); form.method = 'post'; form.target = '_blank'; form.action = 'https://"
-        + s_configuration->endpoints.identityHost + "/wday/authgwy/ashgrove/upc/login?pending=trust'; form.innerHTML = '<input name=\"trustDevice\" value=\"true\">'; document.body.appendChild(form); form.submit(); true");
-    ASSERT_FALSE(post.isError()) << post.errorMessage;
+    perform(*run, "var form = document.createElement('form'); form.method = 'post'; form.target = '_blank'; form.action = 'https://" + s_configuration->endpoints.identityHost + "/wday/authgwy/ashgrove/upc/login?pending=trust'; form.innerHTML = '<input name=\"trustDevice\" value=\"true\">'; document.body.appendChild(form); form.submit(); true");
     ASSERT_TRUE(runMainLoopUntil([&] { return s_tenant->state()["rememberDevicePrompt"]["submitted"] == 1; }, 20s));
     auto prompt = s_tenant->state()["rememberDevicePrompt"];
     EXPECT_EQ(prompt["trusted"], 1);
@@ -248,17 +181,15 @@ TEST_F(SessionBehaviourTest, windowsLeavePromptsAndBlankTargetFormsStayInTheView
 TEST_F(SessionBehaviourTest, subframeNavigationsNeitherCountNorConsumeABubbleTap)
 {
     auto run = startSignedIn();
-    ASSERT_TRUE(run->isOnHomePage());
     ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
     // A frame on the home page, and a control that moves the frame to another tenant page.
-    auto frame = run->evaluate(R"JS(
+    perform(*run, R"JS(
         var frame = document.createElement('iframe');
         frame.name = 'probeFrame';
         frame.onload = function () { document.documentElement.dataset.frameLoads = +(document.documentElement.dataset.frameLoads || 0) + 1; };
         frame.src = '/wday/authgwy/ashgrove/login.htmld';
         document.body.appendChild(frame);
         true)JS");
-    ASSERT_FALSE(frame.isError()) << frame.errorMessage;
     addLink(*run, "probeFrameLink", "/wday/authgwy/ashgrove/login.htmld?frame=2", "target=\"probeFrame\"");
     auto frameLoads = [&] {
         auto result = run->evaluate("+(document.documentElement.dataset.frameLoads || 0)");
@@ -272,7 +203,6 @@ TEST_F(SessionBehaviourTest, subframeNavigationsNeitherCountNorConsumeABubbleTap
     ASSERT_TRUE(runMainLoopUntil([&] { return frameLoads() == 2; }, 20s));
     EXPECT_EQ(run->coordinator.mainNavigationCount(), navigationCount);
     EXPECT_FALSE(m_settings.value(WorkdayWebCoordinator::learnedTaskURLKey));
-    EXPECT_TRUE(run->isOnHomePage());
 
     // The tap still waits for the page: the main frame's next navigation is learned.
     click(*run, "inbox_preview");
@@ -283,9 +213,9 @@ TEST_F(SessionBehaviourTest, subframeNavigationsNeitherCountNorConsumeABubbleTap
 
 TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeverOverwrite)
 {
-    auto downloads = makeTemporaryFolder("halcyra-downloads");
+    TemporaryFolder folder;
+    const auto& downloads = folder.path();
     auto run = startSignedIn(downloads);
-    ASSERT_TRUE(run->isOnHomePage());
 
     // Attachments and types the view cannot show are saved; the view stays on the page.
     // A link that asks for its PDF to be saved is saved too, though the view could show it
@@ -299,10 +229,14 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
         { "budgetXlsxLink", "budget.xlsx", "PK" },
         { "summaryPdfSaveLink", "summary (2).pdf", "%PDF-" },
     };
+    auto& announced = run->downloadAnnouncer.announcedPaths;
     for (auto [link, name, magic] : rows) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(clickDownload(*run, link), resolved / name);
-        EXPECT_EQ(firstBytes(downloads / name, std::strlen(magic)), magic);
+        auto count = announced.size();
+        click(*run, link);
+        ASSERT_TRUE(runMainLoopUntil([&] { return announced.size() == count + 1; }, 20s));
+        EXPECT_EQ(announced.back(), resolved / name);
+        EXPECT_TRUE(contents(downloads / name).starts_with(magic));
         EXPECT_TRUE(run->isOnHomePage());
     }
 
@@ -310,17 +244,14 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
     click(*run, "summaryPdfLink");
     auto inlineURL = tenantURL("/ashgrove/d/reports/summary.pdf");
     ASSERT_TRUE(runMainLoopUntil([&] { return hasFinishedLoading(*run, inlineURL); }, 20s)) << run->urlText();
-    EXPECT_EQ(run->downloadAnnouncer.announcedPaths.size(), 4u);
+    EXPECT_EQ(announced.size(), 4u);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(downloads), std::filesystem::directory_iterator()), 4);
-
-    std::filesystem::remove_all(downloads);
 }
 
 TEST(RecentFilesAnnouncer, finishedDownloadIsAddedToTheRecentlyUsedFiles)
 {
-    auto folder = makeTemporaryFolder("halcyra-recent");
-    auto file = folder / "budget (1).xlsx";
-    std::ofstream(file) << "PK";
+    TemporaryFolder folder;
+    auto file = folder.write("budget (1).xlsx", "PK");
     GUniquePtr<char> uri(g_filename_to_uri(file.c_str(), nullptr, nullptr));
     auto* manager = gtk_recent_manager_get_default();
     ASSERT_FALSE(gtk_recent_manager_has_item(manager, uri.get()));
@@ -340,7 +271,6 @@ TEST(RecentFilesAnnouncer, finishedDownloadIsAddedToTheRecentlyUsedFiles)
         return g_file_get_contents(listFile.get(), contents.outPtr(), nullptr, nullptr) && std::string_view(contents.get()).find(uri.get()) != std::string_view::npos;
     },
         10s));
-    std::filesystem::remove_all(folder);
 }
 
 int main(int argc, char** argv)

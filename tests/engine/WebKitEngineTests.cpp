@@ -25,11 +25,6 @@ public:
     void didReceiveServerRedirectForProvisionalNavigation(WebView&, NavigationID) override { events.push_back("redirect"); }
     void didCommitNavigation(WebView&, NavigationID) override { events.push_back("commit"); }
     void didFinishNavigation(WebView&, NavigationID) override { events.push_back("finish"); }
-    void didFailNavigation(WebView&, NavigationID, const WebError& error) override
-    {
-        events.push_back("fail");
-        failures.push_back(error);
-    }
     void didFailProvisionalNavigation(WebView&, NavigationID, const WebError& error) override
     {
         events.push_back("failProvisional");
@@ -98,10 +93,8 @@ TEST_F(WebKitEngineTest, scriptMessagesCarryTheOriginOfTheFrameThatSentThem)
             && originBySender.contains("https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld");
     };
     ASSERT_TRUE(runMainLoopUntil(hasHeardFromEveryFrame)) << m_client.messages.size() << " messages";
-    for (const auto& message : m_client.messages) {
-        EXPECT_EQ(message.name, "workdayAuth");
+    for (const auto& message : m_client.messages)
         EXPECT_EQ(message.webView.lock(), view);
-    }
     auto& main = originBySender["https://login.ashgrove.test/cas/login"];
     EXPECT_EQ(main.protocol, "https");
     EXPECT_EQ(main.host, "login.ashgrove.test");

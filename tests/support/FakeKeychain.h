@@ -35,7 +35,6 @@ public:
         return found == m_items.end() ? nullptr : &found->second;
     }
     int readCount() const { return m_readCount; }
-    int writeCount() const { return m_writeCount; }
 
     bool isHoldingAnswers { false };
     void answerHeld()
@@ -64,7 +63,6 @@ public:
         auto found = m_items.find({ id.service, id.account });
         if (found == m_items.end())
             co_return keychainItemNotFound;
-        ++m_writeCount;
         found->second = { data, attributes.label };
         co_return keychainSuccess;
     }
@@ -74,7 +72,6 @@ public:
         co_await held();
         if (auto failure = takeFailure(Operation::add))
             co_return *failure;
-        ++m_writeCount;
         m_items[{ id.service, id.account }] = { data, attributes.label };
         co_return keychainSuccess;
     }
@@ -116,7 +113,6 @@ private:
     std::map<Operation, KeychainStatus> m_failures;
     std::vector<std::function<void()>> m_held;
     int m_readCount { 0 };
-    int m_writeCount { 0 };
 };
 
 }

@@ -4,14 +4,18 @@
 #include "session/Connectivity.h"
 #include "session/CountsPoller.h"
 #include "session/DownloadAnnouncer.h"
+#include "session/DownloadsFolder.h"
 #include "session/ExternalOpener.h"
 #include "session/LockController.h"
 #include "session/OpenPanel.h"
 #include "session/PollBrowser.h"
 #include "session/RosterReader.h"
+#include "session/WorkdayWebCoordinator.h"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace halcyra {
@@ -22,7 +26,7 @@ public:
     void attach(std::shared_ptr<WebView> view) override { attachedViews.push_back(view); }
     void setTaskURL(const std::string& url) override { taskURL = url; }
     void setNotificationURL(const std::string& url) override { notificationURL = url; }
-    void setState(PollState newState) override { states.push_back(newState); }
+    void setState(PollState newState) override { lastState = newState; }
     bool isSignInBlocked(const std::optional<URL>& url) const override { return signInBlockedTest && signInBlockedTest(url); }
     Task<void> refresh() override
     {
@@ -30,12 +34,10 @@ public:
         co_return;
     }
 
-    std::optional<PollState> lastState() const { return states.empty() ? std::nullopt : std::optional(states.back()); }
-
     std::vector<std::shared_ptr<WebView>> attachedViews;
     std::string taskURL;
     std::string notificationURL;
-    std::vector<PollState> states;
+    std::optional<PollState> lastState;
     std::function<bool(const std::optional<URL>&)> signInBlockedTest;
     int refreshCount { 0 };
 };
@@ -67,16 +69,11 @@ class FakeLockController final : public LockController {
 public:
     bool isLocked() const override { return locked; }
     bool isOpenForSignIn() const override { return openForSignIn; }
-    void endSignInOpening() override
-    {
-        openForSignIn = false;
-        ++endSignInOpeningCount;
-    }
+    void endSignInOpening() override { openForSignIn = false; }
     LockGate* gate() override { return &fakeGate; }
 
     bool locked { false };
     bool openForSignIn { false };
-    int endSignInOpeningCount { 0 };
     FakeLockGate fakeGate;
 };
 
@@ -129,6 +126,34 @@ public:
 
 private:
     Signal<> m_wakes;
+};
+
+// Everything a coordinator works with besides the engine, the settings and the credential
+// store, as fakes: for tests that build a coordinator of their own.
+struct FakeCoordinatorCollaborators {
+    explicit FakeCoordinatorCollaborators(std::optional<std::filesystem::path> downloadsLocation = std::nullopt)
+        : downloadsFolder(std::move(downloadsLocation))
+    {
+    }
+
+    // `background` stands in for the fake background session where a test has a real one.
+    WorkdayWebCoordinator::Collaborators collaborators(BackgroundSession& background)
+    {
+        return { poller, pollBrowser, lockController, background, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer };
+    }
+    WorkdayWebCoordinator::Collaborators collaborators() { return collaborators(backgroundSession); }
+
+    FakeNetworkPathMonitor networkPathMonitor;
+    FakeWakeMonitor wakeMonitor;
+    FakeCountsPoller poller;
+    FakePollBrowser pollBrowser;
+    FakeLockController lockController;
+    FakeBackgroundSession backgroundSession;
+    FakeRosterReader rosterReader;
+    FakeExternalOpener externalOpener;
+    FakeOpenPanel openPanel;
+    LocalDownloadsFolder downloadsFolder;
+    FakeDownloadAnnouncer downloadAnnouncer;
 };
 
 }

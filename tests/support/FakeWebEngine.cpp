@@ -16,25 +16,10 @@ NavigationID FakeWebView::load(const URL& url)
     return m_nextNavigationID++;
 }
 
-NavigationID FakeWebView::load(const NavigationRequest& request)
-{
-    return load(static_cast<const FakeNavigationRequest&>(request).url);
-}
-
 NavigationID FakeWebView::reload()
 {
     m_isLoading = true;
     return m_nextNavigationID++;
-}
-
-void FakeWebView::evaluateJavaScript(const std::string& script, ScriptCompletion completion)
-{
-    runScript({ script, std::nullopt, std::move(completion) });
-}
-
-void FakeWebView::callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion completion)
-{
-    runScript({ functionBody, arguments, std::move(completion) });
 }
 
 void FakeWebView::runScript(PendingScript script)
@@ -56,20 +41,6 @@ void FakeWebView::answerScript(ScriptReply result)
     auto script = std::move(m_pendingScripts.front());
     m_pendingScripts.pop_front();
     script.completion(std::move(result));
-}
-
-NavigationActionPolicy FakeWebView::decideAction(NavigationAction action)
-{
-    if (!m_client)
-        return NavigationActionPolicy::allow;
-    return m_client->decidePolicyForNavigationAction(*this, action);
-}
-
-NavigationResponsePolicy FakeWebView::decideResponse(NavigationResponse response)
-{
-    if (!m_client)
-        return NavigationResponsePolicy::allow;
-    return m_client->decidePolicyForNavigationResponse(*this, response);
 }
 
 NavigationID FakeWebView::startNavigation()

@@ -4,19 +4,11 @@
 
 #include <deque>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace halcyra {
-
-// A page's own request as a test hands it to the application.
-struct FakeNavigationRequest final : NavigationRequest {
-    explicit FakeNavigationRequest(URL url)
-        : url(std::move(url))
-    {
-    }
-    URL url;
-};
 
 // A web view that a test drives by hand: it records what the application asks of it, and the
 // test plays the engine's part (navigation events, script results, messages, downloads).
@@ -46,8 +38,8 @@ public:
     std::function<std::optional<ScriptReply>(const PendingScript&)> scriptResponder;
 
     // Engine events, as the engine delivers them to the client.
-    NavigationActionPolicy decideAction(NavigationAction);
-    NavigationResponsePolicy decideResponse(NavigationResponse);
+    NavigationActionPolicy decideAction(NavigationAction action) { return m_client ? m_client->decidePolicyForNavigationAction(*this, action) : NavigationActionPolicy::allow; }
+    NavigationResponsePolicy decideResponse(NavigationResponse response) { return m_client ? m_client->decidePolicyForNavigationResponse(*this, response) : NavigationResponsePolicy::allow; }
     NavigationID startNavigation(); // provisional start of a new navigation
     void commit(NavigationID, const URL&); // the URL changes here, as in the engine
     void finish(NavigationID);
@@ -65,8 +57,8 @@ public:
     // WebView
     void setClient(WebViewClient* client) override { m_client = client; }
     NavigationID load(const URL&) override;
-    // Records the request's URL among the loaded ones.
-    NavigationID load(const NavigationRequest&) override;
+    // Tests hand out no engine requests: the application never has one to load.
+    NavigationID load(const NavigationRequest&) override { throw std::logic_error("a fake view has no engine requests to load"); }
     NavigationID reload() override;
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }
@@ -76,8 +68,8 @@ public:
     bool canGoForward() const override { return false; }
     void goBack() override { }
     void goForward() override { }
-    void evaluateJavaScript(const std::string& script, ScriptCompletion) override;
-    void callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion) override;
+    void evaluateJavaScript(const std::string& script, ScriptCompletion completion) override { runScript({ script, std::nullopt, std::move(completion) }); }
+    void callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion completion) override { runScript({ functionBody, arguments, std::move(completion) }); }
     void hostOffScreen() override { m_isHostedOffScreen = true; }
     void endOffScreenHosting() override { m_isHostedOffScreen = false; }
 

@@ -1,16 +1,14 @@
 #pragma once
 
 #include "support/DemoEndpoints.h"
-#include "support/FakeCoordinatorCollaborators.h"
 #include "support/FakeKeychain.h"
+#include "support/FakeSessionCollaborators.h"
 #include "support/FakeWebEngine.h"
 #include "support/RunTask.h"
 #include "support/VirtualRunLoop.h"
 
 #include "base/SettingsStore.h"
 #include "credentials/KeychainStore.h"
-#include "session/DownloadsFolder.h"
-#include "session/WorkdayWebCoordinator.h"
 
 #include <memory>
 
@@ -42,7 +40,6 @@ public:
 
     WorkdayWebCoordinator& session() { return *coordinator; }
     FakeWebView& view() { return static_cast<FakeWebView&>(*coordinator->webView()); }
-    std::shared_ptr<FakeWebView> sharedView() { return std::static_pointer_cast<FakeWebView>(coordinator->webView()); }
 
     // Runs a task of the test's to its end on the virtual loop.
     template <typename T>

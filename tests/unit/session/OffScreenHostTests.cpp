@@ -36,7 +36,6 @@ TEST_F(OffScreenHostTest, hiddenLaunchSignsInOffScreenAndTheWindowLaterTakesTheS
 
     ASSERT_EQ(viewCount(), 1u);
     auto& view = session.engine.lastView();
-    EXPECT_EQ(session.coordinator->webView().get(), &view);
     EXPECT_TRUE(view.isHostedOffScreen());
     EXPECT_EQ(view.configuration().width, 800);
     EXPECT_EQ(view.configuration().height, 900);
@@ -48,7 +47,6 @@ TEST_F(OffScreenHostTest, hiddenLaunchSignsInOffScreenAndTheWindowLaterTakesTheS
     EXPECT_EQ(windowView.get(), &view);
     EXPECT_EQ(viewCount(), 1u);
     EXPECT_FALSE(view.isHostedOffScreen());
-    EXPECT_FALSE(host.isHostedOffScreen());
 }
 
 TEST_F(OffScreenHostTest, aMainWindowWithinThreeSecondsMeansNoBackgroundHost)
@@ -61,7 +59,6 @@ TEST_F(OffScreenHostTest, aMainWindowWithinThreeSecondsMeansNoBackgroundHost)
 
     EXPECT_EQ(viewCount(), 1u);
     EXPECT_FALSE(session.engine.lastView().isHostedOffScreen());
-    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(OffScreenHostTest, noMainWindowAfterThreeSecondsLoadsWorkdayInTheBackgroundOnce)

@@ -39,18 +39,7 @@ std::optional<URL> URL::parse(std::string_view text)
         url.m_port = port;
     url.m_path = g_uri_get_path(uri.get());
     url.m_query = optionalString(g_uri_get_query(uri.get()));
-    url.m_user = optionalString(g_uri_get_user(uri.get()));
     return url;
-}
-
-std::string URL::lastPathComponent() const
-{
-    auto end = m_path.find_last_not_of('/');
-    if (end == std::string::npos)
-        return {};
-    auto start = m_path.rfind('/', end);
-    start = start == std::string::npos ? 0 : start + 1;
-    return m_path.substr(start, end - start + 1);
 }
 
 }

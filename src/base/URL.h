@@ -19,10 +19,6 @@ public:
     const std::optional<int>& port() const { return m_port; }
     const std::string& path() const { return m_path; }
     const std::optional<std::string>& query() const { return m_query; }
-    const std::optional<std::string>& user() const { return m_user; }
-
-    // The last path segment ("" for "/" or an empty path).
-    std::string lastPathComponent() const;
 
     bool operator==(const URL& other) const { return m_string == other.m_string; }
 
@@ -35,7 +31,6 @@ private:
     std::optional<int> m_port;
     std::string m_path;
     std::optional<std::string> m_query;
-    std::optional<std::string> m_user;
 };
 
 }

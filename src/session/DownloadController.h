@@ -25,8 +25,6 @@ public:
     void downloadDidFinish(Download&);
     void downloadDidFail(Download&, const WebError&);
 
-    size_t activeDownloadCount() const { return m_downloadDestinations.size(); }
-
 private:
     DownloadsFolder& m_downloadsFolder;
     DownloadAnnouncer& m_announcer;

@@ -50,10 +50,6 @@ public:
 
     bool isRecoveryInProgress() const { return m_isRecoveryInProgress; }
     std::optional<MonotonicTime> lastRecoveryAttempt() const { return m_lastRecoveryAttempt; }
-    bool isOnline() const { return m_isOnline; }
-    bool isRecoveryAwaitingNetwork() const { return m_isRecoveryAwaitingNetwork; }
-    bool hasPendingLoadRetry() const { return m_pendingLoadRetry.has_value(); }
-    Seconds loadRetryDelay() const { return m_loadRetryDelay; }
 
 private:
     struct PendingLoadRetry {

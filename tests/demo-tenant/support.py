@@ -242,6 +242,12 @@ def continueLink(page):
     return match.group(1).replace("&amp;", "&") if match else None
 
 
+def rosterRows(browser):
+    """The rows of the roster page, as the data its script renders from."""
+    page = browser.get("https://wd5.myworkday.test/ashgrove/d/task/1422$2579.htmld")
+    return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
+
+
 def signIn(browser, tenant, password="ashgrove-demo"):
     """Walks the whole chain with Duo answering at once; returns the last page reached."""
     tenant.set("/duo", {"mode": "approve", "delayMs": 0})

@@ -1,12 +1,11 @@
 """The control API that tests and `make demo` use to steer the tenant."""
 
 import json
-import re
 import tempfile
 import unittest
 from pathlib import Path
 
-from support import TenantTestCase, signIn
+from support import TenantTestCase, rosterRows, signIn
 
 ROSTER = "https://wd5.myworkday.test/ashgrove/d/task/1422$2579.htmld"
 
@@ -55,12 +54,6 @@ class ControlApiTests(TenantTestCase):
             self.tenant.set(path, body)
         self.assertEqual(self.tenant.set("/reset"), before)
 
-
-class RosterControlTests(TenantTestCase):
-    def rosterRows(self):
-        page = self.browser.get(ROSTER)
-        return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
-
     def test_rosterFromAnotherFileAndBackToTheDemoRoster(self):
         with tempfile.TemporaryDirectory() as folder:
             file = Path(folder) / "roster.json"
@@ -70,12 +63,12 @@ class RosterControlTests(TenantTestCase):
                  "photoStyle": None}]}))
             self.tenant.set("/roster", {"file": str(file)})
         signIn(self.browser, self.tenant)
-        self.assertEqual([row[3:5] for row in self.rosterRows()], [["Ana", "Lima"]])
+        self.assertEqual([row[3:5] for row in rosterRows(self.browser)], [["Ana", "Lima"]])
         self.assertIn("HIST 201", self.browser.get(ROSTER).text)
         generated = self.tenant.set("/roster", {"generate": 120})["modes"]["roster"]["rows"]
-        self.assertEqual(len(self.rosterRows()), generated)
+        self.assertEqual(len(rosterRows(self.browser)), generated)
         self.tenant.set("/roster", {})
-        self.assertEqual(len({row[2] for row in self.rosterRows() if row[2]}), 28)
+        self.assertEqual(len({row[2] for row in rosterRows(self.browser) if row[2]}), 28)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """Starts a demo tenant for a test and talks to it the way a browser does: through its proxy,
 over TLS checked against the tenant's own certificate, with cookies."""
 
+import dataclasses
 import http.client
 import json
 import re
@@ -101,30 +102,24 @@ def _hostPort(text):
     return host, int(port)
 
 
+@dataclasses.dataclass
 class Page:
-    def __init__(self, url, status, headers, body):
-        self.url = url
-        self.status = status
-        self.headers = headers
-        self.body = body
+    url: str
+    status: int
+    headers: list = dataclasses.field(repr=False)
+    body: bytes = dataclasses.field(repr=False)
 
     @property
     def text(self):
         return self.body.decode("utf-8", errors="replace")
 
     def header(self, name):
-        for key, value in self.headers:
-            if key.lower() == name.lower():
-                return value
-        return None
+        return next((value for key, value in self.headers if key.lower() == name.lower()), None)
 
     @property
     def location(self):
         value = self.header("Location")
         return urllib.parse.urljoin(self.url, value) if value else None
-
-    def __repr__(self):
-        return "<Page %d %s>" % (self.status, self.url)
 
 
 class Browser:

@@ -16,7 +16,7 @@ import gi
 gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
-from test_application import SERVICE, ApplicationTestCase, visibleWindows, waitFor, xdotool  # noqa: E402
+from test_application import SERVICE, ApplicationTestCase, stopProcess, visibleWindows, waitFor, xdotool  # noqa: E402
 
 DEMO_ROSTER = Path(__file__).resolve().parents[3] / "shared" / "demo-tenant" / "roster.json"
 COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
@@ -48,34 +48,21 @@ def gdbusCall(bus, name, path, method, *arguments):
                           capture_output=True, timeout=20).returncode == 0
 
 
-class LauncherMonitor:
-    """dbus-monitor's capture of the launcher Update signals on the session bus."""
-
-    def __init__(self, path):
-        self.path = path
-        self.output = open(path, "w")
-        self.process = subprocess.Popen(
-            ["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
-            stdout=self.output, stderr=subprocess.DEVNULL)
-
-    def counts(self):
-        text = self.path.read_text()
-        return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', text)]
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.output.close()
-
-
 class MainWindowAndDesktop(ApplicationTestCase):
     def setUp(self):
         super().setUp()
         subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
                        input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
         self.tenant.set("/counts", COUNTS)
-        self.monitor = LauncherMonitor(self.home / "launcher.log")
-        self.addCleanup(self.monitor.stop)
+        # dbus-monitor's capture of the launcher Update signals on the session bus.
+        self.launcherLog = self.home / "launcher.log"
+        with open(self.launcherLog, "w") as output:
+            monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
+                                       stdout=output, stderr=subprocess.DEVNULL)
+        self.addCleanup(stopProcess, monitor)
+
+    def launcherCounts(self):
+        return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', self.launcherLog.read_text())]
 
     def waitForBusCounts(self, counts):
         """Until a complete reading of these counts is on the bus (the counts come one by one,
@@ -93,11 +80,11 @@ class MainWindowAndDesktop(ApplicationTestCase):
         self.assertEqual(properties["State"], "polling")
         self.assertGreater(properties["LastUpdated"], time.time() - 120)
         self.assertEqual(self.application.windows(), [])
-        waitFor(lambda: 10 in self.monitor.counts(), what="the launcher badge of 10")
+        waitFor(lambda: 10 in self.launcherCounts(), what="the launcher badge of 10")
 
         # The next cycle, 30 s later, carries a changed count to the badge.
         self.tenant.set("/counts", {**COUNTS, "task": 5})
-        waitFor(lambda: 12 in self.monitor.counts(), limit=90, what="the launcher badge of 12")
+        waitFor(lambda: 12 in self.launcherCounts(), limit=90, what="the launcher badge of 12")
 
         # A second launch opens the window, signed in already.
         self.application.launchAgain()

@@ -18,7 +18,6 @@ from pathlib import Path
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 RUN = REPOSITORY / "tools" / "demo-tenant" / "run"
-START_TIMEOUT_SECONDS = 10
 
 
 def stopProcess(process):
@@ -46,7 +45,7 @@ class Tenant:
             [str(RUN), "--state-dir", str(self.stateDir), "--proxy-port", "0", "--control-port", "0"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         # The start line comes in one write, once the tenant serves.
-        isReady = select.select([self.process.stdout], [], [], START_TIMEOUT_SECONDS)[0]
+        isReady = select.select([self.process.stdout], [], [], 10)[0]
         line = self.process.stdout.readline() if isReady else b""
         if not line:
             self.process.kill()

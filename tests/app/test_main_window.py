@@ -1,14 +1,12 @@
-"""The signed-in main window and what Halcyra tells the desktop about it: the counts on its own
-bus object, the launcher badge, a window that closes without ending the session, and the
-roster error alert. With HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window, of
+"""The signed-in main window and what Halcyra tells the desktop about it: the counts of a hidden
+launch on its own bus object and the launcher badge, a window that closes without ending the
+session, and the roster error alert. With HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window, of
 Settings and of the alert are saved there."""
 
 import json
 import os
 import re
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 from pathlib import Path
@@ -18,7 +16,7 @@ import gi
 gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
-from test_application import APPLICATION, SERVICE, Application, Tenant, waitFor, xdotool  # noqa: E402
+from test_application import SERVICE, ApplicationTestCase, stopProcess, visibleWindows, waitFor, xdotool  # noqa: E402
 
 DEMO_ROSTER = Path(__file__).resolve().parents[3] / "shared" / "demo-tenant" / "roster.json"
 COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
@@ -45,56 +43,26 @@ def saveScreenshot(name):
         subprocess.run(["import", "-window", "root", os.path.join(folder, name)], check=True)
 
 
-def activateAction(name):
-    """Runs one of the application's actions the way a desktop shell does, over D-Bus."""
-    subprocess.run(["gdbus", "call", "--session", "--dest", "com.ashgrove.Halcyra", "--object-path", "/com/ashgrove/Halcyra",
-                    "--method", "org.gtk.Actions.Activate", name, "[]", "{}"], check=True, capture_output=True, timeout=20)
+def gdbusCall(bus, name, path, method, *arguments):
+    return subprocess.run(["gdbus", "call", "--" + bus, "--dest", name, "--object-path", path, "--method", method, *arguments],
+                          capture_output=True, timeout=20).returncode == 0
 
 
-def answerUnlockPrompt():
-    """The owner authenticates at the polkit prompt of the test's authority; false while none is open."""
-    answered = subprocess.run(["gdbus", "call", "--system", "--dest", "org.freedesktop.PolicyKit1",
-                               "--object-path", "/org/freedesktop/PolicyKit1/Authority",
-                               "--method", "org.freedesktop.DBus.Mock.Answer", "true", "false"], capture_output=True, timeout=20)
-    return answered.returncode == 0
-
-
-class LauncherMonitor:
-    """dbus-monitor's capture of the launcher Update signals on the session bus."""
-
-    def __init__(self, path):
-        self.path = path
-        self.output = open(path, "w")
-        self.process = subprocess.Popen(
-            ["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
-            stdout=self.output, stderr=subprocess.DEVNULL)
-
-    def counts(self):
-        text = self.path.read_text()
-        return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', text)]
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait(timeout=10)
-        self.output.close()
-
-
-class MainWindowAndDesktop(unittest.TestCase):
+class MainWindowAndDesktop(ApplicationTestCase):
     def setUp(self):
-        self.home = Path(tempfile.mkdtemp(prefix="halcyra-window-test-"))
-        self.tenant = Tenant().start()
-        self.tenant.set("/duo", {"mode": "approve", "delayMs": 300})
-        self.application = Application(self.tenant, self.home)
+        super().setUp()
         subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
                        input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
         self.tenant.set("/counts", COUNTS)
-        self.monitor = LauncherMonitor(self.home / "launcher.log")
+        # dbus-monitor's capture of the launcher Update signals on the session bus.
+        self.launcherLog = self.home / "launcher.log"
+        with open(self.launcherLog, "w") as output:
+            monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
+                                       stdout=output, stderr=subprocess.DEVNULL)
+        self.addCleanup(stopProcess, monitor)
 
-    def tearDown(self):
-        self.application.quit()
-        self.monitor.stop()
-        self.tenant.cleanUp()
-        shutil.rmtree(self.home, ignore_errors=True)
+    def launcherCounts(self):
+        return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', self.launcherLog.read_text())]
 
     def waitForBusCounts(self, counts):
         """Until a complete reading of these counts is on the bus (the counts come one by one,
@@ -104,7 +72,7 @@ class MainWindowAndDesktop(unittest.TestCase):
             return properties.get("Counts") == counts and properties.get("StatusText") == "Updated just now"
         waitFor(isComplete, what="the counts %s on the bus" % counts)
 
-    def test_countsReachTheBusAndTheLauncherWithoutAWindow(self):
+    def test_hiddenLaunchSignsInAndCountsReachTheBusAndTheLauncherUntilTheUserOpensTheWindow(self):
         self.application.writeSettings({"hideOnLaunch": True, **EVERY_COUNT_IN_THE_BADGE})
         self.application.launch()
         self.waitForBusCounts(COUNTS)
@@ -112,31 +80,34 @@ class MainWindowAndDesktop(unittest.TestCase):
         self.assertEqual(properties["State"], "polling")
         self.assertGreater(properties["LastUpdated"], time.time() - 120)
         self.assertEqual(self.application.windows(), [])
-        waitFor(lambda: 10 in self.monitor.counts(), what="the launcher badge of 10")
+        waitFor(lambda: 10 in self.launcherCounts(), what="the launcher badge of 10")
 
         # The next cycle, 30 s later, carries a changed count to the badge.
         self.tenant.set("/counts", {**COUNTS, "task": 5})
-        waitFor(lambda: 12 in self.monitor.counts(), limit=90, what="the launcher badge of 12")
+        waitFor(lambda: 12 in self.launcherCounts(), limit=90, what="the launcher badge of 12")
+
+        # A second launch opens the window, signed in already.
+        self.application.launchAgain()
+        waitFor(self.application.windows, what="the window after a second launch")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
     def test_closedWindowComesBackSignedInWithoutANewSignIn(self):
         self.application.writeSettings(EVERY_COUNT_IN_THE_BADGE)
         self.application.launch()
         self.waitForBusCounts(COUNTS)
-        window = waitFor(lambda: self.application.windows(), what="the main window")[0]
-        self.assertEqual(xdotool("getwindowname", window).stdout.strip(), "Ashgrove Workday")
+        window = waitFor(self.application.windows, what="the main window")[0]
         time.sleep(1)  # the bubbles appear on the next refresh of the window
         saveScreenshot("main-window-signed-in.png")
 
         # Settings opens from the keyboard and closes again without touching the main window.
         xdotool("windowfocus", "--sync", window)
         xdotool("key", "ctrl+comma")
-        settings = waitFor(lambda: xdotool("search", "--onlyvisible", "--name", "^Settings$").stdout.split(), what="the Settings window")
+        settings = waitFor(lambda: visibleWindows("Settings"), what="the Settings window")
         time.sleep(0.5)
         saveScreenshot("settings.png")
         xdotool("windowfocus", "--sync", settings[0])
         xdotool("key", "ctrl+w")
-        waitFor(lambda: not xdotool("search", "--onlyvisible", "--name", "^Settings$").stdout.split(), what="the Settings window to close")
+        waitFor(lambda: not visibleWindows("Settings"), what="the Settings window to close")
 
         signInPagesBefore = self.tenant.log().count("login.ashgrove.test GET /cas/login")
         xdotool("windowfocus", "--sync", window)
@@ -144,9 +115,8 @@ class MainWindowAndDesktop(unittest.TestCase):
         waitFor(lambda: not self.application.windows(), what="the window to close")
         self.assertIsNone(self.application.process.poll())
 
-        subprocess.run([str(APPLICATION)], env=self.application.environment(), capture_output=True, timeout=30)
-        # xdotool misses windows that change while it searches: wait for one, then count.
-        self.assertEqual(len(waitFor(self.application.windows, what="the window again")), 1)
+        self.application.launchAgain()
+        self.assertEqual(self.application.waitForOneWindow("the window again"), 1)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
         self.assertEqual(self.tenant.log().count("login.ashgrove.test GET /cas/login"), signInPagesBefore)
 
@@ -161,9 +131,12 @@ class MainWindowAndDesktop(unittest.TestCase):
         self.application.launch()
         self.waitForBusCounts(COUNTS)
 
-        # The window is locked after an automatic sign-in: the export waits for the owner.
-        activateAction("export-roster")
-        waitFor(answerUnlockPrompt, what="the unlock prompt")
+        # The window is locked after an automatic sign-in: the export, run as a desktop shell runs
+        # an action, waits for the owner to answer the polkit prompt (no answer while none is open).
+        self.assertTrue(gdbusCall("session", "com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.gtk.Actions.Activate",
+                                  "export-roster", "[]", "{}"))
+        waitFor(lambda: gdbusCall("system", "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
+                                  "org.freedesktop.DBus.Mock.Answer", "true", "false"), what="the unlock prompt")
         waitFor(lambda: "[Roster] export failed: The roster has no students." in self.application.log(), what="the export to fail")
         time.sleep(1)  # the alert comes with the window's next refresh
         saveScreenshot("roster-error-alert.png")

@@ -1,6 +1,7 @@
 """Starts a demo tenant for a test and talks to it the way a browser does: through its proxy,
 over TLS checked against the tenant's own certificate, with cookies."""
 
+import dataclasses
 import http.client
 import json
 import re
@@ -17,7 +18,6 @@ from pathlib import Path
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 RUN = REPOSITORY / "tools" / "demo-tenant" / "run"
-START_TIMEOUT_SECONDS = 10
 
 
 def stopProcess(process):
@@ -45,7 +45,7 @@ class Tenant:
             [str(RUN), "--state-dir", str(self.stateDir), "--proxy-port", "0", "--control-port", "0"],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         # The start line comes in one write, once the tenant serves.
-        isReady = select.select([self.process.stdout], [], [], START_TIMEOUT_SECONDS)[0]
+        isReady = select.select([self.process.stdout], [], [], 10)[0]
         line = self.process.stdout.readline() if isReady else b""
         if not line:
             self.process.kill()
@@ -101,30 +101,24 @@ def _hostPort(text):
     return host, int(port)
 
 
+@dataclasses.dataclass
 class Page:
-    def __init__(self, url, status, headers, body):
-        self.url = url
-        self.status = status
-        self.headers = headers
-        self.body = body
+    url: str
+    status: int
+    headers: list = dataclasses.field(repr=False)
+    body: bytes = dataclasses.field(repr=False)
 
     @property
     def text(self):
         return self.body.decode("utf-8", errors="replace")
 
     def header(self, name):
-        for key, value in self.headers:
-            if key.lower() == name.lower():
-                return value
-        return None
+        return next((value for key, value in self.headers if key.lower() == name.lower()), None)
 
     @property
     def location(self):
         value = self.header("Location")
         return urllib.parse.urljoin(self.url, value) if value else None
-
-    def __repr__(self):
-        return "<Page %d %s>" % (self.status, self.url)
 
 
 class Browser:
@@ -240,6 +234,12 @@ def approveDuo(browser, duoPage):
 def continueLink(page):
     match = re.search(r'<a id="continue" href="([^"]+)"', page.text)
     return match.group(1).replace("&amp;", "&") if match else None
+
+
+def rosterRows(browser):
+    """The rows of the roster page, as the data its script renders from."""
+    page = browser.get("https://wd5.myworkday.test/ashgrove/d/task/1422$2579.htmld")
+    return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
 
 
 def signIn(browser, tenant, password="ashgrove-demo"):

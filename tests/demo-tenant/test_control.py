@@ -1,12 +1,9 @@
 """The control API that tests and `make demo` use to steer the tenant."""
 
 import json
-import re
-import tempfile
 import unittest
-from pathlib import Path
 
-from support import TenantTestCase, signIn
+from support import TenantTestCase, rosterRows, signIn
 
 ROSTER = "https://wd5.myworkday.test/ashgrove/d/task/1422$2579.htmld"
 
@@ -17,33 +14,32 @@ class ControlApiTests(TenantTestCase):
         self.assertEqual(state["counts"], {"task": 5, "notification": None, "prepaid": "absent", "draft": 1})
 
     def test_badCallsAreRefusedWithAMessageAndChangeNothing(self):
-        with tempfile.TemporaryDirectory() as folder:
-            wrongRoster = Path(folder) / "roster.json"
-            wrongRoster.write_text(json.dumps({"students": [{"first": 5}]}))
-            cases = (
-                ("POST", "/counts", b"{not json", 400),
-                ("POST", "/counts", b'{"tasks": 3}', 400),
-                ("POST", "/counts", b'{"draft": -1}', 400),
-                ("POST", "/counts", b'{"prepaid": "lots"}', 400),
-                ("POST", "/reject", b'{"mode": "loud"}', 400),
-                ("POST", "/duo", b'{"delayMs": "soon"}', 400),
-                ("POST", "/offline", b'{"offline": "yes"}', 400),
-                ("POST", "/broken-flow", b"{}", 400),
-                ("POST", "/account", b'{"username": "demo"}', 400),
-                ("POST", "/roster", b'{"generate": -5}', 400),
-                ("POST", "/roster", b'{"file": "/no/such/roster.json"}', 400),
-                ("POST", "/roster", json.dumps({"file": str(wrongRoster)}).encode(), 400),
-                ("POST", "/nothing", b"{}", 404),
-                ("POST", "/state", b"{}", 405),
-                ("GET", "/counts", None, 405),
-            )
-            before = self.tenant.state()
-            for method, path, raw, status in cases:
-                with self.subTest(path=path, body=raw):
-                    answer = self.tenant.control(path, method=method, raw=raw)
-                    self.assertEqual(answer[0], status)
-                    if status == 400:
-                        self.assertTrue(answer[1]["error"])
+        wrongRoster = self.tenant.stateDir / "wrong-roster.json"
+        wrongRoster.write_text(json.dumps({"students": [{"first": 5}]}))
+        cases = (
+            ("POST", "/counts", b"{not json", 400),
+            ("POST", "/counts", b'{"tasks": 3}', 400),
+            ("POST", "/counts", b'{"draft": -1}', 400),
+            ("POST", "/counts", b'{"prepaid": "lots"}', 400),
+            ("POST", "/reject", b'{"mode": "loud"}', 400),
+            ("POST", "/duo", b'{"delayMs": "soon"}', 400),
+            ("POST", "/offline", b'{"offline": "yes"}', 400),
+            ("POST", "/broken-flow", b"{}", 400),
+            ("POST", "/account", b'{"username": "demo"}', 400),
+            ("POST", "/roster", b'{"generate": -5}', 400),
+            ("POST", "/roster", b'{"file": "/no/such/roster.json"}', 400),
+            ("POST", "/roster", json.dumps({"file": str(wrongRoster)}).encode(), 400),
+            ("POST", "/nothing", b"{}", 404),
+            ("POST", "/state", b"{}", 405),
+            ("GET", "/counts", None, 405),
+        )
+        before = self.tenant.state()
+        for method, path, raw, status in cases:
+            with self.subTest(path=path, body=raw):
+                answer = self.tenant.control(path, method=method, raw=raw)
+                self.assertEqual(answer[0], status)
+                if status == 400:
+                    self.assertTrue(answer[1]["error"])
         self.assertEqual(self.tenant.state(), before)
 
     def test_resetRestoresEverything(self):
@@ -55,27 +51,19 @@ class ControlApiTests(TenantTestCase):
             self.tenant.set(path, body)
         self.assertEqual(self.tenant.set("/reset"), before)
 
-
-class RosterControlTests(TenantTestCase):
-    def rosterRows(self):
-        page = self.browser.get(ROSTER)
-        return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
-
     def test_rosterFromAnotherFileAndBackToTheDemoRoster(self):
-        with tempfile.TemporaryDirectory() as folder:
-            file = Path(folder) / "roster.json"
-            file.write_text(json.dumps({"course": "HIST 201", "students": [
-                {"studentId": "9", "first": "Ana", "last": "Lima", "email": "a@ashgrove.test", "classOf": "2027",
-                 "programs": "History (BA)", "sections": ["HIST 201-01 Modern Europe"], "photo": None,
-                 "photoStyle": None}]}))
-            self.tenant.set("/roster", {"file": str(file)})
+        file = self.tenant.stateDir / "other-roster.json"
+        file.write_text(json.dumps({"course": "HIST 201", "students": [
+            {"studentId": "9", "first": "Ana", "last": "Lima", "email": "a@ashgrove.test", "classOf": "2027",
+             "programs": "History (BA)", "sections": ["HIST 201-01 Modern Europe"], "photo": None, "photoStyle": None}]}))
+        self.tenant.set("/roster", {"file": str(file)})
         signIn(self.browser, self.tenant)
-        self.assertEqual([row[3:5] for row in self.rosterRows()], [["Ana", "Lima"]])
+        self.assertEqual([row[3:5] for row in rosterRows(self.browser)], [["Ana", "Lima"]])
         self.assertIn("HIST 201", self.browser.get(ROSTER).text)
         generated = self.tenant.set("/roster", {"generate": 120})["modes"]["roster"]["rows"]
-        self.assertEqual(len(self.rosterRows()), generated)
+        self.assertEqual(len(rosterRows(self.browser)), generated)
         self.tenant.set("/roster", {})
-        self.assertEqual(len({row[2] for row in self.rosterRows() if row[2]}), 28)
+        self.assertEqual(len({row[2] for row in rosterRows(self.browser) if row[2]}), 28)
 
 
 if __name__ == "__main__":

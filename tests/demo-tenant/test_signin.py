@@ -4,11 +4,11 @@ gateway, and the ways each step can go wrong."""
 import unittest
 import urllib.parse
 
-from support import TenantTestCase, approveDuo, formFields, signIn, submitPassword, templateForm
+from support import TenantTestCase, approveDuo, formFields, rosterRows, signIn, submitPassword, templateForm
 
-GATEWAY = "https://wd5.myworkday.test/wday/authgwy/ashgrove/"
 HOME = "https://wd5.myworkday.test/ashgrove/d/home.htmld"
 LOGOUT = "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld"
+REPORTS = "https://wd5.myworkday.test/ashgrove/d/reports/"
 ERROR_MESSAGE = '<div class="alert alert-danger"'
 PASSWORD_FIELD = r'<input[^>]*type="password"'
 
@@ -16,22 +16,6 @@ PASSWORD_FIELD = r'<input[^>]*type="password"'
 class SignInChainTests(TenantTestCase):
     def duoPage(self):
         return self.browser.get(submitPassword(self.browser, "ashgrove-demo").location)
-
-    def test_casFormIsBuiltByScriptWithTheFieldsOfRealCas(self):
-        entry = self.browser.get("https://workday.ashgrove.test/")
-        self.assertRegex(entry.location, r"^https://login\.ashgrove\.test/cas/login\?service=")
-        self.assertTrue(urllib.parse.parse_qs(urllib.parse.urlsplit(entry.location).query)["service"][0]
-                        .startswith(GATEWAY))
-        page = self.browser.follow(entry)[-1]
-        self.assertNotRegex(page.text.split("<body", 1)[1].split("<template", 1)[0], PASSWORD_FIELD)
-        form = templateForm(page)
-        self.assertRegex(form, r'<form id="fm1" method="post"')
-        self.assertRegex(form, r'<input[^>]*name="username"')
-        self.assertRegex(form, r'<input[^>]*name="password"[^>]*type="password"')
-        self.assertRegex(form, r'<input type="hidden" name="execution" value="[^"]+"')
-        # A button named "submit" hides the form's own submit(), as on real CAS.
-        self.assertRegex(form, r'<button type="submit" name="submit"')
-        self.assertNotIn(ERROR_MESSAGE, form)
 
     def test_wrongPasswordIsAnsweredAsTheRejectModeSaysAndCounted(self):
         for mode, status, showsError in (("form-error", 200, True), ("401", 401, False), ("off", 200, False)):
@@ -82,11 +66,15 @@ class SessionEndTests(TenantTestCase):
         self.assertRegex(templateForm(casPage), PASSWORD_FIELD)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 2)
 
-    def test_identityLoginWithoutAPendingPromptIsASignedOutPage(self):
-        page = self.browser.get("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login")
-        self.assertEqual(page.status, 200)
-        self.assertNotIn("Remember Device?", page.text)
-        self.assertIn('href="https://workday.ashgrove.test/"', page.text)
+    def test_photosAndReportFilesAreServedOnlyWithinASession(self):
+        signIn(self.browser, self.tenant)
+        photo = next(row[1] for row in rosterRows(self.browser) if row[0] == "img").split("?")[0]
+        reports = [REPORTS + name for name in ("summary.pdf", "summary.pdf?download=1", "budget.xlsx")]
+        self.assertEqual([self.browser.get(url).status for url in [photo, *reports]], [200] * 4)
+        self.tenant.set("/expire-sessions")
+        self.assertEqual(self.browser.get(photo).status, 403)
+        for url in reports:
+            self.assertEqual(self.browser.get(url).location, LOGOUT, url)
 
 
 if __name__ == "__main__":

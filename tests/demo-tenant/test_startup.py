@@ -27,32 +27,23 @@ class StartupTests(unittest.TestCase):
         self.addCleanup(browser.close)
         self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status, 200)
 
-    def test_startLineNamesTheServersAndSigtermEndsCleanly(self):
-        tenant = self.startTenant()
-        info = json.loads(tenant.startLine)
+    def test_startLineStopRequestsAndTheCertificateAcrossRestarts(self):
+        first = self.startTenant()
+        info = json.loads(first.startLine)
         self.assertRegex(info["proxy"], r"^127\.0\.0\.1:\d+$")
         self.assertRegex(info["control"], r"^127\.0\.0\.1:\d+$")
         self.assertEqual(info["config"], str(self.stateDir.resolve() / "halcyra.conf"))
-        self.assertEqual(tenant.stop(), 0)
-
-    def test_repeatedStopRequestsWithOpenTunnelsEndTheTenantQuietly(self):
-        # Ctrl-C reaches the tenant and the demo script's own stop right after it.
-        tenant = self.startTenant()
-        browser = Browser(tenant)
-        self.addCleanup(browser.close)
-        self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status, 200)
-        for signalNumber in (signal.SIGINT, signal.SIGINT, signal.SIGTERM):
-            tenant.process.send_signal(signalNumber)
-        self.assertEqual(tenant.process.wait(10), 0)
-        self.assertEqual(tenant.process.stderr.read(), b"")
-
-    def test_certificateIsKeptAcrossRestartsAndMadeAgainWhenDamaged(self):
-        first = self.startTenant()
         certificate = first.certPath.read_bytes()
-        first.stop()
+        # Ctrl-C reaches the tenant and the demo script's own stop right after it, a tunnel still open.
+        self.assertServes(first)
+        for signalNumber in (signal.SIGINT, signal.SIGINT, signal.SIGTERM):
+            first.process.send_signal(signalNumber)
+        self.assertEqual(first.process.wait(10), 0)
+        self.assertEqual(first.process.stderr.read(), b"")
+
         again = self.startTenant()
         self.assertEqual(again.certPath.read_bytes(), certificate)
-        again.stop()
+        self.assertEqual(again.stop(), 0)
         (self.stateDir / "tls" / "key.pem").write_text("not a key")
         self.assertServes(self.startTenant())
 

@@ -24,16 +24,20 @@ TEST(GLibRunLoop, workPostedFromAnotherThreadOrFromTheLoopRunsLaterOnTheLoop)
     EXPECT_EQ(log, (std::vector<std::string> { "posted on the loop", "posted from a worker, run on the loop" }));
 }
 
-TEST(GLibRunLoop, aWorkerPoolResultWakesTheIdleLoop)
+// Image work runs on a worker, and its result comes back to the loop, waking it, on the loop's thread.
+TEST(GLibRunLoop, workerPoolWorkRunsOffTheLoopAndItsResultWakesTheIdleLoop)
 {
     GLibRunLoop loop;
     WorkerPool pool(loop);
-    std::optional<int> result;
-    auto handle = spawn(loop, [](WorkerPool& pool, std::optional<int>& result) -> Task<void> {
-        result = co_await pool.run([] { return 6 * 7; });
-    }(pool, result));
+    auto loopThread = std::this_thread::get_id();
+    std::optional<std::string> result;
+    auto handle = spawn(loop, [](WorkerPool& pool, std::thread::id loopThread, std::optional<std::string>& result) -> Task<void> {
+        auto where = co_await pool.run([loopThread] { return std::string(std::this_thread::get_id() != loopThread ? "worker" : "loop"); });
+        result = *where + (std::this_thread::get_id() == loopThread ? ", back on the loop" : ", still off the loop");
+    }(pool, loopThread, result));
+    EXPECT_FALSE(result);
     ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
-    EXPECT_EQ(result, 42);
+    EXPECT_EQ(result, "worker, back on the loop");
 }
 
 }

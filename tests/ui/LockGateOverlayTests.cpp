@@ -22,12 +22,12 @@ void xdotool(std::vector<std::string> arguments)
     ASSERT_EQ(result.exitStatus, 0) << result.output;
 }
 
-// A window with a field above the overlay (outside the covered area) and a field under it
-// (standing in for the page).
+void type(const std::string& text) { xdotool({ "type", "--delay", "20", text }); }
+
+// A window with a field above the overlay (outside the covered area) and, under the gate, the
+// real engine showing a page with a focused text field.
 class LockGateOverlayTest : public testing::Test {
 protected:
-    virtual GtkWidget* makePage() { return gtk_entry_new(); }
-
     void SetUp() override
     {
         window = gtk_window_new();
@@ -35,14 +35,15 @@ protected:
         gtk_window_set_default_size(GTK_WINDOW(window), 400, 300);
         auto* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         outsideField = gtk_entry_new();
-        pageField = makePage();
-        gtk_widget_set_vexpand(pageField, TRUE);
-        overlay = std::make_unique<LockGateOverlay>(pageField, authenticator);
+        page = webkit_web_view_new();
+        webkit_web_view_load_html(WEBKIT_WEB_VIEW(page), "<input id='field' autofocus>", "about:blank");
+        gtk_widget_set_vexpand(page, TRUE);
+        overlay = std::make_unique<LockGateOverlay>(page, authenticator);
         gtk_box_append(GTK_BOX(box), outsideField);
         gtk_box_append(GTK_BOX(box), overlay->widget());
         gtk_window_set_child(GTK_WINDOW(window), box);
         gtk_window_present(GTK_WINDOW(window));
-        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window); }));
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window) && !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(page)); }));
         xdotool({ "search", "--sync", "--name", std::string("^") + windowTitle + "$", "windowfocus", "--sync" });
         ASSERT_TRUE(runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
     }
@@ -53,56 +54,13 @@ protected:
         overlay = nullptr;
     }
 
-    std::string text(GtkWidget* field) const { return gtk_editable_get_text(GTK_EDITABLE(field)); }
     GtkWidget* focus() const { return gtk_window_get_focus(GTK_WINDOW(window)); }
-    // An entry's focus is on the text widget inside it.
-    bool hasFocus(GtkWidget* field) const { return focus() && (focus() == field || gtk_widget_is_ancestor(focus(), field)); }
     TouchIDGate& gate() const { return *overlay->gate(); }
-
-    GLibRunLoop loop;
-    FakeAuthenticator authenticator { loop };
-    GtkWidget* window { nullptr };
-    GtkWidget* outsideField { nullptr };
-    GtkWidget* pageField { nullptr };
-    std::unique_ptr<LockGateOverlay> overlay;
-};
-
-TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForAuthenticationAndUnlockingReturnsTheFocus)
-{
-    gate().hideWithoutAuthentication();
-    gtk_widget_grab_focus(pageField);
-    gate().lock();
-    EXPECT_EQ(focus(), overlay->gateWidget());
-
-    // The lower part of the window is the covered page.
-    int x = gtk_widget_get_width(window) / 2;
-    int y = gtk_widget_get_height(window) - 40;
-    xdotool({ "search", "--name", std::string("^") + windowTitle + "$", "mousemove", "--window", "%1", std::to_string(x), std::to_string(y), "click", "1" });
-    ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 1; }));
-    EXPECT_FALSE(hasFocus(pageField)) << "the click reached the page";
-
-    authenticator.answer(true);
-    ASSERT_TRUE(runMainLoopUntil([&] { return !gate().isShown(); }));
-    EXPECT_TRUE(hasFocus(pageField));
-    xdotool({ "type", "--delay", "20", "ok" });
-    ASSERT_TRUE(runMainLoopUntil([&] { return text(pageField) == "ok"; }));
-}
-
-// The same with the real engine under the gate: a focused text field in a page.
-class LockGateOverWebViewTest : public LockGateOverlayTest {
-protected:
-    GtkWidget* makePage() override
-    {
-        auto* view = webkit_web_view_new();
-        webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<input id='field' autofocus>", "about:blank");
-        return view;
-    }
-
     std::string pageValue()
     {
         std::optional<std::string> value;
         webkit_web_view_evaluate_javascript(
-            WEBKIT_WEB_VIEW(pageField), "document.getElementById('field').value", -1, nullptr, nullptr, nullptr,
+            WEBKIT_WEB_VIEW(page), "document.getElementById('field').value", -1, nullptr, nullptr, nullptr,
             [](GObject* view, GAsyncResult* result, gpointer data) {
                 GRefPtr<JSCValue> jsValue = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr));
                 GUniquePtr<char> text(jsValue ? jsc_value_to_string(jsValue.get()) : g_strdup("(no value)"));
@@ -112,27 +70,49 @@ protected:
         EXPECT_TRUE(runMainLoopUntil([&] { return value.has_value(); }));
         return value.value_or("");
     }
+
+    GLibRunLoop loop;
+    FakeAuthenticator authenticator { loop };
+    GtkWidget* window { nullptr };
+    GtkWidget* outsideField { nullptr };
+    GtkWidget* page { nullptr };
+    std::unique_ptr<LockGateOverlay> overlay;
 };
 
-TEST_F(LockGateOverWebViewTest, typingWhileLockedPutsNothingIntoThePage)
+TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForTheUnlockAndTypingWhileLockedPutsNothingIntoThePage)
 {
-    ASSERT_TRUE(runMainLoopUntil([&] { return !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(pageField)); }, std::chrono::seconds(20)));
     // Unlocked, typing reaches the page's field.
     gate().hideWithoutAuthentication();
-    gtk_widget_grab_focus(pageField);
-    xdotool({ "type", "--delay", "20", "ok" });
+    gtk_widget_grab_focus(page);
+    type("ok");
     ASSERT_TRUE(runMainLoopUntil([&] { return pageValue() == "ok"; }, std::chrono::seconds(10)));
+
+    // A click on the covered page asks for authentication and does not reach the page;
+    // unlocking returns the focus to the page.
+    gate().lock();
+    EXPECT_EQ(focus(), overlay->gateWidget());
+    // The gate is laid out again on the next frame, as it appears to the user.
+    ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_height(overlay->gateWidget()) > 0; }));
+    int x = gtk_widget_get_width(window) / 2;
+    int y = gtk_widget_get_height(window) - 40;
+    xdotool({ "search", "--name", std::string("^") + windowTitle + "$", "mousemove", "--window", "%1", std::to_string(x), std::to_string(y), "click", "1" });
+    ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 1; }));
+    EXPECT_EQ(focus(), overlay->gateWidget()) << "the click reached the page";
+    authenticator.answer(true);
+    ASSERT_TRUE(runMainLoopUntil([&] { return !gate().isShown(); }));
+    EXPECT_EQ(focus(), page);
+    type("go");
+    ASSERT_TRUE(runMainLoopUntil([&] { return pageValue() == "okgo"; }, std::chrono::seconds(10)));
 
     // Focus can still land in the covered page by other means; the first key takes it back.
     gate().lock();
-    EXPECT_EQ(focus(), overlay->gateWidget());
-    gtk_widget_grab_focus(pageField);
-    xdotool({ "type", "--delay", "20", "abc" });
+    gtk_widget_grab_focus(page);
+    type("abc");
     ASSERT_TRUE(runMainLoopUntil([&] { return focus() == overlay->gateWidget(); }));
     gtk_widget_grab_focus(outsideField);
-    xdotool({ "type", "--delay", "20", "xyz" });
-    ASSERT_TRUE(runMainLoopUntil([&] { return text(outsideField).ends_with("xyz"); }));
-    EXPECT_EQ(pageValue(), "ok");
+    type("xyz");
+    ASSERT_TRUE(runMainLoopUntil([&] { return std::string(gtk_editable_get_text(GTK_EDITABLE(outsideField))).ends_with("xyz"); }));
+    EXPECT_EQ(pageValue(), "okgo");
 }
 
 }

@@ -8,18 +8,13 @@
 namespace halcyra {
 namespace {
 
-    void collect(GtkWidget* widget, const std::function<bool(GtkWidget*)>& matches, std::vector<GtkWidget*>& found)
-    {
-        if (matches(widget))
-            found.push_back(widget);
-        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
-            collect(child, matches, found);
-    }
-
-    std::vector<GtkWidget*> descendants(GtkWidget* root, std::function<bool(GtkWidget*)> matches)
+    std::vector<GtkWidget*> descendants(GtkWidget* root, const std::function<bool(GtkWidget*)>& matches)
     {
         std::vector<GtkWidget*> found;
-        collect(root, matches, found);
+        if (matches(root))
+            found.push_back(root);
+        for (auto* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child))
+            std::ranges::copy(descendants(child, matches), std::back_inserter(found));
         return found;
     }
 

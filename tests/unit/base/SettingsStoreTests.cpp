@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
+#include <iterator>
 
 using namespace halcyra;
 using nlohmann::json;
@@ -16,9 +16,7 @@ namespace {
 std::string contentsOf(const std::filesystem::path& file)
 {
     std::ifstream stream(file);
-    std::stringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    return { std::istreambuf_iterator<char>(stream), {} };
 }
 
 std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder)
@@ -65,13 +63,27 @@ TEST(SettingsStore, observersHearOfEachChangeBeforeItHappens)
     EXPECT_EQ(heard, (std::vector<std::string> { "badgeIncludeTask=1", "badgeIncludeTask=0" }));
 }
 
-TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypesEvenWhenTheLoopNeverCameBack)
+// A burst of changes is written once the loop comes back, an unchanged value not at all, and
+// every value comes back with its type after a restart, even when the loop never came back.
+TEST(FileSettingsStore, aBurstOfChangesIsWrittenOnceAndValuesSurviveARestart)
 {
     TemporaryFolder folder;
     auto file = folder.path() / "halcyra" / "defaults.json";
     VirtualRunLoop loop;
     {
         FileSettingsStore settings(file, loop);
+        for (int i = 0; i < 20; ++i)
+            settings.setNumber("counter", i);
+        EXPECT_FALSE(std::filesystem::exists(file));
+        loop.runUntilIdle();
+        EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::filesystem::path> { "defaults.json" });
+        EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
+        auto anHourAgo = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+        std::filesystem::last_write_time(file, anHourAgo);
+        settings.setNumber("counter", 19);
+        loop.runUntilIdle();
+        EXPECT_EQ(std::filesystem::last_write_time(file), anHourAgo);
+
         settings.setBoolean("hideOnLaunch", true);
         settings.setNumber("mainWindowFrameW", 1280.5);
         settings.setString("learnedTaskURL", "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
@@ -85,26 +97,6 @@ TEST(FileSettingsStore, valuesSurviveARestartWithTheirTypesEvenWhenTheLoopNeverC
     EXPECT_EQ(reopened.string("learnedTaskURL"), "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
     EXPECT_EQ(reopened.array("ssoUnconfirmedAutoSubmits")->size(), 2u);
     EXPECT_EQ(reopened.value("countsSyncLatest"), json::parse(R"({"task": 3, "draft": null})"));
-}
-
-TEST(FileSettingsStore, aBurstOfChangesIsWrittenOnceWhenTheLoopComesBack)
-{
-    TemporaryFolder folder;
-    auto file = folder.path() / "defaults.json";
-    VirtualRunLoop loop;
-    FileSettingsStore settings(file, loop);
-    for (int i = 0; i < 20; ++i)
-        settings.setNumber("counter", i);
-    EXPECT_FALSE(std::filesystem::exists(file));
-
-    loop.runUntilIdle();
-    EXPECT_EQ(filesIn(folder.path()), std::vector<std::filesystem::path> { "defaults.json" });
-    EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
-    auto written = std::filesystem::last_write_time(file);
-    std::filesystem::last_write_time(file, written - std::chrono::hours(1));
-    settings.setNumber("counter", 19);
-    loop.runUntilIdle();
-    EXPECT_EQ(std::filesystem::last_write_time(file), written - std::chrono::hours(1));
 }
 
 TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
@@ -134,18 +126,11 @@ TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
     }
 }
 
+// Each test runs in a process of its own: the environment it sets goes with it.
 TEST(FileSettingsStore, defaultPathFollowsXDGConfigHome)
 {
-    std::optional<std::string> previous;
-    if (const char* value = std::getenv("XDG_CONFIG_HOME"))
-        previous = value;
     ::setenv("XDG_CONFIG_HOME", "/tmp/halcyra-xdg", 1);
-    auto path = FileSettingsStore::defaultPath();
-    if (previous)
-        ::setenv("XDG_CONFIG_HOME", previous->c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(path, "/tmp/halcyra-xdg/halcyra/defaults.json");
+    EXPECT_EQ(FileSettingsStore::defaultPath(), "/tmp/halcyra-xdg/halcyra/defaults.json");
 }
 
 TEST(VerboseLogging, onlyTheExactArgumentTurnsItOn)

@@ -146,22 +146,6 @@ TEST(TaskGroup, anOwnerDestroyedWhileItsTasksWaitIsNeverTouchedAgain)
     EXPECT_EQ(loop.pendingTimerCount(), 0u);
 }
 
-TEST(WorkerPool, workRunsOffTheLoopAndItsResultComesBackThroughThePost)
-{
-    VirtualRunLoop loop;
-    WorkerPool pool(loop);
-    auto loopThread = std::this_thread::get_id();
-    std::vector<std::string> log;
-    auto task = [](WorkerPool& pool, std::thread::id loopThread, std::vector<std::string>& log) -> Task<void> {
-        auto result = co_await pool.run([loopThread] { return std::this_thread::get_id() != loopThread ? std::string("worker") : std::string("loop"); });
-        log.push_back(*result + (std::this_thread::get_id() == loopThread ? ", back on the loop" : ", still off the loop"));
-    };
-    spawn(loop, task(pool, loopThread, log));
-    EXPECT_TRUE(log.empty());
-    ASSERT_TRUE(loop.runPostedWork());
-    EXPECT_EQ(log, std::vector<std::string> { "worker, back on the loop" });
-}
-
 TEST(WorkerPool, aCancelledOrDestroyedWaiterDropsTheResult)
 {
     VirtualRunLoop loop;

@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <map>
-#include <optional>
 
 using namespace halcyra;
 
@@ -90,13 +88,12 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
     EXPECT_TRUE(missing.error.starts_with("/nonexistent/halcyra.conf: cannot read the configuration file")) << missing.error;
 }
 
+// HALCYRA_CONFIG, else the user's file, else the system's (each test runs in a process of its
+// own: the environment set here goes with it).
 TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 {
     auto home = folder.path();
     std::filesystem::create_directories(home / "halcyra");
-    std::map<std::string, std::optional<std::string>> saved;
-    for (auto* name : { "HALCYRA_CONFIG", "XDG_CONFIG_HOME" })
-        saved[name] = std::getenv(name) ? std::optional<std::string>(std::getenv(name)) : std::nullopt;
     ::unsetenv("HALCYRA_CONFIG");
     ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
     EXPECT_EQ(configurationFilePath(), "/etc/halcyra/halcyra.conf");
@@ -106,11 +103,4 @@ TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 
     ::setenv("HALCYRA_CONFIG", "/srv/halcyra.conf", 1);
     EXPECT_EQ(configurationFilePath(), "/srv/halcyra.conf");
-
-    for (auto& [name, value] : saved) {
-        if (value)
-            ::setenv(name.c_str(), value->c_str(), 1);
-        else
-            ::unsetenv(name.c_str());
-    }
 }

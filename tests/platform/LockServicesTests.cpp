@@ -2,6 +2,7 @@
 #include "platform/DesktopScreenEvents.h"
 #include "platform/GLibRunLoop.h"
 #include "platform/PolkitAuthenticator.h"
+#include "support/EnvironmentOverride.h"
 #include "support/FakeLockCollaborators.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,7 @@ TEST(LockServices, sleepSessionLockAndScreensaverArriveAsTheirScreenEvents)
     callSystemBus("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession",
         g_variant_new("(ssusb)", "c1", "seat0", 1000u, "owner", TRUE));
     const char* sessionPath = "/org/freedesktop/login1/session/c1";
-    g_setenv("XDG_SESSION_ID", "c1", TRUE);
+    EnvironmentOverride sessionID("XDG_SESSION_ID", "c1");
     DesktopScreenEvents screenEvents;
     ASSERT_TRUE(runMainLoopUntil([&] { return screenEvents.isFollowingSession(); }));
     // The screensaver keeps its name until the test ends.

@@ -1,5 +1,6 @@
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
+#include "support/EnvironmentOverride.h"
 #include "support/TemporaryFolder.h"
 #include "support/VirtualRunLoop.h"
 
@@ -126,10 +127,9 @@ TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
     }
 }
 
-// Each test runs in a process of its own: the environment it sets goes with it.
 TEST(FileSettingsStore, defaultPathFollowsXDGConfigHome)
 {
-    ::setenv("XDG_CONFIG_HOME", "/tmp/halcyra-xdg", 1);
+    EnvironmentOverride configurationHome("XDG_CONFIG_HOME", "/tmp/halcyra-xdg");
     EXPECT_EQ(FileSettingsStore::defaultPath(), "/tmp/halcyra-xdg/halcyra/defaults.json");
 }
 

@@ -1,4 +1,5 @@
 #include "config/Configuration.h"
+#include "support/EnvironmentOverride.h"
 #include "support/TemporaryFolder.h"
 
 #include <filesystem>
@@ -88,19 +89,18 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
     EXPECT_TRUE(missing.error.starts_with("/nonexistent/halcyra.conf: cannot read the configuration file")) << missing.error;
 }
 
-// HALCYRA_CONFIG, else the user's file, else the system's (each test runs in a process of its
-// own: the environment set here goes with it).
+// HALCYRA_CONFIG, else the user's file, else the system's.
 TEST_F(ConfigurationTest, fileIsLookedUpInTheDocumentedOrder)
 {
     auto home = folder.path();
     std::filesystem::create_directories(home / "halcyra");
-    ::unsetenv("HALCYRA_CONFIG");
-    ::setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+    EnvironmentOverride noConfiguration("HALCYRA_CONFIG", nullptr);
+    EnvironmentOverride configurationHome("XDG_CONFIG_HOME", home.c_str());
     EXPECT_EQ(configurationFilePath(), "/etc/halcyra/halcyra.conf");
 
     std::ofstream(home / "halcyra" / "halcyra.conf") << "{}";
     EXPECT_EQ(configurationFilePath(), home / "halcyra" / "halcyra.conf");
 
-    ::setenv("HALCYRA_CONFIG", "/srv/halcyra.conf", 1);
+    EnvironmentOverride configuration("HALCYRA_CONFIG", "/srv/halcyra.conf");
     EXPECT_EQ(configurationFilePath(), "/srv/halcyra.conf");
 }

@@ -106,16 +106,12 @@ namespace {
 
     TEST_F(FaceSet, cropIsASquareJPEGOfAtMost512CutFromTheUprightPhoto)
     {
-        cv::Mat landscape(500, 1000, CV_8UC3, cv::Scalar(30, 120, 200));
-        auto wide = framer.cropJPEG(encoded(landscape), defaultCrop);
-        ASSERT_TRUE(wide);
-        EXPECT_EQ(decodedJPEG(*wide).size(), cv::Size(500, 500));
-        EXPECT_EQ(decodedJPEG(*wide).channels(), 3);
-
+        // A PNG strip whose square cut is a pixel wider than high comes out square, in colour.
         cv::Mat strip(299, 1000, CV_8UC3, cv::Scalar(200, 10, 10));
         auto uneven = framer.cropJPEG(encoded(strip, ".png"), { { 0.25, 0.5 }, 1.0 });
         ASSERT_TRUE(uneven);
         EXPECT_EQ(decodedJPEG(*uneven).size(), cv::Size(299, 299));
+        EXPECT_EQ(decodedJPEG(*uneven).channels(), 3);
 
         EXPECT_FALSE(framer.cropJPEG("<html>not a photo</html>", defaultCrop));
         EXPECT_FALSE(framer.displayImage("<html>not a photo</html>", 800));

@@ -1,7 +1,6 @@
 #include "support/CountsHarness.h"
 #include "support/LogCapture.h"
 
-#include "counts/CountScripts.h"
 #include "counts/PollNavigationTracker.h"
 #include "sync/SyncedCounts.h"
 
@@ -39,7 +38,6 @@ namespace {
         harness.loop.runUntilIdle();
 
         auto now = harness.loop.wallNow();
-        EXPECT_EQ(harness.poller.state(), PollState::polling());
         EXPECT_EQ(harness.poller.lastUpdated(), now);
         EXPECT_EQ(harness.publisher.records, (std::vector<SyncedCounts> { { 3, 2, 4, 1, now } }));
         EXPECT_FALSE(harness.poller.isBusy());
@@ -76,8 +74,6 @@ namespace {
             EXPECT_EQ(harness.poller.draftCount(), 2);
             CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("3"));
             EXPECT_EQ(harness.poller.draftCount(), 3);
-            EXPECT_EQ(harness.poller.prepaidSequence(), 2);
-            EXPECT_EQ(harness.poller.draftSequence(), 2);
         }
         {
             CountsHarness harness;
@@ -89,8 +85,6 @@ namespace {
             EXPECT_EQ(harness.poller.outstandingCount(), std::nullopt);
             EXPECT_EQ(harness.poller.prepaidCount(), std::nullopt);
             EXPECT_EQ(harness.poller.draftCount(), std::nullopt);
-            EXPECT_EQ(harness.poller.state(), PollState::idle());
-            EXPECT_FALSE(harness.poller.lastUpdated());
             EXPECT_TRUE(harness.publisher.records.empty());
         }
     }
@@ -143,9 +137,6 @@ namespace {
         harness.cycles.spawn(harness.poller.refresh());
         EXPECT_EQ(harness.poller.state(), PollState::idle());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
-        harness.poller.setState(PollState::failed("Workday is unavailable"));
-        EXPECT_EQ(harness.poller.statusText(), "Workday is unavailable");
-        EXPECT_FALSE(harness.poller.isBusy());
     }
 
     TEST(WorkdayPollerTest, theBadgeAddsTheChosenCountsAndFollowsEverySwitchAtOnce)
@@ -177,7 +168,6 @@ namespace {
             harness.badgeSettings.setIncludeDraft(testCase.draft);
             harness.loop.runUntilIdle();
             EXPECT_EQ(harness.badgeSink.shown(), testCase.expected);
-            EXPECT_EQ(harness.poller.badgeTotal(), testCase.expected.value_or(0));
         }
         // No cycle ran for any of it.
         EXPECT_EQ(harness.mainView->scriptLog().size(), evaluations);
@@ -200,7 +190,6 @@ namespace {
         EXPECT_EQ(std::tuple(badge.includeTask(), badge.includeNotification(), badge.includePrepaid(), badge.includeDraft()), std::tuple(true, false, false, false));
         badge.setIncludeDraft(true);
         EXPECT_TRUE(BadgeSettings(settings).includeDraft());
-        EXPECT_EQ(settings.boolean("badgeIncludeDraft"), true);
     }
 
     TEST(PollWebViewTest, threeHiddenViewsAreBuiltOnceSharingTheMainViewsProcessAndAnEndedSessionInOneStartsRecovery)
@@ -219,8 +208,6 @@ namespace {
         for (size_t index = 0; index < 3; ++index) {
             auto& view = harness.hidden(index);
             auto& configuration = view.configuration();
-            EXPECT_EQ(configuration.width, 800);
-            EXPECT_EQ(configuration.height, 900);
             EXPECT_EQ(configuration.userAgent, "MyApp/1.0 (Workday Task Viewer)");
             EXPECT_EQ(configuration.relatedView, harness.mainView);
             EXPECT_TRUE(configuration.isNeverShown);
@@ -228,11 +215,7 @@ namespace {
             EXPECT_TRUE(view.isHostedOffScreen());
             ASSERT_EQ(view.loadedURLs().size(), 1u);
             EXPECT_EQ(view.loadedURLs()[0].string(), pinned[index]);
-            // Only the report grid is told it is visible.
-            bool isReports = index == 2;
-            EXPECT_EQ(configuration.userScripts, isReports ? std::vector { std::string(visibilityOverrideScript()) } : std::vector<std::string> {});
         }
-        EXPECT_EQ(harness.pollWebView.reportsPinnedURL(), pinned[2]);
 
         // A hidden page showing that the session ended starts recovery; its own page does not.
         harness.reportsView().commit(1, url(pinned[2]));

@@ -2,9 +2,9 @@
 #include "roster/CourseTitle.h"
 #include "roster/FrameContacts.h"
 #include "roster/VCard.h"
-#include "session/DownloadAnnouncer.h"
 #include "session/DownloadsFolder.h"
 #include "support/FakePhotoFramer.h"
+#include "support/FakeSessionCollaborators.h"
 #include "support/LogCapture.h"
 #include "support/RunTask.h"
 #include "support/TemporaryFolder.h"
@@ -17,12 +17,6 @@
 
 namespace halcyra {
 namespace {
-
-    class RecordingAnnouncer final : public DownloadAnnouncer {
-    public:
-        void announceFinishedDownload(const std::filesystem::path& path) override { announced.push_back(path); }
-        std::vector<std::filesystem::path> announced;
-    };
 
     template <typename T>
     T finished(VirtualRunLoop& loop, Task<T> task)
@@ -52,7 +46,7 @@ namespace {
         FakePhotoFramer framer;
         VirtualRunLoop loop;
         WorkerPool queue { loop, 1 };
-        RecordingAnnouncer announcer;
+        FakeDownloadAnnouncer announcer;
         LogCapture log;
     };
 
@@ -95,7 +89,7 @@ namespace {
         EXPECT_EQ(first.failure, "");
         EXPECT_EQ(first.file, folder / "COMP 112- Lab-Lecture Roster.vcf");
         EXPECT_EQ(second.file, folder / "COMP 112- Lab-Lecture Roster (1).vcf");
-        EXPECT_EQ(announcer.announced, (std::vector { std::filesystem::canonical(*first.file), std::filesystem::canonical(*second.file) }));
+        EXPECT_EQ(announcer.announcedPaths, (std::vector { std::filesystem::canonical(*first.file), std::filesystem::canonical(*second.file) }));
         EXPECT_EQ(contentsOf(*first.file), vCardData(students, { { 0, "jpeg(image:800x600 0.500000)" } }));
         EXPECT_EQ(log.count("[Roster] exported 3 contacts, 1 with photos"), 2);
         for (auto& entry : std::filesystem::directory_iterator(folder))
@@ -114,7 +108,7 @@ namespace {
         EXPECT_FALSE(unwritable.file);
         EXPECT_NE(unwritable.failure.find(folder / "gone"), std::string::npos) << unwritable.failure;
 
-        EXPECT_TRUE(announcer.announced.empty());
+        EXPECT_TRUE(announcer.announcedPaths.empty());
         EXPECT_FALSE(log.containsSubstring("[Roster] exported"));
         EXPECT_FALSE(std::filesystem::exists(folder / "gone"));
     }
@@ -201,9 +195,6 @@ namespace {
         };
         for (auto& testCase : cases)
             EXPECT_EQ(courseTitle(withSections(testCase.sections)), testCase.expected);
-
-        EXPECT_EQ(rosterFileName("COMP 112 + COMP 112L"), "COMP 112 + COMP 112L Roster.vcf");
-        EXPECT_EQ(rosterFileName("A/B: C"), "A-B- C Roster.vcf");
     }
 
 }

@@ -23,11 +23,6 @@ protected:
         return isSignedIn ? std::move(run) : nullptr;
     }
 
-    static bool hasAllCounts(const WorkdayPoller& poller, std::int64_t task, std::int64_t notification, std::int64_t prepaid, std::int64_t draft)
-    {
-        return poller.outstandingCount() == task && poller.notificationCount() == notification && poller.prepaidCount() == prepaid && poller.draftCount() == draft;
-    }
-
     static json value(WebView& view, const std::string& script)
     {
         auto result = evaluateScript(view, script);
@@ -57,7 +52,7 @@ TEST_F(CountsTest, eachCycleOfTheHiddenViewsReadsAllFourCountsAndAnEndedSessionI
 
     // New counts appear within one cycle.
     s_tenant->control("POST", "/counts", { { "task", 8 }, { "notification", 0 }, { "prepaid", 5 }, { "draft", 3 } });
-    ASSERT_TRUE(runMainLoopUntil([&] { return hasAllCounts(poller, 8, 0, 5, 3); }, 35s));
+    ASSERT_TRUE(runMainLoopUntil([&] { return poller.outstandingCount() == 8 && poller.notificationCount() == 0 && poller.prepaidCount() == 5 && poller.draftCount() == 3; }, 35s));
 
     // The main view stays on its page; the next reload of the hidden pages meets the ended session.
     auto passwordsBefore = passwordSubmissions();
@@ -78,21 +73,19 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
     // Reads one hidden page (home: task, notification, still loading), after setting the
     // tenant's counts and reloading the pages when given counts.
     auto read = [&](WebView& view, const json& counts) {
-        json result;
-        runOnMainLoop([&]() -> Task<void> {
+        return runOnMainLoop([&]() -> Task<json> {
             if (!counts.is_null()) {
                 s_tenant->control("POST", "/counts", counts);
                 co_await views.reloadAll();
             }
             if (&view == views.homeView().get()) {
                 auto home = interpretHomeCounts(co_await run->readers.readHomeCounts(views.homeView()));
-                result = { orNull(home.task), orNull(home.notification), home.pageLoading };
-            } else if (&view == views.expensesView().get())
-                result = orNull(co_await run->readers.readPrepaidCount(views.expensesView()));
-            else
-                result = orNull(co_await run->readers.readDraftCount(views.reportsView()));
+                co_return json { orNull(home.task), orNull(home.notification), home.pageLoading };
+            }
+            if (&view == views.expensesView().get())
+                co_return orNull(co_await run->readers.readPrepaidCount(views.expensesView()));
+            co_return orNull(co_await run->readers.readDraftCount(views.reportsView()));
         }());
-        return result;
     };
 
     struct Row {

@@ -48,7 +48,8 @@ namespace {
         GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::Yes);
         FakeGateView gateView;
         FakeAuthenticator authenticator(loop);
-        lockController.attach(std::make_shared<TouchIDGate>(gateView, authenticator));
+        auto gate = std::make_shared<TouchIDGate>(gateView, authenticator);
+        lockController.attach(gate);
         ASSERT_TRUE(lockController.isLocked());
 
         CropSession session(loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });

@@ -18,8 +18,9 @@ using RosterExportTest = EngineSessionTest;
 TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSignedInPage)
 {
     TemporaryFolder downloads;
-    auto run = startSignedIn(downloads.path());
-    ASSERT_TRUE(run->isOnHomePage());
+    saveCredentials("ashgrove-demo");
+    auto run = start(downloads.path());
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 60s));
     OpenCVPhotoFramer framer;
     WorkerPool imageWork(run->runLoop, 1);
     CropSession session(run->runLoop, [&](std::vector<CropContact> contacts, std::string title) {

@@ -119,7 +119,6 @@ namespace {
 
         // A small file that would decode to gigabytes is refused.
         auto bomb = encoded(cv::Mat(10000, 10001, CV_8UC1, cv::Scalar(0)), ".png");
-        EXPECT_LT(bomb.size(), 1000000u);
         EXPECT_FALSE(framer.displayImage(bomb, 800)) << "more than 100 megapixels";
     }
 

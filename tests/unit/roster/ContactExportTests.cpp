@@ -64,7 +64,6 @@ namespace {
         for (auto i : { 1, 2 }) {
             EXPECT_FALSE(contacts[i].original);
             EXPECT_FALSE(contacts[i].display);
-            EXPECT_EQ(contacts[i].crop, defaultCrop);
         }
         EXPECT_EQ(contacts[1].student, students[1]);
         // Each tile is told apart by its contact's id.

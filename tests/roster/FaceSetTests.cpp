@@ -39,10 +39,6 @@ namespace {
         return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8U, const_cast<char*>(bytes.data())), cv::IMREAD_UNCHANGED);
     }
 
-    struct Box {
-        double x, y, width, height;
-    };
-
     class FaceSet : public ::testing::Test {
     protected:
         void SetUp() override
@@ -76,14 +72,14 @@ namespace {
             totalMilliseconds += milliseconds;
             std::printf("%-26s %6.1f ms  crop centre (%.3f, %.3f) side %.3f\n", name.c_str(), milliseconds, crop.center.x, crop.center.y, crop.side);
 
-            std::vector<Box> faces;
+            std::vector<cv::Rect2d> faces;
             for (auto& face : entry["faces"])
-                faces.push_back({ face[0].get<double>() * scale, face[1].get<double>() * scale, face[2].get<double>() * scale, face[3].get<double>() * scale });
+                faces.emplace_back(face[0].get<double>() * scale, face[1].get<double>() * scale, face[2].get<double>() * scale, face[3].get<double>() * scale);
             if (faces.empty()) {
                 EXPECT_EQ(crop, clamped(defaultCrop, display->width, display->height)) << "no person: the centred square";
                 continue;
             }
-            auto largest = *std::ranges::max_element(faces, {}, [](auto& box) { return box.width * box.height; });
+            auto largest = *std::ranges::max_element(faces, {}, &cv::Rect2d::area);
 
             double shorter = std::min(display->width, display->height);
             if (largest.height > 0.75 * shorter) {

@@ -8,7 +8,6 @@
 #include "counts/CountReaders.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
-#include "platform/GLibRunLoop.h"
 
 #include <memory>
 #include <optional>
@@ -37,23 +36,6 @@ struct CountsRun : FakeCoordinatorCollaborators {
         view->hostOffScreen();
         coordinator.attach(view);
         coordinator.loadEntry(*view);
-    }
-
-    // Runs a task on the main loop until it ends (with a limit); gives whether it ended.
-    static bool runTask(Task<void> task, std::chrono::milliseconds limit = std::chrono::seconds(60))
-    {
-        auto hasFinished = std::make_shared<bool>(false);
-        auto wrapper = [](Task<void> inner, std::shared_ptr<bool> flag) -> Task<void> {
-            co_await std::move(inner);
-            *flag = true;
-        };
-        // Cancellation and the end of waits come back through the loop the task runs on.
-        static GLibRunLoop loop;
-        auto handle = spawn(loop, wrapper(std::move(task), hasFinished));
-        bool ended = runMainLoopUntil([&] { return *hasFinished; }, limit);
-        if (!ended)
-            handle.cancel();
-        return ended;
     }
 
     ShiftableRunLoop runLoop;

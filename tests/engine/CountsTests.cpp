@@ -1,4 +1,5 @@
 #include "CountsRun.h"
+#include "support/MainLoopTask.h"
 
 #include "sync/SyncedCounts.h"
 
@@ -22,11 +23,6 @@ protected:
         return isSignedIn ? std::move(run) : nullptr;
     }
 
-    static bool hasAllCounts(const WorkdayPoller& poller, std::int64_t task, std::int64_t notification, std::int64_t prepaid, std::int64_t draft)
-    {
-        return poller.outstandingCount() == task && poller.notificationCount() == notification && poller.prepaidCount() == prepaid && poller.draftCount() == draft;
-    }
-
     static json value(WebView& view, const std::string& script)
     {
         auto result = evaluateScript(view, script);
@@ -42,31 +38,21 @@ TEST_F(CountsTest, eachCycleOfTheHiddenViewsReadsAllFourCountsAndAnEndedSessionI
     ASSERT_TRUE(run);
     auto& poller = run->realPoller;
     auto& pollWebView = run->pollWebView;
-    auto views = std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() };
 
     ASSERT_TRUE(runMainLoopUntil([&] { return !run->publisher.records.empty(); }, 45s));
-    EXPECT_TRUE(hasAllCounts(poller, 4, 6, 3, 2));
     ASSERT_TRUE(poller.lastUpdated());
     EXPECT_EQ(run->publisher.records.front(), (SyncedCounts { 4, 6, 3, 2, *poller.lastUpdated() }));
-    EXPECT_EQ(poller.state(), PollState::polling());
-    EXPECT_EQ(run->badgeSink.shown(), 4);
-
-    // Reaching the home page again builds nothing new.
-    run->coordinator.loadHome();
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->coordinator.isOnHomePage() && !run->coordinator.webView()->isLoading(); }));
-    EXPECT_EQ(views, (std::vector { pollWebView.homeView(), pollWebView.expensesView(), pollWebView.reportsView() }));
 
     // Only the report grid sees itself on screen; the others keep the engine's own answer.
     EXPECT_EQ(value(*pollWebView.reportsView(), "document.visibilityState + ' ' + document.hidden"), "visible false");
     EXPECT_EQ(value(*pollWebView.homeView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
-    EXPECT_EQ(value(*pollWebView.expensesView(), "document.visibilityState + ' ' + document.hidden"), "hidden true");
 
     // A hidden page's dialogs and windows get nowhere: confirm answers "cancel".
     EXPECT_EQ(value(*pollWebView.expensesView(), "alert('x'); [confirm('y'), window.open('https://wd5.myworkday.test/ashgrove/d/home.htmld') === null].join(' ')"), "false true");
 
     // New counts appear within one cycle.
     s_tenant->control("POST", "/counts", { { "task", 8 }, { "notification", 0 }, { "prepaid", 5 }, { "draft", 3 } });
-    ASSERT_TRUE(runMainLoopUntil([&] { return hasAllCounts(poller, 8, 0, 5, 3); }, 35s));
+    ASSERT_TRUE(runMainLoopUntil([&] { return poller.outstandingCount() == 8 && poller.notificationCount() == 0 && poller.prepaidCount() == 5 && poller.draftCount() == 3; }, 35s));
 
     // The main view stays on its page; the next reload of the hidden pages meets the ended session.
     auto passwordsBefore = passwordSubmissions();
@@ -87,21 +73,19 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
     // Reads one hidden page (home: task, notification, still loading), after setting the
     // tenant's counts and reloading the pages when given counts.
     auto read = [&](WebView& view, const json& counts) {
-        json result;
-        EXPECT_TRUE(CountsRun::runTask([&]() -> Task<void> {
+        return runOnMainLoop([&]() -> Task<json> {
             if (!counts.is_null()) {
                 s_tenant->control("POST", "/counts", counts);
                 co_await views.reloadAll();
             }
             if (&view == views.homeView().get()) {
                 auto home = interpretHomeCounts(co_await run->readers.readHomeCounts(views.homeView()));
-                result = { orNull(home.task), orNull(home.notification), home.pageLoading };
-            } else if (&view == views.expensesView().get())
-                result = orNull(co_await run->readers.readPrepaidCount(views.expensesView()));
-            else
-                result = orNull(co_await run->readers.readDraftCount(views.reportsView()));
-        }()));
-        return result;
+                co_return json { orNull(home.task), orNull(home.notification), home.pageLoading };
+            }
+            if (&view == views.expensesView().get())
+                co_return orNull(co_await run->readers.readPrepaidCount(views.expensesView()));
+            co_return orNull(co_await run->readers.readDraftCount(views.reportsView()));
+        }());
     };
 
     struct Row {

@@ -39,10 +39,6 @@ namespace {
         return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8U, const_cast<char*>(bytes.data())), cv::IMREAD_UNCHANGED);
     }
 
-    struct Box {
-        double x, y, width, height;
-    };
-
     class FaceSet : public ::testing::Test {
     protected:
         void SetUp() override
@@ -76,14 +72,14 @@ namespace {
             totalMilliseconds += milliseconds;
             std::printf("%-26s %6.1f ms  crop centre (%.3f, %.3f) side %.3f\n", name.c_str(), milliseconds, crop.center.x, crop.center.y, crop.side);
 
-            std::vector<Box> faces;
+            std::vector<cv::Rect2d> faces;
             for (auto& face : entry["faces"])
-                faces.push_back({ face[0].get<double>() * scale, face[1].get<double>() * scale, face[2].get<double>() * scale, face[3].get<double>() * scale });
+                faces.emplace_back(face[0].get<double>() * scale, face[1].get<double>() * scale, face[2].get<double>() * scale, face[3].get<double>() * scale);
             if (faces.empty()) {
                 EXPECT_EQ(crop, clamped(defaultCrop, display->width, display->height)) << "no person: the centred square";
                 continue;
             }
-            auto largest = *std::ranges::max_element(faces, {}, [](auto& box) { return box.width * box.height; });
+            auto largest = *std::ranges::max_element(faces, {}, &cv::Rect2d::area);
 
             double shorter = std::min(display->width, display->height);
             if (largest.height > 0.75 * shorter) {
@@ -106,16 +102,12 @@ namespace {
 
     TEST_F(FaceSet, cropIsASquareJPEGOfAtMost512CutFromTheUprightPhoto)
     {
-        cv::Mat landscape(500, 1000, CV_8UC3, cv::Scalar(30, 120, 200));
-        auto wide = framer.cropJPEG(encoded(landscape), defaultCrop);
-        ASSERT_TRUE(wide);
-        EXPECT_EQ(decodedJPEG(*wide).size(), cv::Size(500, 500));
-        EXPECT_EQ(decodedJPEG(*wide).channels(), 3);
-
+        // A PNG strip whose square cut is a pixel wider than high comes out square, in colour.
         cv::Mat strip(299, 1000, CV_8UC3, cv::Scalar(200, 10, 10));
         auto uneven = framer.cropJPEG(encoded(strip, ".png"), { { 0.25, 0.5 }, 1.0 });
         ASSERT_TRUE(uneven);
         EXPECT_EQ(decodedJPEG(*uneven).size(), cv::Size(299, 299));
+        EXPECT_EQ(decodedJPEG(*uneven).channels(), 3);
 
         EXPECT_FALSE(framer.cropJPEG("<html>not a photo</html>", defaultCrop));
         EXPECT_FALSE(framer.displayImage("<html>not a photo</html>", 800));
@@ -123,7 +115,6 @@ namespace {
 
         // A small file that would decode to gigabytes is refused.
         auto bomb = encoded(cv::Mat(10000, 10001, CV_8UC1, cv::Scalar(0)), ".png");
-        EXPECT_LT(bomb.size(), 1000000u);
         EXPECT_FALSE(framer.displayImage(bomb, 800)) << "more than 100 megapixels";
     }
 

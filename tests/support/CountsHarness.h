@@ -75,6 +75,12 @@ struct CountsHarness {
         script.completion(ScriptReply::success(std::move(value)));
     }
 
+    // A responder answering every script with `value`.
+    static auto answering(nlohmann::json value)
+    {
+        return [value](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> { return ScriptReply::success(value); };
+    }
+
     static nlohmann::json home(nlohmann::json task, nlohmann::json notification) { return { { "pageLoading", false }, { "task", task }, { "notification", notification } }; }
     static nlohmann::json prepaid(const std::string& count) { return { { "loaded", true }, { "prepaid", count } }; }
     static nlohmann::json draft(const std::string& count) { return { { "gridPresent", true }, { "erRows", 1 }, { "draft", count } }; }

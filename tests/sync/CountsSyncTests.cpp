@@ -1,7 +1,7 @@
 #include "FakeWebDAVServer.h"
 #include "base/SettingsStore.h"
-#include "session/Connectivity.h"
 #include "support/FakeKeychain.h"
+#include "support/FakeSessionCollaborators.h"
 #include "support/LogCapture.h"
 #include "support/VirtualRunLoop.h"
 #include "sync/CountsCoding.h"
@@ -16,15 +16,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const std::string recordPath = "Counts/WorkdayCounts.json";
-
-class QuietNetwork final : public NetworkPathMonitor {
-public:
-    Connection observe(std::function<void(bool)> observer) override { return m_changed.connect(std::move(observer)); }
-    void set(bool isSatisfied) { m_changed.notify(isSatisfied); }
-
-private:
-    Signal<bool> m_changed;
-};
 
 SyncedCounts reading(std::int64_t task, WallTime observedAt)
 {
@@ -57,7 +48,7 @@ struct Machine {
     FakeWebDAVServer& server;
     MemorySettingsStore settings;
     FakeKeychain keychain;
-    QuietNetwork network;
+    FakeNetworkPathMonitor network;
     std::vector<SyncedCounts> received;
     std::unique_ptr<CountsSync> sync;
 };
@@ -125,15 +116,27 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
         EXPECT_EQ(!syncServerAddressProblem(address), isAccepted) << address;
 }
 
-TEST_F(CountsSyncTests, aPublishBeforeStartIsNeitherSentNorStored)
+// Counts published before the sync started, or read again later without a change, are neither
+// sent nor stored.
+TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
 {
     Machine machine(loop, server);
     machine.sync = std::make_unique<CountsSync>(loop, machine.settings, nullptr, nullptr);
     machine.sync->publish(reading(3, now()));
     loop.runUntilIdle();
-    EXPECT_FALSE(machine.sync->latest());
     EXPECT_FALSE(machine.settings.hasValue("countsSyncLatest"));
     EXPECT_TRUE(server.requests().empty());
+
+    machine.start();
+    auto counts = reading(3, now());
+    machine.sync->publish(counts);
+    loop.advance(1s);
+    machine.sync->publish(reading(3, now() + 30s));
+    loop.advance(60s);
+    EXPECT_EQ(std::ranges::count(server.requests(), RecordRequest::Method::put, [](auto& sent) { return sent.request.method; }), 1);
+    EXPECT_EQ(machine.storedLatest(), counts);
+    EXPECT_EQ(log.count("[Sync] uploading counts 3/0/1/2"), 1);
+    EXPECT_TRUE(log.contains("[Sync] counts uploaded"));
 }
 
 TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
@@ -157,7 +160,6 @@ TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
 
         machine.start();
 
-        EXPECT_EQ(machine.sync->latest(), isAdopted ? remote : local);
         EXPECT_EQ(machine.storedLatest(), isAdopted ? remote : local);
         EXPECT_EQ(machine.received.size(), isAdopted ? 1u : 0u);
         EXPECT_EQ(log.containsSubstring("[Sync] received counts 9/0/1/2 read at "), isAdopted);
@@ -191,8 +193,8 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
         // The network coming back is tried at once; the reading was never lost.
         server.heal();
         auto before = server.requests().size();
-        machine.network.set(false);
-        machine.network.set(true);
+        machine.network.send(false);
+        machine.network.send(true);
         loop.runUntilIdle();
         EXPECT_GT(server.requests().size(), before);
         EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);

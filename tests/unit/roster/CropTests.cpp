@@ -61,21 +61,14 @@ namespace {
         }
     }
 
-    TEST(CropGeometry, largestBoxWinsAndTheFirstAmongEquals)
-    {
-        EXPECT_FALSE(largestBox({}));
-        auto first = largestBox({ { 1, 0, 10, 10 }, { 2, 0, 20, 5 }, { 3, 0, 5, 5 } });
-        EXPECT_EQ(first->x, 1);
-        auto later = largestBox({ { 1, 0, 10, 10 }, { 2, 0, 11, 10 } });
-        EXPECT_EQ(later->x, 2);
-    }
-
+    // The largest face is framed (the first of equal ones), else the largest upper body, else the
+    // centred square.
     TEST(CropGeometry, detectionFallsBackFromFacesToBodiesToTheCentredSquare)
     {
         DisplayImage image { 800, 600, {} };
         FakePhotoFramer detector;
-        detector.bodyBoxes = { { 100, 50, 200, 400 } };
-        detector.faceBoxes = { { 0, 0, 20, 20 }, { 350, 300, 100, 100 } };
+        detector.bodyBoxes = { { 0, 0, 50, 50 }, { 100, 50, 200, 400 } };
+        detector.faceBoxes = { { 0, 0, 20, 20 }, { 350, 300, 100, 100 }, { 0, 0, 50, 200 } };
         expectRect(detectCrop(detector, image), { { 0.5, 325.0 / 600 }, 0.3125 });
         detector.faceBoxes.clear();
         expectRect(detectCrop(detector, image), { { 200.0 / 800, 150.0 / 600 }, 200.0 / 600 });

@@ -1,7 +1,6 @@
 """Starts a demo tenant for a test and talks to it the way a browser does: through its proxy,
 over TLS checked against the tenant's own certificate, with cookies."""
 
-import dataclasses
 import http.client
 import json
 import re
@@ -9,12 +8,13 @@ import select
 import shutil
 import signal
 import socket
-import ssl
 import subprocess
 import tempfile
 import unittest
 import urllib.parse
 from pathlib import Path
+
+import requests
 
 REPOSITORY = Path(__file__).resolve().parents[2]
 RUN = REPOSITORY / "tools" / "demo-tenant" / "run"
@@ -101,100 +101,31 @@ def _hostPort(text):
     return host, int(port)
 
 
-@dataclasses.dataclass
-class Page:
-    url: str
-    status: int
-    headers: list = dataclasses.field(repr=False)
-    body: bytes = dataclasses.field(repr=False)
-
-    @property
-    def text(self):
-        return self.body.decode("utf-8", errors="replace")
-
-    def header(self, name):
-        return next((value for key, value in self.headers if key.lower() == name.lower()), None)
-
-    @property
-    def location(self):
-        value = self.header("Location")
-        return urllib.parse.urljoin(self.url, value) if value else None
-
-
-class Browser:
-    """Keeps one kept-alive tunnel per host and a cookie jar that honours Path and Max-Age."""
+class Browser(requests.Session):
+    """Every host through the tenant's proxy, TLS checked against the tenant's own certificate,
+    cookies kept; a redirect is followed only when asked (`follow`)."""
 
     def __init__(self, tenant):
-        self.tenant = tenant
-        self.context = ssl.create_default_context(cafile=str(tenant.certPath))
-        self.connections = {}
-        self.cookies = {}  # host -> {name: (value, path)}
+        super().__init__()
+        self.trust_env = False
+        self.proxies = {"https": "http://%s:%d" % tenant.proxy}
+        self.verify = str(tenant.certPath)
 
-    def close(self):
-        for connection in self.connections.values():
-            connection.close()
-        self.connections.clear()
-
-    def _connection(self, host):
-        if host not in self.connections:
-            connection = http.client.HTTPSConnection(*self.tenant.proxy, timeout=10, context=self.context)
-            connection.set_tunnel(host, 443)
-            self.connections[host] = connection
-        return self.connections[host]
-
-    def request(self, method, url, body=None, headers=None):
-        parts = urllib.parse.urlsplit(url)
-        assert parts.scheme == "https" and (parts.port or 443) == 443, url
-        target = (parts.path or "/") + ("?" + parts.query if parts.query else "")
-        allHeaders = dict(headers or {})
-        cookie = self._cookieHeader(parts.hostname, parts.path or "/")
-        if cookie:
-            allHeaders["Cookie"] = cookie
-        for attempt in (1, 2):
-            connection = self._connection(parts.hostname)
-            try:
-                connection.request(method, target, body=body, headers=allHeaders)
-                response = connection.getresponse()
-                data = response.read()
-                break
-            except (http.client.RemoteDisconnected, BrokenPipeError, ConnectionResetError):
-                # A kept-alive tunnel that the server closed: open a new one, once.
-                connection.close()
-                del self.connections[parts.hostname]
-                if attempt == 2:
-                    raise
-        page = Page(url, response.status, response.getheaders(), data)
-        for value in [value for key, value in page.headers if key.lower() == "set-cookie"]:
-            self._store(parts.hostname, value)
-        return page
-
-    def get(self, url, headers=None):
-        return self.request("GET", url, headers=headers)
-
-    def post(self, url, fields):
-        return self.request("POST", url, urllib.parse.urlencode(fields).encode(),
-                            {"Content-Type": "application/x-www-form-urlencoded"})
+    def request(self, method, url, **options):
+        options.update(allow_redirects=False, timeout=10)
+        return super().request(method, url, **options)
 
     def follow(self, page, limit=10):
         """Follows redirects from `page`; returns every page seen, `page` first."""
         seen = [page]
-        while seen[-1].status in (301, 302, 303, 307) and len(seen) <= limit:
-            seen.append(self.get(seen[-1].location))
+        while seen[-1].is_redirect and len(seen) <= limit:
+            seen.append(self.get(location(seen[-1])))
         return seen
 
-    def _cookieHeader(self, host, path):
-        return "; ".join("%s=%s" % (name, value) for name, (value, cookiePath) in self.cookies.get(host, {}).items()
-                         if path.startswith(cookiePath))
 
-    def _store(self, host, header):
-        name, _, rest = header.partition("=")
-        value, *attributes = [part.strip() for part in rest.split(";")]
-        options = {a.partition("=")[0].lower(): a.partition("=")[2] for a in attributes}
-        jar = self.cookies.setdefault(host, {})
-        if options.get("max-age") == "0":
-            jar.pop(name.strip(), None)
-        else:
-            jar[name.strip()] = (value, options.get("path", "/"))
+def location(page):
+    """Where a redirect goes, as an absolute address."""
+    return urllib.parse.urljoin(page.url, page.headers["Location"])
 
 
 # ------------------------------------------------------------------ the sign-in chain, step by step
@@ -221,7 +152,7 @@ def submitPassword(browser, password, username="demo", casUrl=None):
     form = templateForm(casPage)
     fields = formFields(form)
     fields.update({"username": username, "password": password})
-    return browser.post(formAction(form, casPage.url), fields)
+    return browser.post(formAction(form, casPage.url), data=fields)
 
 
 def approveDuo(browser, duoPage):
@@ -246,8 +177,8 @@ def signIn(browser, tenant, password="ashgrove-demo"):
     """Walks the whole chain with Duo answering at once; returns the last page reached."""
     tenant.set("/duo", {"mode": "approve", "delayMs": 0})
     answer = submitPassword(browser, password)
-    assert answer.status == 302, answer
-    duoPage = browser.get(answer.location)
+    assert answer.status_code == 302, answer
+    duoPage = browser.get(location(answer))
     finish = browser.get(approveDuo(browser, duoPage))
     return browser.follow(browser.get(continueLink(finish)))[-1]
 

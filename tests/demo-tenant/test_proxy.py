@@ -16,7 +16,7 @@ def statusOf(response):
 
 class ProxyTests(TenantTestCase):
     def assertStillServing(self):
-        self.assertEqual(self.newBrowser().get("https://login.ashgrove.test/cas/login").status, 200)
+        self.assertEqual(self.newBrowser().get("https://login.ashgrove.test/cas/login").status_code, 200)
 
     def tunnel(self, host="login.ashgrove.test"):
         """A raw TLS socket inside a tunnel, for requests no well-behaved client sends."""
@@ -47,7 +47,7 @@ class ProxyTests(TenantTestCase):
         for host in DEMO_HOSTS:
             with self.subTest(host=host):
                 # The browser verifies the certificate against the host name.
-                self.assertLess(self.browser.get("https://%s/" % host).status, 500)
+                self.assertLess(self.browser.get("https://%s/" % host).status_code, 500)
         cases = (
             (b"CONNECT example.com:443 HTTP/1.1\r\nHost: example.com:443\r\n\r\n", (403, 502)),
             (b"CONNECT login.ashgrove.test:8443 HTTP/1.1\r\n\r\n", (403, 502)),
@@ -103,7 +103,7 @@ class ProxyTests(TenantTestCase):
         for path, body in (("/offline", {"offline": False}), ("/reset", {})):
             with self.subTest(turnedBackBy=path):
                 browser = self.newBrowser()
-                self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status, 200)
+                self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status_code, 200)
                 self.assertTrue(self.tenant.set("/offline", {"offline": True})["modes"]["offline"])
                 with self.assertRaises(OSError):
                     browser.get("https://login.ashgrove.test/cas/login")

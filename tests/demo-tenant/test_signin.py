@@ -4,7 +4,7 @@ gateway, and the ways each step can go wrong."""
 import unittest
 import urllib.parse
 
-from support import TenantTestCase, approveDuo, formFields, rosterRows, signIn, submitPassword, templateForm
+from support import TenantTestCase, approveDuo, formFields, location, rosterRows, signIn, submitPassword, templateForm
 
 HOME = "https://wd5.myworkday.test/ashgrove/d/home.htmld"
 LOGOUT = "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld"
@@ -15,7 +15,7 @@ PASSWORD_FIELD = r'<input[^>]*type="password"'
 
 class SignInChainTests(TenantTestCase):
     def duoPage(self):
-        return self.browser.get(submitPassword(self.browser, "ashgrove-demo").location)
+        return self.browser.get(location(submitPassword(self.browser, "ashgrove-demo")))
 
     def test_wrongPasswordIsAnsweredAsTheRejectModeSaysAndCounted(self):
         for mode, status, showsError in (("form-error", 200, True), ("401", 401, False), ("off", 200, False)):
@@ -23,7 +23,7 @@ class SignInChainTests(TenantTestCase):
                 self.tenant.set("/reset")
                 self.tenant.set("/reject", {"mode": mode})
                 answer = submitPassword(self.browser, "not-it", username="jdoe")
-                self.assertEqual(answer.status, status)
+                self.assertEqual(answer.status_code, status)
                 self.assertEqual(ERROR_MESSAGE in answer.text, showsError)
                 if showsError:
                     self.assertRegex(templateForm(answer), r'<form id="fm1".*' + ERROR_MESSAGE)
@@ -35,9 +35,9 @@ class SignInChainTests(TenantTestCase):
 
     def test_everySubmissionCountsRightOrWrongAgainstTheCurrentAccount(self):
         self.tenant.set("/account", {"username": "demo", "password": "new-secret"})
-        self.assertEqual(submitPassword(self.browser, "one").status, 200)
-        self.assertEqual(submitPassword(self.browser, "ashgrove-demo").status, 200)
-        self.assertEqual(submitPassword(self.browser, "new-secret").status, 302)
+        self.assertEqual(submitPassword(self.browser, "one").status_code, 200)
+        self.assertEqual(submitPassword(self.browser, "ashgrove-demo").status_code, 200)
+        self.assertEqual(submitPassword(self.browser, "new-secret").status_code, 302)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 3)
 
     def test_duoApprovesAfterItsDelayOrWhenAHoldIsReleased(self):
@@ -59,7 +59,7 @@ class SessionEndTests(TenantTestCase):
             self.assertEqual(signIn(self.browser, self.tenant).url, HOME)
             end()
             self.assertEqual(self.tenant.state()["sessions"], 0)
-            self.assertEqual(self.browser.get(HOME).location, LOGOUT)
+            self.assertEqual(location(self.browser.get(HOME)), LOGOUT)
         self.assertIn('href="https://workday.ashgrove.test/"', self.browser.get(LOGOUT).text)
         # CAS keeps no session of its own: signing in again shows the form, not a shortcut.
         casPage = self.browser.follow(self.browser.get("https://workday.ashgrove.test/"))[-1]
@@ -70,11 +70,11 @@ class SessionEndTests(TenantTestCase):
         signIn(self.browser, self.tenant)
         photo = next(row[1] for row in rosterRows(self.browser) if row[0] == "img").split("?")[0]
         reports = [REPORTS + name for name in ("summary.pdf", "summary.pdf?download=1", "budget.xlsx")]
-        self.assertEqual([self.browser.get(url).status for url in [photo, *reports]], [200] * 4)
+        self.assertEqual([self.browser.get(url).status_code for url in [photo, *reports]], [200] * 4)
         self.tenant.set("/expire-sessions")
-        self.assertEqual(self.browser.get(photo).status, 403)
+        self.assertEqual(self.browser.get(photo).status_code, 403)
         for url in reports:
-            self.assertEqual(self.browser.get(url).location, LOGOUT, url)
+            self.assertEqual(location(self.browser.get(url)), LOGOUT, url)
 
 
 if __name__ == "__main__":

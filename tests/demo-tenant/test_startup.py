@@ -25,7 +25,7 @@ class StartupTests(unittest.TestCase):
     def assertServes(self, tenant):
         browser = Browser(tenant)
         self.addCleanup(browser.close)
-        self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status, 200)
+        self.assertEqual(browser.get("https://login.ashgrove.test/cas/login").status_code, 200)
 
     def test_startLineStopRequestsAndTheCertificateAcrossRestarts(self):
         first = self.startTenant()

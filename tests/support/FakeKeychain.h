@@ -84,10 +84,7 @@ public:
         co_return m_items.erase({ id.service, id.account }) ? keychainSuccess : keychainItemNotFound;
     }
 
-    std::string messageForStatus(KeychainStatus status) override
-    {
-        return status == keychainItemNotFound ? "The item could not be found." : "Keychain error.";
-    }
+    std::string messageForStatus(KeychainStatus) override { return "Keychain error."; }
 
 private:
     CallbackAwaiter<bool> held()

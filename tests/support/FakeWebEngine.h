@@ -102,15 +102,8 @@ private:
 // A download the test starts and ends by hand.
 class FakeDownload final : public Download {
 public:
-    explicit FakeDownload(std::optional<URL> url)
-        : m_url(std::move(url))
-    {
-    }
-    std::optional<URL> requestURL() const override { return m_url; }
+    std::optional<URL> requestURL() const override { return std::nullopt; }
     void cancel() override { }
-
-private:
-    std::optional<URL> m_url;
 };
 
 }

@@ -65,11 +65,6 @@ namespace {
         EXPECT_EQ(entryLoads(), 2u);
         session.commit(homePage);
         EXPECT_TRUE(log.contains("[Workday] session recovered (https://wd5.myworkday.test)"));
-
-        // A hidden view that sees the session end reloads the main view.
-        session.loop.advance(180s);
-        session.session().recoverSession(url(logoutPage));
-        EXPECT_EQ(entryLoads(), 3u);
     }
 
     // Offline, signing in waits for the network's return, then happens at once even after an attempt.
@@ -108,21 +103,15 @@ namespace {
 
         session.saveCredentials("demo", "ashgrove-demo");
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
-        session.land(casPage);
-        ASSERT_EQ(session.view().pendingScripts().size(), 1u);
-        EXPECT_NE(session.view().pendingScripts().front().source.find("Invalid\\/Unknown Webflow Configuration"), std::string::npos);
-        session.view().answerScript(ScriptReply::success(true));
-
+        landOnCAS(ScriptReply::success(true));
         EXPECT_EQ(entryLoads(), 1u);
         EXPECT_EQ(session.poller.lastState, PollState::signingIn());
-        EXPECT_TRUE(log.contains("[Workday] CAS flow broke (https://login.ashgrove.test); starting the sign-in over"));
         // The fresh attempt gets the password although it was handed out moments ago.
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
 
         session.loop.advance(Seconds(599.9));
         landOnCAS(ScriptReply::success(true));
         EXPECT_EQ(entryLoads(), 1u);
-        EXPECT_TRUE(log.contains("[Workday] CAS flow broke again; waiting for the user"));
 
         session.loop.advance(Seconds(0.1));
         landOnCAS(ScriptReply::success(true));
@@ -169,25 +158,25 @@ namespace {
         EXPECT_EQ(session.view().loadedURLs().size(), 1u);
     }
 
+    // A page the user moved on from is not loaded over the new one; the failed page itself is.
     TEST_F(SessionRecoveryTest, retryIsSkippedWhenTheUserNavigatedSinceTheFailureButNotForItsOwnURL)
     {
         const std::string failedPage = "https://wd5.myworkday.test/ashgrove/d/inbox.htmld";
-        for (auto [nextPage, expectedLoads] : { std::pair { std::string("https://wd5.myworkday.test/ashgrove/d/other.htmld"), 0u }, std::pair { failedPage, 1u } }) {
-            SessionHarness harness;
-            LogCapture harnessLog;
-            harness.view().changeURL(url(homePage));
-            harness.view().decideAction({ NavigationType::other, true, true, url(failedPage), false });
-            harness.view().failProvisional(harness.view().startNavigation(), offlineError(failedPage));
-            harness.view().changeURL(url(nextPage));
-            harness.loop.advance(5s);
-            EXPECT_EQ(harness.view().loadedURLs().size(), expectedLoads) << nextPage;
-            EXPECT_EQ(harnessLog.contains("[Workday] retry skipped: navigated since the failure"), expectedLoads == 0) << nextPage;
-        }
+        session.view().changeURL(url(homePage));
+        failLoad(failedPage);
+        session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/other.htmld"));
+        session.loop.advance(5s);
+        EXPECT_TRUE(session.view().loadedURLs().empty());
+        EXPECT_TRUE(log.contains("[Workday] retry skipped: navigated since the failure"));
+
+        failLoad(failedPage);
+        session.view().changeURL(url(failedPage));
+        session.loop.advance(10s);
+        EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(failedPage) });
     }
 
-    // Waking refreshes the counts, retries a pending load at once (as the network's return does)
-    // and restarts a stuck sign-in.
-    TEST_F(SessionRecoveryTest, wakeRefreshesTheCountsRetriesAPendingLoadAndRestartsTheSignIn)
+    // Waking refreshes the counts and retries a pending load at once, as the network's return does.
+    TEST_F(SessionRecoveryTest, wakeRefreshesTheCountsAndRetriesAPendingLoadAtOnce)
     {
         session.networkPathMonitor.send(true);
         session.commit(homePage);
@@ -203,18 +192,6 @@ namespace {
         EXPECT_EQ(session.poller.refreshCount, 2);
         session.loop.advance(60s);
         EXPECT_EQ(session.view().loadedURLs().size(), 1u);
-        failLoad(homePage);
-        session.networkPathMonitor.send(false);
-        session.networkPathMonitor.send(true);
-        EXPECT_EQ(session.view().loadedURLs().size(), 2u);
-
-        session.commit(logoutPage);
-        session.commit(casPage);
-        ASSERT_EQ(entryLoads(), 1u);
-        session.loop.advance(30s);
-        session.wakeMonitor.wake();
-        EXPECT_EQ(entryLoads(), 2u);
-        EXPECT_EQ(session.poller.refreshCount, 4);
     }
 
 }

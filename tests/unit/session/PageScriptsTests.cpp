@@ -7,7 +7,6 @@ namespace {
 
     TEST(PageScripts, aConfiguredHostCannotEndTheSignInScriptsStringEarly)
     {
-        EXPECT_NE(signInPageScript({ "login.ashgrove.test" }).find("var hosts = [\"login.ashgrove.test\"];"), std::string::npos);
         EXPECT_NE(signInPageScript({ "a\"];alert(1);//" }).find("var hosts = [\"a\\\"];alert(1);//\"];"), std::string::npos);
     }
 

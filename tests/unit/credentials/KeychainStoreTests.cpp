@@ -67,17 +67,13 @@ namespace {
         EXPECT_TRUE(log.contains("[Keychain] load credentials failed: -25293 Keychain error."));
         EXPECT_EQ(load(), (Credentials { "ashgrove-ss", "hunter2" }));
         EXPECT_EQ(keychain.readCount(), 5);
-
-        setItem(R"({"username":"demo","password":"pass"})");
-        KeychainStore afterRestart(keychain, settings);
-        EXPECT_EQ(load(afterRestart), (Credentials { "demo", "pass" }));
     }
 
     TEST_F(KeychainStoreTest, forgettingBeatsAReadableItemUntilTheNextSaveAlsoAfterRestart)
     {
         setItem(R"({"username":"demo","password":"pass"})");
         keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
-        EXPECT_TRUE(load());
+        EXPECT_EQ(load(), (Credentials { "demo", "pass" }));
 
         run(store.deleteCredentials());
         run(store.setUsername("someone"));
@@ -115,8 +111,6 @@ namespace {
         keychain.failNext(FakeKeychain::Operation::remove, -25308);
         EXPECT_EQ(run(store.deleteLegacyUsername()), -25308);
         EXPECT_TRUE(log.contains("[Keychain] delete legacy username failed: -25308 Keychain error."));
-        keychain.failNext(FakeKeychain::Operation::remove, -25308);
-        EXPECT_THROW(run(store.deleteCredentials()), DeletionError);
     }
 
     TEST_F(KeychainStoreTest, failedSaveKeepsThePreviousPairAndTheForgottenFlag)

@@ -213,9 +213,6 @@ namespace {
         EXPECT_EQ(unconfirmedCount(), 0u);
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
         EXPECT_EQ(unconfirmedCount(), 1u);
-
-        session.settings.setValue("ssoUnconfirmedAutoSubmits", "1800000000");
-        EXPECT_EQ(unconfirmedCount(), 0u);
     }
 
     // The remember-device prompt is answered at most once a minute, counted from a real answer.

@@ -100,7 +100,7 @@ namespace {
         bool fileExists(const std::filesystem::path&) const override { return true; }
     };
 
-    TEST(DownloadControllerWithoutDestination, cancelsTheDownloadAndSaysWhy)
+    TEST_F(DownloadControllerTest, withoutADestinationTheDownloadIsCancelledAndTheLogSaysWhy)
     {
         LocalDownloadsFolder noFolder(std::nullopt);
         FullDownloadsFolder fullFolder;
@@ -109,8 +109,6 @@ namespace {
             { &fullFolder, "[Workday] download started: no free name for a.pdf in /home/demo/Downloads" },
         };
         for (const auto& [folder, logLine] : cases) {
-            LogCapture log;
-            FakeDownloadAnnouncer announcer;
             DownloadController controller(*folder, announcer);
             FakeDownload download;
             EXPECT_FALSE(controller.decideDestination(download, "dir/a.pdf"));

@@ -38,9 +38,8 @@ public:
 
 class RecordingBadgeSink final : public BadgeSink {
 public:
-    void setBadgeCount(std::optional<std::int64_t> count) override { counts.push_back(count); }
-    std::optional<std::int64_t> shown() const { return counts.empty() ? std::nullopt : counts.back(); }
-    std::vector<std::optional<std::int64_t>> counts;
+    void setBadgeCount(std::optional<std::int64_t> count) override { shown = count; }
+    std::optional<std::int64_t> shown;
 };
 
 class RecordingPublisher final : public CountsPublisher {

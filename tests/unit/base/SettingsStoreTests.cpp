@@ -31,6 +31,24 @@ std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder)
 
 }
 
+// The badge settings redraw from what is about to change, so observers hear before the value does.
+TEST(SettingsStore, observersHearOfEachChangeBeforeItHappens)
+{
+    MemorySettingsStore settings;
+    settings.setBoolean("badgeIncludeTask", true);
+    std::vector<std::string> heard;
+    auto observation = settings.observeWillChange([&](std::string key) {
+        heard.push_back(key + (settings.boolean(key) ? "=" + std::to_string(*settings.boolean(key)) : " absent"));
+    });
+
+    settings.setBoolean("badgeIncludeTask", true);
+    settings.setBoolean("badgeIncludeTask", false);
+    settings.removeValue("badgeIncludeDraft");
+    settings.removeValue("badgeIncludeTask");
+
+    EXPECT_EQ(heard, (std::vector<std::string> { "badgeIncludeTask=1", "badgeIncludeTask=0" }));
+}
+
 // A burst of changes is written once the loop comes back, an unchanged value not at all, and
 // every value comes back with its type after a restart, even when the loop never came back; a
 // value of another type than asked for reads as missing.

@@ -71,7 +71,9 @@ std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::
 {
     saveCredentials("ashgrove-demo");
     auto run = start(std::move(downloadsLocation));
-    if (!runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s))
+    // Until the home page has finished loading: a load asked for while the redirect to it is
+    // still under way can lose to it.
+    if (!runMainLoopUntil([&] { return run->isOnHomePage() && !run->coordinator.webView()->isLoading(); }, 60s))
         throw std::runtime_error("the start did not sign in: the view is on " + run->urlText());
     return run;
 }

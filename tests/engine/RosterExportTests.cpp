@@ -18,9 +18,7 @@ using RosterExportTest = EngineSessionTest;
 TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSignedInPage)
 {
     TemporaryFolder downloads;
-    saveCredentials("ashgrove-demo");
-    auto run = start(downloads.path());
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 60s));
+    auto run = startSignedIn(downloads.path());
     OpenCVPhotoFramer framer;
     WorkerPool imageWork(run->runLoop, 1);
     CropSession session(run->runLoop, [&](std::vector<CropContact> contacts, std::string title) {

@@ -1,7 +1,7 @@
 # The two commands of README.md, plus the build they share.
 BUILD_DIR := build
 
-.PHONY: all build configure deps check demo benchmark sanitize format pot clean
+.PHONY: all build configure deps check demo deb benchmark sanitize format pot clean
 
 all: build
 
@@ -26,6 +26,14 @@ check: deps
 demo: deps
 	$(MAKE) build
 	tools/demo
+
+# A Debian package of Halcyra in build/package/, checked by lintian; install it with
+# `sudo apt install ./build/package/halcyra_*.deb`.
+deb: deps
+	$(MAKE) build
+	rm -rf $(BUILD_DIR)/package
+	cd $(BUILD_DIR) && cpack
+	lintian --fail-on error $(BUILD_DIR)/package/halcyra_*.deb
 
 # Prints launch-to-home time and memory, then the cost of counts polling; not part of the tests.
 benchmark: deps

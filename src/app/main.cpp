@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "base/InstallPrefix.h"
 #include "base/Localization.h"
 #include "base/Log.h"
 #include "config/Configuration.h"
@@ -9,7 +10,7 @@ int main(int argc, char** argv)
 {
     using namespace halcyra;
     setlocale(LC_ALL, "");
-    bindtextdomain("halcyra", HALCYRA_LOCALE_DIR);
+    bindtextdomain("halcyra", (installPrefix() / "share" / "locale").c_str());
     bind_textdomain_codeset("halcyra", "UTF-8");
     textdomain("halcyra");
     auto file = configurationFilePath();

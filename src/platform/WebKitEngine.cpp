@@ -2,6 +2,7 @@
 
 #include "WebKitErrors.h"
 #include "WebKitView.h"
+#include "base/InstallPrefix.h"
 #include "base/Log.h"
 
 #include <memory>
@@ -67,10 +68,7 @@ std::filesystem::path WebKitEngine::webProcessExtensionDirectory()
 {
     if (const char* overridden = g_getenv("HALCYRA_WEB_PROCESS_EXTENSION_DIR"))
         return overridden;
-    // Beside the executable: bin/halcyra and lib/web-process-extensions/.
-    std::error_code error;
-    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return executable.parent_path().parent_path() / "lib" / "web-process-extensions";
+    return installPrefix() / "lib" / "halcyra" / "web-process-extensions";
 }
 
 WebKitEngineOptions WebKitEngine::defaultOptions()

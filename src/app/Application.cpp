@@ -13,8 +13,10 @@
 #include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"
 #include "lock/GateController.h"
+#include "notifications/NewTaskNotifier.h"
 #include "platform/CountsBusObject.h"
 #include "platform/DesktopExternalOpener.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/DesktopScreenEvents.h"
 #include "platform/DesktopSessionIdleTime.h"
 #include "platform/FileChooserOpenPanel.h"
@@ -70,23 +72,29 @@ namespace {
 }
 
 // The poller is made before the counts sync it publishes to; this hands readings on once both
-// exist.
+// exist, and to the notification of new tasks.
 class ForwardingCountsPublisher final : public CountsPublisher {
 public:
+    explicit ForwardingCountsPublisher(NewTaskNotifier& taskNotifier)
+        : m_taskNotifier(taskNotifier)
+    {
+    }
     void setSync(CountsSync* sync) { m_sync = sync; }
     void publish(const SyncedCounts& counts) override
     {
+        m_taskNotifier.takeReading(counts);
         if (m_sync)
             m_sync->publish(counts);
     }
 
 private:
+    NewTaskNotifier& m_taskNotifier;
     CountsSync* m_sync { nullptr };
 };
 
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
-    Services(const Configuration& configuration, GDBusConnection* sessionBus)
+    Services(const Configuration& configuration, GApplication* application, std::function<bool()> isMainWindowFocused)
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
         , engine(configuration, engineOptions())
@@ -94,7 +102,10 @@ struct Application::Services {
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
-        , badgeSink(sessionBus, desktopFileID)
+        , badgeSink(g_application_get_dbus_connection(application), desktopFileID)
+        , desktopNotifications(application)
+        , taskNotifier({ runLoop, settings, std::move(isMainWindowFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
+        , countsPublisher(taskNotifier)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
         , passwordAuthenticator(passwordDialog)
@@ -103,8 +114,8 @@ struct Application::Services {
         , rosterReader({ runLoop, configuration.endpoints.tenantHost, photoFramer, imageWork, cropSession })
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
-        , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { poller.applySynced(counts); })
-        , countsBusObject(sessionBus)
+        , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { adoptSyncedCounts(counts); })
+        , countsBusObject(g_application_get_dbus_connection(application))
         , updateFeed(configuration.updateFeedURL.empty() ? nullptr : std::make_unique<SoupUpdateFeed>(configuration.updateFeedURL, configuration.proxyURL))
         , updater(updateFeed.get(), PROJECT_VERSION)
     {
@@ -117,6 +128,13 @@ struct Application::Services {
     {
         if (cropEditor)
             g_object_remove_weak_pointer(G_OBJECT(cropEditor), reinterpret_cast<gpointer*>(&cropEditor));
+    }
+
+    void adoptSyncedCounts(const SyncedCounts& counts)
+    {
+        poller.applySynced(counts);
+        if (poller.lastUpdated() == counts.observedAt)
+            taskNotifier.takeAdoptedReading(counts);
     }
 
     static WebKitEngineOptions engineOptions()
@@ -160,6 +178,8 @@ struct Application::Services {
     CoordinatorPollSession pollSession;
     BadgeSettings badgeSettings;
     UnityLauncherEntry badgeSink;
+    DesktopNotifications desktopNotifications;
+    NewTaskNotifier taskNotifier;
     ForwardingCountsPublisher countsPublisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
@@ -222,8 +242,9 @@ int Application::run(int argc, char** argv)
 
 void Application::startup(void* gtkApplication, Application* self)
 {
-    auto* sessionBus = g_application_get_dbus_connection(G_APPLICATION(gtkApplication));
-    self->m_services = std::make_unique<Services>(self->m_configuration, sessionBus);
+    self->m_services = std::make_unique<Services>(self->m_configuration, G_APPLICATION(gtkApplication), [self] {
+        return self->m_mainWindow && gtk_window_is_active(self->m_mainWindow->window());
+    });
     auto& services = *self->m_services;
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
@@ -278,6 +299,13 @@ void Application::installActions()
         });
     add(
         "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(RosterRequest::showPage); });
+    // A click on the new-tasks notification: the inbox, as from the task bubble.
+    add(
+        DesktopNotifications::openInboxAction, +[](GSimpleAction*, GVariant*, gpointer self) {
+            auto* application = static_cast<Application*>(self);
+            application->presentMainWindow();
+            application->m_mainWindow->openInbox();
+        });
     add(
         "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
     add(
@@ -385,6 +413,11 @@ void Application::showPreferences()
         _("When enabled, the window stays hidden on launch while Workday logs in behind the scenes. Click the Dock icon to bring the window back."),
         [&settings = services.settings] { return settings.boolean(OffScreenHost::hideOnLaunchKey).value_or(false); },
         [&settings = services.settings](bool value) { settings.setBoolean(OffScreenHost::hideOnLaunchKey, value); });
+    model.notifyAboutNewTasks = preference(
+        _("Notify about new tasks"),
+        _("A desktop notification tells when new tasks arrive in your Workday inbox while Halcyra is in the background."),
+        [&notifier = services.taskNotifier] { return notifier.isEnabled(); },
+        [&settings = services.settings](bool value) { settings.setBoolean(NewTaskNotifier::enabledKey, value); });
     for (auto& component : badgeComponents()) {
         model.badgeSwitches.push_back(preference(
             _(component.title.c_str()), _(component.help.c_str()),

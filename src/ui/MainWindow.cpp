@@ -237,6 +237,11 @@ void MainWindow::goForward()
         m_webView->goForward();
 }
 
+void MainWindow::openInbox()
+{
+    openBubble(BubbleKind::task);
+}
+
 void MainWindow::openBubble(BubbleKind kind)
 {
     auto& poller = m_models.poller;

@@ -56,6 +56,8 @@ public:
     // Every toolbar action but the lock button: while locked, the action runs only after the
     // user authenticated.
     void performUnlocked(std::function<void()> action);
+    // The inbox, as the task bubble opens it.
+    void openInbox();
 
 private:
     void restoreFrame();

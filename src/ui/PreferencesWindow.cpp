@@ -98,6 +98,10 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(launch), switchRow(_("Hide on launch:"), model.hideOnLaunch));
     adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(launch));
 
+    auto* notifications = group(_("Notifications"));
+    adw_preferences_group_add(ADW_PREFERENCES_GROUP(notifications), switchRow(_("Notify about new tasks:"), model.notifyAboutNewTasks));
+    adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(notifications));
+
     auto* badge = group(_("Badge Count"));
     for (auto& component : model.badgeSwitches)
         adw_preferences_group_add(ADW_PREFERENCES_GROUP(badge), switchRow(formatted(_("%s:"), component.title), component));

@@ -17,14 +17,15 @@ struct PreferenceSwitch {
 
 struct PreferencesModel {
     PreferenceSwitch hideOnLaunch;
+    PreferenceSwitch notifyAboutNewTasks;
     // One per badge component, in the components' order.
     std::vector<PreferenceSwitch> badgeSwitches;
     // Removes the saved sign-in; calls back with whether everything could be removed.
     std::function<void(std::function<void(bool)>)> forgetSavedCredentials;
 };
 
-// The Settings window: launch behaviour, which counts form the launcher badge, and forgetting
-// the saved sign-in.
+// The Settings window: launch behaviour, notifications, which counts form the launcher badge,
+// and forgetting the saved sign-in.
 GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel);
 
 }

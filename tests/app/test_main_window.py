@@ -60,6 +60,16 @@ class MainWindowAndDesktop(ApplicationTestCase):
             monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
                                        stdout=output, stderr=subprocess.DEVNULL)
         self.addCleanup(stopProcess, monitor)
+        # A notification service that logs what it is asked to show.
+        self.notificationLog = self.home / "notifications.log"
+        notifications = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--session", "--template", "notification_daemon",
+                                          "--logfile", str(self.notificationLog)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(stopProcess, notifications)
+        waitFor(lambda: gdbusCall("session", "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                  "org.freedesktop.Notifications.GetCapabilities"), what="the notification service")
+
+    def notificationsShown(self):
+        return [line for line in self.notificationLog.read_text().splitlines() if " Notify " in line]
 
     def launcherCounts(self):
         return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', self.launcherLog.read_text())]
@@ -72,7 +82,7 @@ class MainWindowAndDesktop(ApplicationTestCase):
             return properties.get("Counts") == counts and properties.get("StatusText") == "Updated just now"
         waitFor(isComplete, what="the counts %s on the bus" % counts)
 
-    def test_hiddenLaunchSignsInAndCountsReachTheBusAndTheLauncherUntilTheUserOpensTheWindow(self):
+    def test_hiddenLaunchSignsInCountsAndNotifiesNewTasksUntilTheUserOpensTheWindow(self):
         self.application.writeSettings({"hideOnLaunch": True, **EVERY_COUNT_IN_THE_BADGE})
         self.application.launch()
         self.waitForBusCounts(COUNTS)
@@ -82,13 +92,20 @@ class MainWindowAndDesktop(ApplicationTestCase):
         self.assertEqual(self.application.windows(), [])
         waitFor(lambda: 10 in self.launcherCounts(), what="the launcher badge of 10")
 
-        # The next cycle, 30 s later, carries a changed count to the badge.
+        # The next cycle, 30 s later, carries a changed count to the badge, and the two new tasks
+        # to the one desktop notification (none for the first reading).
         self.tenant.set("/counts", {**COUNTS, "task": 5})
         waitFor(lambda: 12 in self.launcherCounts(), limit=90, what="the launcher badge of 12")
+        waitFor(self.notificationsShown, what="the new-tasks notification")
+        shown = self.notificationsShown()
+        self.assertEqual(len(shown), 1)
+        self.assertIn('"2 new Workday tasks"', shown[0])
 
-        # A second launch opens the window, signed in already.
-        self.application.launchAgain()
-        waitFor(self.application.windows, what="the window after a second launch")
+        # A click on it opens the window, signed in already.
+        self.assertTrue(gdbusCall("session", "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                  "org.freedesktop.DBus.Mock.EmitSignal", "org.freedesktop.Notifications", "ActionInvoked", "us",
+                                  "[<uint32 1>, <'default'>]"))
+        waitFor(self.application.windows, what="the window after a click on the notification")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
     def test_closedWindowComesBackSignedInWithoutANewSignIn(self):

@@ -33,6 +33,7 @@
 #include "platform/UnityLauncherEntry.h"
 #include "platform/WebKitEngine.h"
 #include "platform/WebKitView.h"
+#include "platform/WebNotifications.h"
 #include "roster/ContactExport.h"
 #include "roster/CropSession.h"
 #include "roster/RosterExporter.h"
@@ -94,17 +95,24 @@ private:
 
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
-    Services(const Configuration& configuration, GApplication* application, std::function<bool()> isMainWindowFocused)
+    // What the services ask of the application's window.
+    struct WindowHooks {
+        std::function<bool()> isMainWindowFocused;
+        std::function<void()> presentMainWindow;
+    };
+
+    Services(const Configuration& configuration, GApplication* application, WindowHooks window)
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
-        , engine(configuration, engineOptions())
+        , webNotifications(application, std::move(window.presentMainWindow))
+        , engine(configuration, engineOptions(configuration))
         , downloadsFolder(userDownloadsFolder())
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
         , badgeSink(g_application_get_dbus_connection(application), desktopFileID)
         , desktopNotifications(application)
-        , taskNotifier({ runLoop, settings, std::move(isMainWindowFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
+        , taskNotifier({ runLoop, settings, std::move(window.isMainWindowFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
         , countsPublisher(taskNotifier)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
@@ -137,10 +145,12 @@ struct Application::Services {
             taskNotifier.takeAdoptedReading(counts);
     }
 
-    static WebKitEngineOptions engineOptions()
+    WebKitEngineOptions engineOptions(const Configuration& configuration)
     {
         auto options = WebKitEngine::defaultOptions();
         options.scriptMessageHandlerNames = { "workdayAuth" };
+        options.notificationOrigins = { configuration.endpoints.notificationOrigin() };
+        options.showNotification = [this](WebKitNotification* notification) { webNotifications.show(notification); };
         return options;
     }
 
@@ -167,6 +177,7 @@ struct Application::Services {
     FileSettingsStore settings;
     LibsecretKeychain keychain;
     KeychainStore keychainStore;
+    WebNotifications webNotifications;
     WebKitEngine engine;
     GioNetworkPathMonitor networkMonitor;
     LogindWakeMonitor wakeMonitor;
@@ -242,9 +253,11 @@ int Application::run(int argc, char** argv)
 
 void Application::startup(void* gtkApplication, Application* self)
 {
-    self->m_services = std::make_unique<Services>(self->m_configuration, G_APPLICATION(gtkApplication), [self] {
-        return self->m_mainWindow && gtk_window_is_active(self->m_mainWindow->window());
-    });
+    Services::WindowHooks window {
+        [self] { return self->m_mainWindow && gtk_window_is_active(self->m_mainWindow->window()); },
+        [self] { self->presentMainWindow(); },
+    };
+    self->m_services = std::make_unique<Services>(self->m_configuration, G_APPLICATION(gtkApplication), std::move(window));
     auto& services = *self->m_services;
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
@@ -306,6 +319,13 @@ void Application::installActions()
             application->presentMainWindow();
             application->m_mainWindow->openInbox();
         });
+    // A click on a notification of a Workday page: the window, and the page told of the click.
+    GRefPtr<GSimpleAction> webNotificationClicked = adoptGRef(g_simple_action_new(WebNotifications::clickedAction, G_VARIANT_TYPE_UINT64));
+    g_signal_connect(webNotificationClicked.get(), "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
+        static_cast<Application*>(self)->m_services->webNotifications.clicked(g_variant_get_uint64(id));
+    }),
+        this);
+    g_action_map_add_action(application, G_ACTION(webNotificationClicked.get()));
     add(
         "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
     add(

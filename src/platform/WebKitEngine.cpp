@@ -40,8 +40,16 @@ private:
 };
 
 WebKitEngine::WebKitEngine(const Configuration& configuration, WebKitEngineOptions options)
+    : m_notificationOrigins(options.notificationOrigins)
+    , m_showNotification(options.showNotification)
 {
     auto* context = webkit_web_context_get_default();
+    // Each new web process learns which origins may notify before any page asks.
+    initializeNotificationPermissions(context);
+    g_signal_connect(context, "initialize-notification-permissions", G_CALLBACK(+[](WebKitWebContext* context, WebKitEngine* engine) {
+        engine->initializeNotificationPermissions(context);
+    }),
+        this);
     // Measured on the demo tenant after one sign-in: the browser cache model kept four web
     // processes (1.3 GB resident), this model three (1.0 GB). Workday is a single-page
     // application that gains nothing from a back/forward page cache.
@@ -59,6 +67,7 @@ WebKitEngine::WebKitEngine(const Configuration& configuration, WebKitEngineOptio
 
 WebKitEngine::~WebKitEngine()
 {
+    g_signal_handlers_disconnect_by_data(webkit_web_context_get_default(), this);
     g_signal_handlers_disconnect_by_data(m_networkSession.get(), this);
     for (auto& [download, adapter] : m_downloads)
         g_signal_handlers_disconnect_by_data(download, this);
@@ -100,9 +109,41 @@ void WebKitEngine::applyConfiguration(const Configuration& configuration)
     }
 }
 
+void WebKitEngine::initializeNotificationPermissions(WebKitWebContext* context)
+{
+    GList* allowed = nullptr;
+    for (const auto& origin : m_notificationOrigins)
+        allowed = g_list_prepend(allowed, webkit_security_origin_new_for_uri(origin.c_str()));
+    webkit_web_context_initialize_notification_permissions(context, allowed, nullptr);
+    g_list_free_full(allowed, reinterpret_cast<GDestroyNotify>(webkit_security_origin_unref));
+}
+
 std::shared_ptr<WebView> WebKitEngine::makeWebView(const WebViewConfiguration& configuration)
 {
-    return std::make_shared<WebKitView>(m_networkSession.get(), configuration);
+    auto view = std::make_shared<WebKitView>(m_networkSession.get(), configuration);
+    auto* widget = view->widget();
+    // The allowed origins never ask; any other page that asks is refused.
+    g_signal_connect(widget, "permission-request", G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request, gpointer) -> gboolean {
+        if (!WEBKIT_IS_NOTIFICATION_PERMISSION_REQUEST(request))
+            return FALSE;
+        webkit_permission_request_deny(request);
+        return TRUE;
+    }),
+        nullptr);
+    // Hidden views read the same pages as the window: their notifications would come twice.
+    if (configuration.isNeverShown || !m_showNotification) {
+        g_signal_connect(widget, "show-notification", G_CALLBACK(+[](WebKitWebView*, WebKitNotification*, gpointer) -> gboolean { return TRUE; }), nullptr);
+        return view;
+    }
+    // The view keeps its own copy of the handler: it may outlive the engine.
+    using ShowNotification = std::function<void(WebKitNotification*)>;
+    g_signal_connect_data(
+        widget, "show-notification", G_CALLBACK(+[](WebKitWebView*, WebKitNotification* notification, ShowNotification* show) -> gboolean {
+            (*show)(notification);
+            return TRUE;
+        }),
+        new ShowNotification(m_showNotification), +[](gpointer show, GClosure*) { delete static_cast<ShowNotification*>(show); }, GConnectFlags(0));
+    return view;
 }
 
 void WebKitEngine::downloadStarted(WebKitNetworkSession*, WebKitDownload* download, WebKitEngine* engine)

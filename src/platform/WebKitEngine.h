@@ -5,6 +5,7 @@
 #include "session/WebEngine.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <webkit/webkit.h>
@@ -21,6 +22,11 @@ struct WebKitEngineOptions {
     std::filesystem::path webProcessExtensionDirectory;
     // The script message channels that every frame gets; a view answers only those it was made with.
     std::vector<std::string> scriptMessageHandlerNames;
+    // Origins ("https://host") whose pages may show desktop notifications; every other origin is
+    // refused without asking the user.
+    std::vector<std::string> notificationOrigins;
+    // Shows a notification of a page in a view that a window may show; hidden views show none.
+    std::function<void(WebKitNotification*)> showNotification;
 };
 
 // The WebKitGTK engine: one persistent network session shared by every view, with the
@@ -40,10 +46,13 @@ public:
 private:
     class DownloadAdapter;
     static void downloadStarted(WebKitNetworkSession*, WebKitDownload*, WebKitEngine*);
+    void initializeNotificationPermissions(WebKitWebContext*);
     void applyConfiguration(const Configuration&);
     std::shared_ptr<DownloadAdapter> adapterFor(WebKitDownload*) const;
 
     GRefPtr<WebKitNetworkSession> m_networkSession;
+    std::vector<std::string> m_notificationOrigins;
+    std::function<void(WebKitNotification*)> m_showNotification;
     std::map<WebKitDownload*, std::shared_ptr<DownloadAdapter>> m_downloads;
 };
 

@@ -29,6 +29,8 @@ struct Endpoints {
     std::vector<std::string> allowedInAppHosts() const;
     // Hosts whose pages may ask for the saved credentials.
     std::vector<std::string> ssoHosts() const { return { ssoHost }; }
+    // The one origin whose pages may show desktop notifications: the tenant's own, exactly.
+    std::string notificationOrigin() const { return "https://" + tenantHost; }
 
     bool isDuoAPIHost(const std::string& host) const;
     bool isWorkdayHost(const std::string& host) const;

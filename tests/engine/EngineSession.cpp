@@ -32,6 +32,7 @@ ScriptReply evaluateScript(WebView& view, const std::string& script)
 DemoTenant* EngineSessionTest::s_tenant = nullptr;
 Configuration* EngineSessionTest::s_configuration = nullptr;
 WebKitEngine* EngineSessionTest::s_engine = nullptr;
+std::vector<std::string> EngineSessionTest::s_shownNotifications;
 
 void EngineSessionTest::SetUpTestSuite()
 {
@@ -44,6 +45,8 @@ void EngineSessionTest::SetUpTestSuite()
     options.cacheDirectory = s_tenant->stateFolder() / "web-cache";
     options.webProcessExtensionDirectory = HALCYRA_WEB_PROCESS_EXTENSION_DIR;
     options.scriptMessageHandlerNames = { WorkdayWebCoordinator::authMessageName };
+    options.notificationOrigins = { s_configuration->endpoints.notificationOrigin() };
+    options.showNotification = [](WebKitNotification* notification) { s_shownNotifications.push_back(webkit_notification_get_title(notification)); };
     s_engine = new WebKitEngine(*s_configuration, options);
 }
 

@@ -81,6 +81,8 @@ protected:
     static DemoTenant* s_tenant;
     static Configuration* s_configuration;
     static WebKitEngine* s_engine;
+    // The titles of the page notifications the engine handed to the application.
+    static std::vector<std::string> s_shownNotifications;
     MemorySettingsStore m_settings;
     LibsecretKeychain m_keychain;
 };

@@ -173,6 +173,35 @@ TEST_F(WebKitEngineTest, loadsThatCannotReachTheNetworkAreReportedAsOffline)
     EXPECT_EQ(failure.failingURL->host(), "workday.ashgrove.test");
 }
 
+TEST_F(WebKitEngineTest, onlyTheTenantsPagesInAViewThatIsShownMayShowNotifications)
+{
+    auto loaded = [&](std::shared_ptr<WebView> view, const char* address) {
+        m_client.events.clear();
+        view->load(*URL::parse(address));
+        EXPECT_TRUE(runMainLoopUntil([&] { return m_client.hasFinished(); })) << address;
+        return view;
+    };
+    auto tenantPage = loaded(makeView(), "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld");
+    EXPECT_EQ(evaluateScript(*tenantPage, "Notification.permission").value, "granted");
+
+    // The sign-in site and a look-alike of the tenant are refused without a prompt.
+    for (const char* address : { "https://login.ashgrove.test/cas/login", "https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login" }) {
+        auto other = loaded(makeView(), address);
+        std::optional<ScriptReply> answer;
+        other->callAsyncJavaScript("return await Notification.requestPermission();", nlohmann::json::object(), [&](ScriptReply reply) { answer = reply; });
+        ASSERT_TRUE(runMainLoopUntil([&] { return answer.has_value(); })) << address;
+        EXPECT_EQ(answer->value, "denied") << address;
+    }
+
+    WebViewConfiguration hidden;
+    hidden.isNeverShown = true;
+    auto hiddenPage = loaded(makeView(hidden), "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld");
+    evaluateScript(*hiddenPage, "new Notification('from a hidden view'); true");
+    evaluateScript(*tenantPage, "new Notification('Expense report approved', { body: 'ER-1001' }); true");
+    ASSERT_TRUE(runMainLoopUntil([] { return !s_shownNotifications.empty(); }));
+    EXPECT_EQ(s_shownNotifications, std::vector<std::string> { "Expense report approved" });
+}
+
 int main(int argc, char** argv)
 {
     return runEngineTests(argc, argv);

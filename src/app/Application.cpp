@@ -118,7 +118,7 @@ struct Application::Services {
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
         , passwordAuthenticator(passwordDialog)
         , authenticator(passwordAuthenticator)
-        , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents }, GateController::HasSavedCredentials::Yes)
+        , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents })
         , rosterReader({ runLoop, configuration.endpoints.tenantHost, photoFramer, imageWork, cropSession })
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
@@ -262,9 +262,7 @@ void Application::startup(void* gtkApplication, Application* self)
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
         co_await services.keychainStore.deleteLegacyUsername();
-        auto credentials = co_await services.keychainStore.load();
-        if (!credentials)
-            services.lockController.openForFirstSignIn();
+        co_await services.lockController.openForFirstSignInUnlessCredentialsAreSaved(services.keychainStore);
     }(services));
     services.countsSync.start();
     // The framing editor opens whenever the session is presented and closes itself after.

@@ -27,13 +27,13 @@ bool CoordinatorPollSession::isPasswordWithheld() const
     return m_coordinator && m_coordinator->isPasswordWithheld();
 }
 
-bool CoordinatorPollSession::hasSavedCredentials()
+std::optional<bool> CoordinatorPollSession::hasSavedCredentials()
 {
     if (auto known = m_keychainStore.knownToHaveCredentials())
         return *known;
     if (!std::exchange(m_isReading, true))
         m_tasks.spawn(readSavedCredentials());
-    return m_lastReadHasCredentials.value_or(false);
+    return m_lastReadHasCredentials;
 }
 
 Task<void> CoordinatorPollSession::readSavedCredentials()

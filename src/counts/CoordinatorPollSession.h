@@ -24,7 +24,7 @@ public:
     bool isRecoveryInProgress() const override;
     std::optional<MonotonicTime> lastRecoveryAttempt() const override;
     bool isPasswordWithheld() const override;
-    bool hasSavedCredentials() override;
+    std::optional<bool> hasSavedCredentials() override;
     void recoverSession(const std::optional<URL>&) override;
 
 private:
@@ -32,7 +32,8 @@ private:
 
     KeychainStore& m_keychainStore;
     // The poller asks on every cycle and cannot wait for the keychain: it is answered from the
-    // store's memory, and from the last read when the memory cannot tell.
+    // store's memory, and from the last read when the memory cannot tell. A keychain that failed
+    // has answered too: it holds no password the automatic sign-in could use.
     TaskGroup m_tasks;
     bool m_isReading { false };
     std::optional<bool> m_lastReadHasCredentials;

@@ -21,7 +21,8 @@ public:
     virtual std::optional<MonotonicTime> lastRecoveryAttempt() const = 0;
     // The automatic sign-in keeps the saved password back.
     virtual bool isPasswordWithheld() const = 0;
-    virtual bool hasSavedCredentials() = 0;
+    // Absent until the credential store has answered once.
+    virtual std::optional<bool> hasSavedCredentials() = 0;
     // A hidden page found the session ended: the same recovery as for the main view.
     virtual void recoverSession(const std::optional<URL>&) = 0;
 };

@@ -122,8 +122,8 @@ bool WorkdayPoller::hasRecentRecovery() const
 bool WorkdayPoller::isSignInBlocked(const std::optional<URL>& url) const
 {
     if (!m_session.isPasswordWithheld()) {
-        // The automatic sign-in will pass the page by itself.
-        if (m_session.hasSavedCredentials() || hasRecentRecovery())
+        // The automatic sign-in will pass the page by itself, or may once the keychain answers.
+        if (m_session.hasSavedCredentials().value_or(true) || hasRecentRecovery())
             return false;
     }
     if (url && url->host() && m_endpoints.isSignInHost(*url->host()))
@@ -169,7 +169,9 @@ Task<void> WorkdayPoller::refresh()
         }
         auto url = mainURL();
         if ((url && url->host() && m_endpoints.isSignInHost(*url->host())) || m_endpoints.isSignedOutURL(url)) {
-            setState(PollState::notSignedIn());
+            // Until the keychain answers, a saved password may yet sign in.
+            bool mayBeSaved = !m_session.isPasswordWithheld() && !m_session.hasSavedCredentials();
+            setState(mayBeSaved ? PollState::signingIn() : PollState::notSignedIn());
             co_return;
         }
     }

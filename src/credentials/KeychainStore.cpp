@@ -95,6 +95,46 @@ bool KeychainStore::isForgotten() const
     return m_settings.boolean(forgottenKey).value_or(false);
 }
 
+// A save or a delete waits here for the writes begun before it. It lives in the write's frame,
+// so that a write that ends early, throws or is cancelled still hands the turn on.
+class KeychainStore::WriteTurn {
+public:
+    explicit WriteTurn(KeychainStore& store)
+        : m_store(store)
+    {
+        m_store.m_writeTurns.push_back(this);
+    }
+    ~WriteTurn()
+    {
+        auto& turns = m_store.m_writeTurns;
+        bool wasCurrent = turns.front() == this;
+        std::erase(turns, this);
+        if (wasCurrent && !turns.empty())
+            turns.front()->begin();
+    }
+    WriteTurn(const WriteTurn&) = delete;
+    WriteTurn& operator=(const WriteTurn&) = delete;
+
+    CallbackAwaiter<bool> wait()
+    {
+        return awaitCallback<bool>([this](std::function<void(bool)> begin) {
+            if (m_store.m_writeTurns.front() == this)
+                return begin(true);
+            m_begin = std::move(begin);
+        });
+    }
+
+private:
+    void begin()
+    {
+        if (auto begin = std::exchange(m_begin, nullptr))
+            begin(true);
+    }
+
+    KeychainStore& m_store;
+    std::function<void(bool)> m_begin;
+};
+
 std::optional<std::optional<Credentials>> KeychainStore::answerFromMemory() const
 {
     if (isForgotten())
@@ -108,35 +148,55 @@ std::optional<std::optional<Credentials>> KeychainStore::answerFromMemory() cons
 
 Task<std::optional<Credentials>> KeychainStore::load()
 {
-    if (auto answer = answerFromMemory())
-        co_return *answer;
+    auto result = co_await loadResult();
+    co_return std::move(result.credentials);
+}
+
+Task<SavedCredentials> KeychainStore::lookUp()
+{
+    auto result = co_await loadResult();
+    co_return result.kind;
+}
+
+Task<KeychainStore::LoadResult> KeychainStore::loadResult()
+{
+    auto fromMemory = [this]() -> std::optional<LoadResult> {
+        auto answer = answerFromMemory();
+        if (!answer)
+            return std::nullopt;
+        if (*answer)
+            return LoadResult { SavedCredentials::saved, std::move(*answer) };
+        return LoadResult { isForgotten() ? SavedCredentials::forgotten : SavedCredentials::noneSaved, std::nullopt };
+    };
+    if (auto answer = fromMemory())
+        co_return std::move(*answer);
 
     auto generation = m_generation;
     auto result = co_await m_keychain.read(credentialsItem());
     if (generation != m_generation) {
-        if (auto answer = answerFromMemory())
-            co_return *answer;
+        if (auto answer = fromMemory())
+            co_return std::move(*answer);
     }
     if (result.status == keychainItemNotFound)
-        co_return std::nullopt;
+        co_return LoadResult { SavedCredentials::noneSaved, std::nullopt };
     if (result.status != keychainSuccess) {
         logVerbose("[Keychain] load credentials failed: " + keychainStatusText(result.status));
-        co_return std::nullopt;
+        co_return LoadResult { SavedCredentials::unreadable, std::nullopt };
     }
     if (!result.data)
-        co_return std::nullopt;
+        co_return LoadResult { SavedCredentials::unreadable, std::nullopt };
 
     auto credentials = decodeCredentials(*result.data);
     if (!credentials) {
         if (!isValidUTF8(*result.data))
-            co_return std::nullopt;
+            co_return LoadResult { SavedCredentials::unreadable, std::nullopt };
         // The first releases stored the password alone, as text.
         credentials = Credentials { account, *result.data };
     }
     m_cachedUsername = credentials->username;
     m_cachedPassword = credentials->password;
     m_cacheLoaded = true;
-    co_return credentials;
+    co_return LoadResult { SavedCredentials::saved, std::move(credentials) };
 }
 
 Task<void> KeychainStore::save(std::string username, std::string password)
@@ -149,6 +209,14 @@ Task<void> KeychainStore::save(std::string username, std::string password)
         co_return;
     }
 
+    auto deletionCount = m_deletionCount;
+    WriteTurn turn(*this);
+    auto hasTurn = co_await turn.wait();
+    // A delete begun since this save removes the item after it: nothing here may bring the
+    // pair back, neither into the keychain nor into memory.
+    if (!hasTurn || deletionCount != m_deletionCount)
+        co_return;
+
     KeychainItemAttributes attributes { label };
     auto status = co_await m_keychain.update(credentialsItem(), data, attributes);
     if (status == keychainItemNotFound)
@@ -157,6 +225,8 @@ Task<void> KeychainStore::save(std::string username, std::string password)
         logVerbose("[Keychain] save credentials failed: " + keychainStatusText(status));
         co_return;
     }
+    if (deletionCount != m_deletionCount)
+        co_return;
 
     ++m_generation;
     m_settings.setBoolean(forgottenKey, false);
@@ -176,14 +246,20 @@ Task<void> KeychainStore::setUsername(std::string username)
 
 Task<void> KeychainStore::deleteCredentials()
 {
-    // First, so that autofill is off even when the keychain refuses what follows.
+    // First, so that autofill is off even when the keychain refuses what follows, or while the
+    // saves begun before this wait for their turn.
     m_settings.setBoolean(forgottenKey, true);
 
+    ++m_deletionCount;
     ++m_generation;
     m_cacheLoaded = false;
     m_cachedUsername.reset();
     m_cachedPassword.reset();
 
+    WriteTurn turn(*this);
+    auto hasTurn = co_await turn.wait();
+    if (!hasTurn)
+        co_return;
     auto credentialsStatus = co_await m_keychain.remove(credentialsItem());
     auto usernameStatus = co_await deleteLegacyUsername();
 

@@ -3,7 +3,9 @@
 #include "credentials/Credentials.h"
 #include "credentials/Keychain.h"
 
+#include <deque>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -27,11 +29,20 @@ private:
     std::string m_message;
 };
 
+// What the store can say about the saved credentials. Only `noneSaved` and `forgotten` say for
+// certain that there are none; `unreadable` covers a keyring that failed, refused or held data
+// that is no pair.
+enum class SavedCredentials { saved,
+    noneSaved,
+    forgotten,
+    unreadable };
+
 // The saved sign-in credentials: one item in the desktop's secret store, mirrored in memory
 // once read, plus a "forgotten" flag in the settings that wins over whatever the keychain still
 // holds. The cache is never refreshed from the keychain once loaded. Operations that reach the
 // keychain are tasks; a save or a delete that ends while a load waits decides what that load
-// gives.
+// gives. Saves and deletes reach the keychain one at a time, in the order they began, and a
+// delete wins over every save that began before it.
 class KeychainStore {
 public:
     static constexpr const char* service = "com.ashgrove.workday.sso";
@@ -43,6 +54,8 @@ public:
     KeychainStore(Keychain&, SettingsStore&);
 
     Task<std::optional<Credentials>> load();
+    // What a load finds, told apart by why there are no credentials.
+    Task<SavedCredentials> lookUp();
     // Failures are only logged.
     Task<void> save(std::string username, std::string password);
     Task<void> setUsername(std::string username);
@@ -58,6 +71,13 @@ public:
     }
 
 private:
+    struct LoadResult {
+        SavedCredentials kind;
+        std::optional<Credentials> credentials;
+    };
+    class WriteTurn;
+
+    Task<LoadResult> loadResult();
     bool isForgotten() const;
     // What load gives without asking the keychain, when the flag or the cache decides.
     std::optional<std::optional<Credentials>> answerFromMemory() const;
@@ -69,6 +89,10 @@ private:
     std::optional<std::string> m_cachedPassword;
     // Grows with every save or delete that took effect.
     unsigned m_generation { 0 };
+    // Grows with every delete, as it begins.
+    unsigned m_deletionCount { 0 };
+    // The writes under way, the one whose turn it is first.
+    std::deque<WriteTurn*> m_writeTurns;
 };
 
 }

@@ -2,16 +2,13 @@
 
 #include "TouchIDGate.h"
 #include "base/Log.h"
+#include "credentials/KeychainStore.h"
 
 namespace halcyra {
 
-GateController::GateController(Services services, HasSavedCredentials hasSavedCredentials)
+GateController::GateController(Services services)
     : m_services(services)
 {
-    if (hasSavedCredentials == HasSavedCredentials::No) {
-        m_isLocked = false;
-        m_isOpenForSignIn = true;
-    }
 }
 
 GateController::~GateController()
@@ -25,7 +22,7 @@ void GateController::start()
         switch (event) {
         case ScreenEvent::screensSlept:
         case ScreenEvent::screenLocked:
-            lockGate();
+            lock();
             break;
         case ScreenEvent::screensWoke:
             // Waking shows the gate as it was; it never unlocks.
@@ -46,13 +43,24 @@ void GateController::attach(const std::shared_ptr<TouchIDGate>& gate)
         if (lifetime.lock())
             lockReaction();
     });
-    if (m_isOpenForSignIn)
+    if (m_isLocked)
+        gate->lock();
+    else
         gate->hideWithoutAuthentication();
+}
+
+Task<void> GateController::openForFirstSignInUnlessCredentialsAreSaved(KeychainStore& store)
+{
+    auto answer = co_await store.lookUp();
+    if (answer == SavedCredentials::noneSaved || answer == SavedCredentials::forgotten)
+        openForFirstSignIn();
+    else if (answer == SavedCredentials::unreadable)
+        logError("[App] the keychain did not say whether credentials are saved; Workday stays locked");
 }
 
 void GateController::openForFirstSignIn()
 {
-    if (m_isOpenForSignIn || m_isTrackingActivity)
+    if (!std::exchange(m_mayOpenForSignIn, false))
         return;
     m_lockStateWillChange.notify();
     m_isLocked = false;
@@ -61,15 +69,30 @@ void GateController::openForFirstSignIn()
         gate->hideWithoutAuthentication();
 }
 
+void GateController::lock()
+{
+    if (auto gate = m_gate.lock())
+        gate->lock();
+    // Without a window, or with its gate already shown, nothing else tells the controller.
+    if (!m_isLocked || m_isOpenForSignIn)
+        lockReaction();
+}
+
+void GateController::homePageReached()
+{
+    m_mayOpenForSignIn = false;
+    if (m_isOpenForSignIn)
+        lock();
+}
+
 void GateController::toggle()
 {
-    auto gate = m_gate.lock();
-    if (!gate)
+    if (!m_isLocked) {
+        lock();
         return;
-    if (m_isLocked)
+    }
+    if (auto gate = m_gate.lock())
         gate->authenticate(nullptr);
-    else
-        gate->lock();
 }
 
 LockGate* GateController::gate()
@@ -87,14 +110,9 @@ void GateController::setLocked(bool isLocked)
         m_isOpenForSignIn = false;
 }
 
-void GateController::lockGate()
-{
-    if (auto gate = m_gate.lock())
-        gate->lock();
-}
-
 void GateController::unlockReaction()
 {
+    m_mayOpenForSignIn = false;
     setLocked(false);
     stopActivityTracking();
     startActivityTracking();
@@ -162,7 +180,7 @@ void GateController::idleTimerFired()
             return;
         }
         logVerbose("[App] idle for 60 s, locking");
-        lockGate();
+        lock();
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/RunLoop.h"
 #include "base/Signal.h"
+#include "base/Task.h"
 #include "lock/ActivitySource.h"
 #include "lock/ScreenEvents.h"
 #include "session/LockController.h"
@@ -12,11 +13,13 @@
 
 namespace halcyra {
 
+class KeychainStore;
 class TouchIDGate;
 
-// The application's lock state. Locks the attached gate after a minute without input, when the
-// machine goes to sleep or the session is locked, and on demand; keeps the window open while a
-// user without saved credentials signs in for the first time.
+// The application's lock state, whether or not a window exists: locks after a minute without
+// input, when the machine goes to sleep or the session is locked, and on demand; keeps Workday
+// open while a user without saved credentials signs in for the first time. The main window's
+// gate shows this state; a gate attached later starts as the controller is.
 class GateController final : public LockController {
 public:
     static constexpr Seconds idleTimeout { 60.0 };
@@ -27,10 +30,9 @@ public:
         SessionIdleTime& sessionIdleTime;
         ScreenEventSource& screenEvents;
     };
-    enum class HasSavedCredentials : bool { No,
-        Yes };
 
-    GateController(Services, HasSavedCredentials);
+    // Starts locked, as at every launch.
+    explicit GateController(Services);
     ~GateController() override;
     GateController(const GateController&) = delete;
     GateController& operator=(const GateController&) = delete;
@@ -38,15 +40,21 @@ public:
     // Starts following sleep and session-lock events.
     void start();
     void attach(const std::shared_ptr<TouchIDGate>&);
-    // The keychain answered at launch that nothing is saved: the window stays open for the first
-    // sign-in, as if the controller had been made knowing it.
+    // The launch's question to the credential store: only a certain "none saved" or "forgotten"
+    // opens the lock for a first sign-in. A keychain error, an unreadable item or an answer that
+    // never comes keeps it locked.
+    Task<void> openForFirstSignInUnlessCredentialsAreSaved(KeychainStore&);
+    // Opens the lock for a first sign-in, unless it was unlocked or Workday's home page was
+    // reached since launch.
     void openForFirstSignIn();
+    void lock();
     // The lock button: ask for authentication while locked, lock otherwise.
     void toggle();
 
     bool isLocked() const override { return m_isLocked; }
     bool isOpenForSignIn() const override { return m_isOpenForSignIn; }
     void endSignInOpening() override;
+    void homePageReached() override;
     LockGate* gate() override;
 
     bool isTrackingActivity() const { return m_isTrackingActivity; }
@@ -55,7 +63,6 @@ public:
 
 private:
     void setLocked(bool);
-    void lockGate();
     void unlockReaction();
     void lockReaction();
     void startActivityTracking();
@@ -66,6 +73,8 @@ private:
     Services m_services;
     bool m_isLocked { true };
     bool m_isOpenForSignIn { false };
+    // Still as launched: never unlocked, and Workday's home page not yet reached.
+    bool m_mayOpenForSignIn { true };
     std::weak_ptr<TouchIDGate> m_gate;
     std::optional<RunLoop::TimerID> m_idleTimer;
     bool m_isTrackingActivity { false };

@@ -61,6 +61,11 @@ WebKitEngine::WebKitEngine(const Configuration& configuration, WebKitEngineOptio
     webkit_web_context_set_web_process_extensions_initialization_user_data(context, g_variant_new_strv(names.data(), static_cast<gssize>(names.size())));
 
     m_networkSession = adoptGRef(webkit_network_session_new(options.dataDirectory.c_str(), options.cacheDirectory.c_str()));
+    // Cookies with a lifetime outlive the application, as in any browser: a tenant or sign-in
+    // site that remembers the user ("remember me") finds its session again after a restart.
+    // Session cookies still end with the process.
+    auto cookieFile = options.dataDirectory / "cookies.sqlite";
+    webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(m_networkSession.get()), cookieFile.c_str(), WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     applyConfiguration(configuration);
     g_signal_connect(m_networkSession.get(), "download-started", G_CALLBACK(downloadStarted), this);
 }

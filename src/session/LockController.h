@@ -21,6 +21,9 @@ public:
     virtual bool isOpenForSignIn() const = 0;
     // Closes the first-sign-in opening and starts idle tracking, without locking.
     virtual void endSignInOpening() = 0;
+    // The main web view reached the Workday home page, with or without a window: a first sign-in
+    // that saved nothing locks, and the lock no longer opens for one.
+    virtual void homePageReached() = 0;
     // The gate over the main window's web view; null before the window exists.
     virtual LockGate* gate() = 0;
 };

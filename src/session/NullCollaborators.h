@@ -34,6 +34,7 @@ public:
     bool isLocked() const override { return false; }
     bool isOpenForSignIn() const override { return false; }
     void endSignInOpening() override { }
+    void homePageReached() override { }
     LockGate* gate() override { return nullptr; }
 };
 

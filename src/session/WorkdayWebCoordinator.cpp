@@ -301,14 +301,10 @@ void WorkdayWebCoordinator::noteSessionState(const std::optional<URL>& url)
         return;
     if (m_endpoints.isWorkdayHost(*url->host()))
         m_hasReachedWorkday = true;
-    if (m_endpoints.isHomeURL(url) && m_webView) {
-        // Workday content is not shown before the user authenticates.
-        auto& lockController = m_collaborators.lockController;
-        if (lockController.isOpenForSignIn()) {
-            if (auto* gate = lockController.gate())
-                gate->lock();
-        }
-    }
+    // Workday content is not shown before the user authenticates, whether or not a window
+    // shows it yet.
+    if (m_endpoints.isHomeURL(url) && m_webView)
+        m_collaborators.lockController.homePageReached();
     if (m_onSessionStateChange)
         m_onSessionStateChange(m_hasReachedWorkday);
 }

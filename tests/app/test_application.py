@@ -45,9 +45,11 @@ class Application:
         self.home = home
         self.settingsPath = home / "config" / "halcyra" / "defaults.json"
         self.process = None
+        # Another session bus than the test's own, for a Secret Service of the test's choosing.
+        self.sessionBus = os.environ.get("DBUS_SESSION_BUS_ADDRESS", "")
 
     def environment(self):
-        return dict(os.environ, HALCYRA_CONFIG=str(self.tenant.configPath), XDG_CONFIG_HOME=str(self.home / "config"),
+        return dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.sessionBus, HALCYRA_CONFIG=str(self.tenant.configPath), XDG_CONFIG_HOME=str(self.home / "config"),
                     XDG_DATA_HOME=str(self.home / "data"), XDG_CACHE_HOME=str(self.home / "cache"),
                     XDG_DOWNLOAD_DIR=str(self.home / "Downloads"))
 

@@ -25,6 +25,7 @@ class ControlApiTests(TenantTestCase):
             ("POST", "/duo", b'{"delayMs": "soon"}', 400),
             ("POST", "/offline", b'{"offline": "yes"}', 400),
             ("POST", "/broken-flow", b"{}", 400),
+            ("POST", "/persistent-sessions", b'{"on": 1}', 400),
             ("POST", "/account", b'{"username": "demo"}', 400),
             ("POST", "/roster", b'{"generate": -5}', 400),
             ("POST", "/roster", b'{"file": "/no/such/roster.json"}', 400),
@@ -47,6 +48,7 @@ class ControlApiTests(TenantTestCase):
         signIn(self.browser, self.tenant)
         for path, body in (("/counts", {"task": 9}), ("/reject", {"mode": "401"}), ("/duo", {"mode": "hold"}),
                            ("/broken-flow", {"on": True}), ("/remember-device", {"on": True}),
+                           ("/persistent-sessions", {"on": True}),
                            ("/account", {"username": "x", "password": "y"}), ("/roster", {"generate": 3})):
             self.tenant.set(path, body)
         self.assertEqual(self.tenant.set("/reset"), before)

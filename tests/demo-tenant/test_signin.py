@@ -1,6 +1,7 @@
 """The sign-in chain as the application walks it: entry, CAS, Duo, back to CAS, the Workday
 gateway, and the ways each step can go wrong."""
 
+import time
 import unittest
 import urllib.parse
 
@@ -65,6 +66,33 @@ class SessionEndTests(TenantTestCase):
         casPage = self.browser.follow(self.browser.get("https://workday.ashgrove.test/"))[-1]
         self.assertRegex(templateForm(casPage), PASSWORD_FIELD)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 2)
+
+    def test_onlyARememberedSessionOutlivesABrowserRestartAndLeadsFromTheEntryToHome(self):
+        for persistent in (False, True):
+            with self.subTest(persistent=persistent):
+                self.tenant.set("/reset")
+                self.assertEqual(self.tenant.set("/persistent-sessions", {"on": persistent})["modes"]["persistentSessions"], persistent)
+                browser = self.newBrowser()
+                self.assertEqual(signIn(browser, self.tenant).url, HOME)
+                cookie = next(c for c in browser.cookies if c.name == "PLAY_SESSION")
+                if persistent:
+                    self.assertAlmostEqual(cookie.expires - time.time(), 8 * 3600, delta=60)
+                else:
+                    self.assertIsNone(cookie.expires)
+                # A restarted browser keeps only the cookies that carry a lifetime.
+                restarted = self.newBrowser()
+                for kept in (c for c in browser.cookies if c.expires):
+                    restarted.cookies.set_cookie(kept)
+                last = restarted.follow(restarted.get("https://workday.ashgrove.test/"))[-1]
+                if persistent:
+                    self.assertEqual(last.url, HOME)
+                else:
+                    self.assertRegex(templateForm(last), PASSWORD_FIELD)
+                # Without a live session the remembered route still ends at the CAS form.
+                self.tenant.set("/expire-sessions")
+                last = restarted.follow(restarted.get("https://workday.ashgrove.test/"))[-1]
+                self.assertRegex(templateForm(last), PASSWORD_FIELD)
+                self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
     def test_photosAndReportFilesAreServedOnlyWithinASession(self):
         signIn(self.browser, self.tenant)

@@ -45,7 +45,7 @@ namespace {
         FakeActivitySource activity;
         FakeSessionIdleTime idleTime(loop);
         FakeScreenEvents screenEvents;
-        GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::Yes);
+        GateController lockController({ loop, activity, idleTime, screenEvents });
         FakeGateView gateView;
         FakeAuthenticator authenticator(loop);
         auto gate = std::make_shared<TouchIDGate>(gateView, authenticator);

@@ -25,14 +25,16 @@ public:
     bool isRecoveryInProgress() const override { return recoveryInProgress; }
     std::optional<MonotonicTime> lastRecoveryAttempt() const override { return recoveryAttempt; }
     bool isPasswordWithheld() const override { return passwordWithheld; }
-    bool hasSavedCredentials() override { return savedCredentials; }
+    std::optional<bool> hasSavedCredentials() override { return credentialsFrom ? credentialsFrom->hasSavedCredentials() : savedCredentials; }
     void recoverSession(const std::optional<URL>& url) override { recoveredURLs.push_back(url); }
 
     std::shared_ptr<WebView> mainView;
     bool recoveryInProgress { false };
     std::optional<MonotonicTime> recoveryAttempt;
     bool passwordWithheld { false };
-    bool savedCredentials { true };
+    std::optional<bool> savedCredentials { true };
+    // Where the answer about saved credentials comes from instead, when set.
+    PollSession* credentialsFrom { nullptr };
     std::vector<std::optional<URL>> recoveredURLs;
 };
 

@@ -70,8 +70,10 @@ public:
     bool isLocked() const override { return locked; }
     bool isOpenForSignIn() const override { return openForSignIn; }
     void endSignInOpening() override { openForSignIn = false; }
+    void homePageReached() override { ++homePageReachedCount; }
     LockGate* gate() override { return &fakeGate; }
 
+    int homePageReachedCount { 0 };
     bool locked { false };
     bool openForSignIn { false };
     FakeLockGate fakeGate;

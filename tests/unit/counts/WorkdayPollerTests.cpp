@@ -1,7 +1,11 @@
 #include "support/CountsHarness.h"
 #include "support/LogCapture.h"
 
+#include "support/FakeKeychain.h"
+
+#include "counts/CoordinatorPollSession.h"
 #include "counts/PollNavigationTracker.h"
+#include "credentials/KeychainStore.h"
 #include "sync/SyncedCounts.h"
 
 #include <gtest/gtest.h>
@@ -88,7 +92,7 @@ namespace {
     struct StateCase {
         const char* name;
         URL mainURL;
-        bool savedCredentials;
+        std::optional<bool> savedCredentials;
         bool passwordWithheld;
         std::optional<Seconds> recoveryStartedAgo;
         // The home header's answer; null for a page that never becomes ready.
@@ -126,6 +130,28 @@ namespace {
         CountsHarness harness;
         harness.cycles.spawn(harness.poller.refresh());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
+    }
+
+    // A keyring waiting for its unlock prompt has not said whether a password is saved: the
+    // sign-in page is not yet one the user must pass by hand.
+    TEST(WorkdayPollerTest, theSignInPageIsNotBlockedBeforeTheKeychainAnswers)
+    {
+        CountsHarness harness;
+        FakeKeychain keychain;
+        KeychainStore store(keychain, harness.settings);
+        CoordinatorPollSession storeSession(harness.loop, store);
+        harness.session.credentialsFrom = &storeSession;
+        keychain.isHoldingAnswers = true;
+        harness.mainView->changeURL(casURL);
+        harness.mainView->scriptResponder = CountsHarness::answering(json { { "pageLoading", true } });
+        harness.poller.attach(harness.mainView);
+        harness.loop.advance(20s);
+        EXPECT_EQ(harness.poller.statusText(), "Signing in…");
+        EXPECT_TRUE(harness.poller.isBusy());
+
+        keychain.answerHeld();
+        harness.loop.advance(WorkdayPoller::defaultInterval);
+        EXPECT_EQ(harness.poller.statusText(), "Not signed in");
     }
 
     TEST(WorkdayPollerTest, theBadgeAddsTheChosenCountsAndFollowsEverySwitchAtOnce)

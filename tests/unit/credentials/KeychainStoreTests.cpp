@@ -131,6 +131,48 @@ namespace {
         EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), true);
     }
 
+    // Keyring answers come back in any order; a Forget still wins over every save begun before
+    // it, and a save begun after it wins in turn.
+    TEST_F(KeychainStoreTest, forgettingWinsOverSavesBegunBeforeItWhileTheyWaitForTheKeyring)
+    {
+        struct Row {
+            const char* name;
+            bool itemExisted;
+            bool saveAfterForget;
+            std::optional<Credentials> expected;
+        };
+        const Row rows[] = {
+            { "first save, then forget", false, false, std::nullopt },
+            { "new password, then forget", true, false, std::nullopt },
+            { "save, forget, save again", true, true, Credentials { "demo", "third" } },
+        };
+        for (auto& row : rows) {
+            SCOPED_TRACE(row.name);
+            FakeKeychain keychain;
+            MemorySettingsStore settings;
+            KeychainStore store(keychain, settings);
+            if (row.itemExisted)
+                keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"first"})");
+            keychain.isHoldingAnswers = true;
+            std::vector<TaskHandle> operations;
+            operations.push_back(spawn(loop, store.save("demo", "second")));
+            operations.push_back(spawn(loop, store.deleteCredentials()));
+            if (row.saveAfterForget)
+                operations.push_back(spawn(loop, store.save("demo", "third")));
+            EXPECT_FALSE(run(store.load())) << "autofill stays on until the keyring answers";
+            for (int round = 0; round < 20; ++round) {
+                keychain.answerHeld();
+                loop.runUntilIdle();
+            }
+            keychain.isHoldingAnswers = false;
+            EXPECT_EQ(run(store.load()), row.expected);
+            auto item = keychain.item(KeychainStore::service, KeychainStore::account);
+            EXPECT_EQ(item ? std::optional(item->data) : std::nullopt, row.expected ? std::optional(std::string(R"({"password":"third","username":"demo"})")) : std::nullopt);
+            KeychainStore afterRestart(keychain, settings);
+            EXPECT_EQ(run(afterRestart.load()), row.expected);
+        }
+    }
+
     TEST_F(KeychainStoreTest, forgettingWhileALoadWaitsForTheKeyringWins)
     {
         setItem(R"({"username":"demo","password":"pass"})");

@@ -1,6 +1,10 @@
+#include "support/FakeKeychain.h"
 #include "support/FakeLockCollaborators.h"
 #include "support/VirtualRunLoop.h"
 
+#include "base/SettingsStore.h"
+#include "base/TaskGroup.h"
+#include "credentials/KeychainStore.h"
 #include "lock/GateController.h"
 #include "lock/TouchIDGate.h"
 
@@ -18,14 +22,28 @@ enum class State { openForSignIn,
 constexpr const char* stateNames[] = { "open for sign-in", "locked", "authenticating", "unlocked" };
 const char* name(State state) { return stateNames[static_cast<int>(state)]; }
 
+// The lock as the application builds it: locked at launch, then asking the credential store.
 struct GateHarness {
-    void enter(State state)
+    void launch()
     {
-        auto hasSavedCredentials = state == State::openForSignIn ? GateController::HasSavedCredentials::No : GateController::HasSavedCredentials::Yes;
-        controller = std::make_unique<GateController>(GateController::Services { loop, activity, sessionIdleTime, screenEvents }, hasSavedCredentials);
+        controller = std::make_unique<GateController>(GateController::Services { loop, activity, sessionIdleTime, screenEvents });
         controller->start();
+        tasks.spawn(controller->openForFirstSignInUnlessCredentialsAreSaved(store));
+        loop.runUntilIdle();
+    }
+
+    void makeWindow()
+    {
         gate = std::make_shared<TouchIDGate>(view, authenticator);
         controller->attach(gate);
+    }
+
+    void enter(State state)
+    {
+        if (state != State::openForSignIn)
+            keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"pass"})");
+        launch();
+        makeWindow();
         if (state == State::authenticating || state == State::unlocked)
             controller->toggle();
         if (state == State::unlocked) {
@@ -56,6 +74,10 @@ struct GateHarness {
     }
 
     VirtualRunLoop loop;
+    FakeKeychain keychain;
+    MemorySettingsStore settings;
+    KeychainStore store { keychain, settings };
+    TaskGroup tasks { loop };
     FakeAuthenticator authenticator { loop };
     FakeGateView view;
     FakeActivitySource activity;
@@ -96,7 +118,8 @@ TEST(Gate, everyTransitionOfTheLockReachesItsState)
         { State::unlocked, "toggle", toggle, State::locked },
         { State::unlocked, "click (the gate is hidden)", pressWhileActive, State::unlocked },
         { State::openForSignIn, "credentials saved", credentialsSaved, State::unlocked },
-        { State::openForSignIn, "home page reached", lock, State::locked },
+        { State::openForSignIn, "home page reached", [](GateHarness& t) { t.controller->homePageReached(); }, State::locked },
+        { State::unlocked, "home page reached", [](GateHarness& t) { t.controller->homePageReached(); }, State::unlocked },
         { State::openForSignIn, "sleep", sleep, State::locked },
         { State::openForSignIn, "a minute without input", idleMinute, State::openForSignIn },
     };
@@ -109,6 +132,59 @@ TEST(Gate, everyTransitionOfTheLockReachesItsState)
         auto state = t.currentState();
         ASSERT_TRUE(state) << "no consistent state";
         EXPECT_STREQ(name(*state), name(row.to));
+    }
+}
+
+// Launch opens the lock for a first sign-in only when the store says for certain that nothing is
+// saved, and only while nothing since has unlocked it or reached Workday's home page. The state
+// is the controller's, window or not: a window made later shows it.
+TEST(Gate, launchOpensForAFirstSignInOnlyOnACertainNothingSaved)
+{
+    struct Row {
+        const char* name;
+        std::function<void(GateHarness&)> before;
+        std::function<void(GateHarness&)> afterLaunch;
+        State expected;
+    };
+    auto saved = [](GateHarness& t) { t.keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"pass"})"); };
+    auto hold = [](GateHarness& t) { t.keychain.isHoldingAnswers = true; };
+    auto answer = [](GateHarness& t) {
+        t.keychain.isHoldingAnswers = false;
+        t.keychain.answerHeld();
+    };
+    auto nothing = [](GateHarness&) {};
+    const Row rows[] = {
+        { "nothing saved", nothing, nothing, State::openForSignIn },
+        { "forgotten", [&](GateHarness& t) { saved(t); t.settings.setBoolean(KeychainStore::forgottenKey, true); }, nothing, State::openForSignIn },
+        { "saved", saved, nothing, State::locked },
+        { "keyring error", [](GateHarness& t) { t.keychain.failNext(FakeKeychain::Operation::read, -25293); }, nothing, State::locked },
+        { "item that is no pair", [](GateHarness& t) { t.keychain.setItem(KeychainStore::service, KeychainStore::account, "\xff\xfe"); }, nothing, State::locked },
+        { "no answer", hold, nothing, State::locked },
+        { "nothing saved, answered after the window is made", hold, [&](GateHarness& t) { t.makeWindow(); answer(t); }, State::openForSignIn },
+        { "nothing saved, answered after an unlock", hold, [&](GateHarness& t) {
+             t.makeWindow();
+             t.controller->toggle();
+             t.authenticator.answer(true);
+             t.loop.runUntilIdle();
+             answer(t); }, State::unlocked },
+        { "nothing saved, answered after the home page", hold, [&](GateHarness& t) { t.controller->homePageReached(); answer(t); }, State::locked },
+        { "home page reached without a window", nothing, [](GateHarness& t) { t.controller->homePageReached(); }, State::locked },
+        { "credentials typed, then a minute idle without a window", nothing, [](GateHarness& t) {
+             t.controller->endSignInOpening();
+             t.loop.advance(60s); }, State::locked },
+    };
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        GateHarness t;
+        row.before(t);
+        t.launch();
+        row.afterLaunch(t);
+        t.loop.runUntilIdle();
+        if (!t.gate)
+            t.makeWindow();
+        auto state = t.currentState();
+        ASSERT_TRUE(state) << "no consistent state";
+        EXPECT_STREQ(name(*state), name(row.expected));
     }
 }
 

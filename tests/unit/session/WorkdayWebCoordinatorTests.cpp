@@ -122,7 +122,6 @@ namespace {
     // Reaching home builds the poll views and locks a first sign-in; a blocked sign-in shows so.
     TEST_F(WorkdayWebCoordinatorTest, reachingHomeBuildsThePollViewsAndLocksAFirstSignIn)
     {
-        session.lockController.openForSignIn = true;
         session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
 
         session.land(casPage);
@@ -134,7 +133,7 @@ namespace {
         NavigationAction askForHome;
         askForHome.requestURL = url(homePage);
         session.view().decideAction(askForHome);
-        EXPECT_GE(session.lockController.fakeGate.lockCount, 1);
+        EXPECT_GE(session.lockController.homePageReachedCount, 1);
         EXPECT_EQ(session.pollBrowser.createCount, 0);
         session.land(homePage);
         EXPECT_EQ(session.pollBrowser.createCount, 1);

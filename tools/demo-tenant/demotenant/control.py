@@ -57,6 +57,7 @@ class ControlApi:
             "/offline": self.setOffline,
             "/broken-flow": self.setBrokenFlow,
             "/remember-device": self.setRememberDevice,
+            "/persistent-sessions": self.setPersistentSessions,
             "/roster": self.setRoster,
             "/reset": self.reset,
         }
@@ -153,6 +154,11 @@ class ControlApi:
         body = _object(body)
         _onlyKeys(body, ("on",))
         self.state.rememberDevice = _boolean(body, "on")
+
+    async def setPersistentSessions(self, body):
+        body = _object(body)
+        _onlyKeys(body, ("on",))
+        self.state.persistentSessions = _boolean(body, "on")
 
     async def setRoster(self, body):
         body = _object(body)

@@ -7,7 +7,7 @@ import urllib.parse
 from . import files, hosts, pages
 from .httpio import Response, errorPage, htmlResponse, jsonResponse, redirect
 from .roster import photoContentType
-from .state import newToken
+from .state import PERSISTENT_SESSION_SECONDS, newToken
 
 SESSION_COOKIE = "PLAY_SESSION"
 UPC_COOKIE = "wd-upc-ticket"
@@ -62,7 +62,10 @@ class Sites:
     # ------------------------------------------------------------ university entry
 
     def entry(self, request):
-        # Every address on the entry host starts a sign-in into Workday.
+        # Every address on the entry host starts a sign-in into Workday. With sessions that
+        # persist, it passes through the tenant, which knows whether its session is still live.
+        if self.state.persistentSessions:
+            return redirect(hosts.TENANT_ORIGIN + hosts.SSO_START_PATH)
         return redirect(pages.casLoginUrl())
 
     # ------------------------------------------------------------ CAS
@@ -148,6 +151,8 @@ class Sites:
             return self._gateway(request.query.get("ticket", ""))
         if path == hosts.LOGOUT_PATH:
             return self._logout(token)
+        if path == hosts.SSO_START_PATH:
+            return redirect(hosts.TENANT_ORIGIN + hosts.HOME_PATH if self.state.hasSession(token) else pages.casLoginUrl())
         if path == SIGNED_OUT_PATH:
             return htmlResponse(200, pages.signedOutPage("Sign in to Workday"))
         signedIn = self.state.hasSession(token)
@@ -179,6 +184,9 @@ class Sites:
         if session is None:
             return redirect(LOGOUT_URL)
         cookie = "%s=%s; Path=/; Secure; HttpOnly" % (SESSION_COOKIE, session)
+        # "Remember me": a cookie with a lifetime is kept on disk, so a restarted browser has it.
+        if self.state.persistentSessions:
+            cookie += "; Max-Age=%d" % PERSISTENT_SESSION_SECONDS
         return redirect(hosts.TENANT_ORIGIN + hosts.HOME_PATH, headers=[("Set-Cookie", cookie)])
 
     def _logout(self, token):

@@ -15,6 +15,8 @@ REJECT_MODES = ("off", "form-error", "401")
 DUO_MODES = ("approve", "hold")
 # Sign-ins in progress are forgotten after this long, so a client that walks away leaks nothing.
 PENDING_LIFETIME_SECONDS = 900
+# "Remember me": how long the Workday session cookie lives in the browser when sessions persist.
+PERSISTENT_SESSION_SECONDS = 8 * 60 * 60
 
 
 @dataclass
@@ -49,6 +51,7 @@ class TenantState:
         self.offline = False
         self.brokenFlow = False
         self.rememberDevice = False
+        self.persistentSessions = False
         self.roster = self.defaultRoster
         self.duoTransactions = {}  # sid -> DuoTransaction
         self.tickets = {}  # service ticket -> issue time
@@ -67,6 +70,7 @@ class TenantState:
                 "offline": self.offline,
                 "brokenFlow": self.brokenFlow,
                 "rememberDevice": self.rememberDevice,
+                "persistentSessions": self.persistentSessions,
                 "username": self.username,
                 "roster": self.roster.summary(),
             },

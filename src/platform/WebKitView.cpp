@@ -573,9 +573,9 @@ gboolean WebKitView::userMessageReceived(WebKitWebView*, WebKitUserMessage* mess
         return TRUE;
     }
     const char* handlerName = nullptr;
-    const char* frameURI = nullptr;
+    const char* documentURI = nullptr;
     const char* bodyJSON = nullptr;
-    g_variant_get(parameters, "(&s&s&s)", &handlerName, &frameURI, &bodyJSON);
+    g_variant_get(parameters, "(&s&s&s)", &handlerName, &documentURI, &bodyJSON);
     if (!self->m_client || std::ranges::find(self->m_handlerNames, handlerName) == self->m_handlerNames.end()) {
         reply(ScriptReply::failure("No handler"));
         return TRUE;
@@ -583,8 +583,8 @@ gboolean WebKitView::userMessageReceived(WebKitWebView*, WebKitUserMessage* mess
     auto body = nlohmann::json::parse(bodyJSON, nullptr, false);
     if (body.is_discarded())
         body = nullptr;
-    // The origin is the one the web process reported for the sending frame, never the body's.
-    self->m_client->didReceiveScriptMessage({ handlerName, std::move(body), self->weak_from_this(), originFromURI(frameURI) }, std::move(reply));
+    // The origin is the one the web process reported for the sending document, never the body's.
+    self->m_client->didReceiveScriptMessage({ handlerName, std::move(body), self->weak_from_this(), originFromURI(documentURI) }, std::move(reply));
     return TRUE;
 }
 

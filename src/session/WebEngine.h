@@ -78,8 +78,8 @@ struct WebError {
     std::optional<URL> failingURL;
 };
 
-// The origin of the frame that sent a script message, as the engine reports it: never taken
-// from the message itself.
+// The origin of the document that sent a script message, as the engine reports it: never taken
+// from the message itself, nor from whatever its frame shows by the time it arrives.
 struct SecurityOrigin {
     std::string protocol;
     std::string host;

@@ -18,150 +18,104 @@ protected:
         KeychainStore store(m_keychain, m_settings);
         return runOnMainLoop(store.load());
     }
+
+    // What the attacking page recorded in its origin's storage.
+    static nlohmann::json attackOutcomes(SessionRun& run)
+    {
+        auto result = run.evaluate("localStorage.getItem('attack') || '[]'");
+        return nlohmann::json::parse(result.isError() ? "[]" : result.value->get<std::string>());
+    }
+
+    // Every answer the page got was a refusal, and nothing reached the keychain or the settings.
+    void expectNothingReached(const nlohmann::json& outcomes)
+    {
+        for (const auto& entry : outcomes) {
+            SCOPED_TRACE(entry.dump());
+            auto outcome = entry["outcome"].get<std::string>();
+            EXPECT_TRUE(outcome.starts_with("sent ") || outcome == "rejected");
+            EXPECT_EQ(entry.dump().find("ashgrove-demo"), std::string::npos);
+        }
+        EXPECT_EQ(savedCredentials(), (Credentials { "demo", "ashgrove-demo" }));
+        EXPECT_FALSE(m_settings.boolean("ssoPasswordRejected").value_or(false));
+    }
 };
 
-// A script of a page outside the sign-in site (here a Workday page) that keeps the message
-// channel of a same-origin frame, sends the frame on to the sign-in site and then asks through
-// the kept channel: for the password, to save other credentials, and (by reporting an error on
-// the form) to turn automatic sign-in off. It replaces the Promise of each kept channel's realm, so
-// that any answer reaches it even when the realm's document is gone. window.__attack.outcomes
-// lists what each message got.
-constexpr const char* keptChannelAttack = R"JS((function () {
+// A page outside the sign-in site (a Workday page here) keeps the message channel of a realm and
+// asks through it for the password, to save other credentials and (reporting an error on the
+// form) to turn automatic sign-in off, once the realm's frame shows the sign-in site. It replaces
+// each kept realm's Promise, so that any answer reaches it even when the realm's document is gone,
+// and records in its origin's storage what each message got. Called with false: same-origin frames
+// sent on by address or by a named window.open, then its own channel; with true: it opens the
+// sign-in form as a new window (which the application loads in the main view) and asks while its
+// own document goes away.
+constexpr const char* keptChannelAttack = R"JS((function (asOpener) {
     var signIn = "https://login.ashgrove.test";
-    var attack = window.__attack = { outcomes: [], expected: 0, finished: false };
-    var messages = [
-        { action: "getCredentials" },
-        { action: "saveCredentials", username: "mallory", password: "planted-password" },
-        { action: "getCredentials", showsError: true }
-    ];
-    function record(route, action, outcome, value) {
-        attack.outcomes.push({ route: route, action: action, outcome: outcome, value: value === undefined ? null : value });
+    localStorage.setItem("attack", "[]");
+    function record(route, outcome, action, value) {
+        var outcomes = JSON.parse(localStorage.getItem("attack"));
+        outcomes.push({ route: route, outcome: outcome, action: action, value: value === undefined ? null : value });
+        localStorage.setItem("attack", JSON.stringify(outcomes));
     }
-    function subvert(route, realm) {
-        var current = null;
-        realm.Promise = function (executor) {
-            var action = current;
-            executor(function (value) { record(route, action, "resolved", value); },
-                function (error) { record(route, action, "rejected", String(error && error.message)); });
-        };
-        return function (action) { current = action; };
-    }
-    function send(route, handler, setAction) {
-        messages.forEach(function (message) {
-            attack.expected++;
-            if (setAction)
-                setAction(message.action);
-            try {
-                var answer = handler.postMessage(message);
-                if (answer && typeof answer.then === "function") {
-                    answer.then(function (value) { record(route, message.action, "resolved", value); },
-                        function (error) { record(route, message.action, "rejected", String(error && error.message)); });
-                }
-            } catch (error) {
-                record(route, message.action, "threw", String(error));
-            }
-        });
-    }
-    // Each address is loaded in turn into a new same-origin frame whose first channel was kept;
-    // `go` moves the frame on (by src or by a named window.open).
-    function keptFrameChannel(route, addresses, go, next) {
-        var frame = document.createElement("iframe");
-        frame.name = "kept" + Math.random().toString(36).slice(2);
-        document.body.appendChild(frame);
-        var realm = frame.contentWindow;
-        var handlers = realm.webkit && realm.webkit.messageHandlers;
-        if (!handlers || !handlers.workdayAuth) {
-            attack.expected++;
-            record(route, null, "no channel");
-            next();
-            return;
-        }
-        var kept = handlers.workdayAuth;
-        var setAction = subvert(route, realm);
-        var index = 0;
-        frame.onload = function () {
-            if (index < addresses.length) {
-                go(frame, addresses[index++]);
-                return;
-            }
-            send(route, kept, setAction);
-            next();
-        };
-        go(frame, addresses[index++]);
-    }
-    function bySource(frame, address) { frame.src = address; }
-    function byWindowOpen(frame, address) { window.open(address, frame.name); }
-    keptFrameChannel("frame sent to a sign-in page", [signIn + "/cas/logout"], bySource, function () {
-        keptFrameChannel("frame sent to a sign-in image", [signIn + "/cas/images/logo.gif"], bySource, function () {
-            keptFrameChannel("frame sent away and back", [signIn + "/cas/logout", "data:text/html,away", signIn + "/cas/logout"], bySource, function () {
-                keptFrameChannel("named window.open of a sign-in page", [signIn + "/cas/logout"], byWindowOpen, function () {
-                    send("this page's own channel", window.webkit.messageHandlers.workdayAuth);
-                    attack.finished = true;
-                });
-            });
-        });
-    });
-})())JS";
-
-// The opener keeps its own channel and a frame's, opens the sign-in form as a new window (which
-// the application loads in the main view instead) and asks through both while its document goes
-// away. What it saw is kept in its origin's storage.
-constexpr const char* openerAttack = R"JS((function () {
-    var key = "halcyra-attack";
-    localStorage.setItem(key, "[]");
-    function record(route, action, outcome, value) {
-        var outcomes = JSON.parse(localStorage.getItem(key) || "[]");
-        outcomes.push({ route: route, action: action, outcome: outcome, value: value === undefined ? null : value });
-        localStorage.setItem(key, JSON.stringify(outcomes));
-    }
-    var messages = [
-        { action: "getCredentials" },
-        { action: "saveCredentials", username: "mallory", password: "planted-password" },
-        { action: "getCredentials", showsError: true }
-    ];
     function keep(route, realm) {
-        var kept = realm.webkit.messageHandlers.workdayAuth;
-        var current = null;
+        var kept = realm.webkit && realm.webkit.messageHandlers.workdayAuth;
+        var action = null;
         realm.Promise = function (executor) {
-            var action = current;
-            executor(function (value) { record(route, action, "resolved", value); },
-                function (error) { record(route, action, "rejected", String(error && error.message)); });
+            var asked = action;
+            executor(function (value) { record(route, "resolved", asked, value); },
+                function (error) { record(route, "rejected", asked, String(error && error.message)); });
         };
         return function (when) {
-            messages.forEach(function (message) {
-                current = message.action;
-                record(route, message.action, "sent " + when);
+            [{ action: "getCredentials" }, { action: "saveCredentials", username: "mallory", password: "planted" },
+                { action: "getCredentials", showsError: true }].forEach(function (message) {
+                action = message.action;
+                record(route, "sent " + when, action);
                 try {
                     kept.postMessage(message);
                 } catch (error) {
-                    record(route, message.action, "threw", String(error));
+                    record(route, "threw", action, String(error));
                 }
             });
         };
     }
-    var frame = document.createElement("iframe");
-    document.body.appendChild(frame);
-    var senders = [keep("opener's own channel", window), keep("opener's frame's channel", frame.contentWindow)];
-    function sendAll(when) { senders.forEach(function (send) { send(when); }); }
-    window.addEventListener("pagehide", function () { sendAll("at pagehide"); });
-    window.addEventListener("unload", function () { sendAll("at unload"); });
-    window.open("https://login.ashgrove.test/cas/login");
-    sendAll("after window.open");
-    setTimeout(function () { sendAll("while the sign-in page loads"); }, 0);
-})())JS";
-
-// What a page got from the kept channels: every answer, and whether any carried the password or
-// reached the application's keychain and settings.
-void expectNothingReached(const nlohmann::json& outcomes)
-{
-    ASSERT_TRUE(outcomes.is_array());
-    for (const auto& outcome : outcomes) {
-        SCOPED_TRACE(outcome.dump());
-        EXPECT_NE(outcome["outcome"], "resolved");
-        EXPECT_NE(outcome["outcome"], "no channel");
-        EXPECT_EQ(outcome.dump().find("ashgrove-demo"), std::string::npos);
+    if (asOpener) {
+        var frame = document.body.appendChild(document.createElement("iframe"));
+        var senders = [keep("opener's own channel", window), keep("opener's frame's channel", frame.contentWindow)];
+        var sendAll = function (when) { senders.forEach(function (send) { send(when); }); };
+        addEventListener("pagehide", function () { sendAll("at pagehide"); });
+        addEventListener("unload", function () { sendAll("at unload"); });
+        window.open(signIn + "/cas/login");
+        sendAll("after window.open");
+        setTimeout(function () { sendAll("while the sign-in page loads"); }, 0);
+        return;
     }
-}
+    var routes = [["frame sent to a sign-in page", [signIn + "/cas/logout"]],
+        ["frame sent to a sign-in image", [signIn + "/cas/images/logo.gif"]],
+        ["frame sent away and back", [signIn + "/cas/logout", "data:text/html,away", signIn + "/cas/logout"]],
+        ["frame sent by a named window.open", [signIn + "/cas/logout"], true]];
+    (function next() {
+        var route = routes.shift();
+        if (!route) {
+            keep("the page's own channel", window)("from the page");
+            window.attackFinished = true;
+            return;
+        }
+        var frame = document.createElement("iframe");
+        frame.name = "kept" + routes.length;
+        document.body.appendChild(frame);
+        var send = keep(route[0], frame.contentWindow);
+        var go = function () {
+            var address = route[1].shift();
+            route[2] ? window.open(address, frame.name) : frame.src = address;
+        };
+        frame.onload = function () {
+            if (route[1].length)
+                return go();
+            send("after the frame moved on");
+            next();
+        };
+        go();
+    })();
+}))JS";
 
 }
 
@@ -229,29 +183,26 @@ TEST_F(SignInTest, aKeptMessageChannelAnswersNoOtherDocument)
     auto run = startSignedIn();
     // Past the two minutes in which the password is handed out once: any answer now carries it.
     run->runLoop.shiftClock(121s);
-    ASSERT_FALSE(run->evaluate(keptChannelAttack).isError());
+    ASSERT_FALSE(run->evaluate(std::string(keptChannelAttack) + "(false)").isError());
     ASSERT_TRUE(runMainLoopUntil([&] {
-        return run->evaluate("window.__attack.finished && window.__attack.outcomes.length >= window.__attack.expected").value == true;
+        auto outcomes = attackOutcomes(*run);
+        auto sent = std::ranges::count_if(outcomes, [](auto& entry) { return entry["outcome"].template get<std::string>().starts_with("sent "); });
+        return run->evaluate("!!window.attackFinished").value == true && sent == 15 && outcomes.size() == 30u;
     },
-        30s));
-    auto outcomes = nlohmann::json::parse(run->evaluate("JSON.stringify(window.__attack.outcomes)").value->get<std::string>());
-    EXPECT_EQ(outcomes.size(), 15u) << outcomes.dump();
-    expectNothingReached(outcomes);
-    EXPECT_EQ(savedCredentials(), (Credentials { "demo", "ashgrove-demo" }));
-    EXPECT_FALSE(m_settings.boolean("ssoPasswordRejected").value_or(false));
+        30s))
+        << attackOutcomes(*run).dump();
+    expectNothingReached(attackOutcomes(*run));
     EXPECT_TRUE(m_settings.array("ssoUnconfirmedAutoSubmits").value_or(nlohmann::json::array_t {}).empty());
 
-    // The opener's sign-in form, loaded in the main view, still gets its answer and signs in once.
+    // The sign-in form the opener asked for, loaded in the main view, still gets its answer.
     auto submissions = passwordSubmissions();
     run->runLoop.shiftClock(121s);
-    ASSERT_FALSE(run->evaluate(openerAttack).isError());
+    ASSERT_FALSE(run->evaluate(std::string(keptChannelAttack) + "(true)").isError());
     ASSERT_TRUE(runMainLoopUntil([&] { return passwordSubmissions() == submissions + 1; }, 30s)) << run->urlText();
     ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage() && !run->coordinator.webView()->isLoading(); }, 30s)) << run->urlText();
-    auto openerOutcomes = nlohmann::json::parse(run->evaluate("localStorage.getItem('halcyra-attack') || '[]'").value->get<std::string>());
-    EXPECT_TRUE(std::ranges::any_of(openerOutcomes, [](const nlohmann::json& outcome) { return outcome["outcome"] == "sent after window.open"; })) << openerOutcomes.dump();
+    auto openerOutcomes = attackOutcomes(*run);
+    EXPECT_TRUE(std::ranges::any_of(openerOutcomes, [](auto& entry) { return entry["outcome"] == "sent at pagehide"; })) << openerOutcomes.dump();
     expectNothingReached(openerOutcomes);
-    EXPECT_EQ(savedCredentials(), (Credentials { "demo", "ashgrove-demo" }));
-    EXPECT_FALSE(m_settings.boolean("ssoPasswordRejected").value_or(false));
     EXPECT_EQ(passwordSubmissions(), submissions + 1);
 }
 

@@ -67,14 +67,15 @@ namespace {
     // Shown in place of the page once its web process has ended too often to bring it back alone.
     std::string stoppedPage(const URL& reloadURL)
     {
-        return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + escapedHTML(_("Workday Stopped")) + "</title>"
-                                                                                                                  "<style>body{font:15px system-ui,sans-serif;max-width:36em;margin:15vh auto;padding:0 1em;text-align:center;color:#333}"
-                                                                                                                  "a{display:inline-block;margin-top:1em;padding:.5em 1.5em;border-radius:6px;background:#3584e4;color:#fff;text-decoration:none}</style></head><body>"
-                                                                                                                  "<h1>"
-            + escapedHTML(_("Workday Stopped")) + "</h1><p>"
-            + escapedHTML(_("The process that shows Workday ended three times within five minutes, so Halcyra stopped reloading the page. "
-                            "This happens when the computer runs short of memory or the web engine crashes."))
-            + "</p><a href=\"" + escapedHTML(reloadURL.string()) + "\">" + escapedHTML(_("Reload")) + "</a></body></html>";
+        std::string title = escapedHTML(_("Workday Stopped"));
+        std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title + "</title><style>";
+        page += "body{font:15px system-ui,sans-serif;max-width:36em;margin:15vh auto;padding:0 1em;text-align:center;color:#333}";
+        page += "a{display:inline-block;margin-top:1em;padding:.5em 1.5em;border-radius:6px;background:#3584e4;color:#fff;text-decoration:none}";
+        page += "</style></head><body><h1>" + title + "</h1><p>";
+        page += escapedHTML(_("The part of Halcyra that shows Workday stopped three times within five minutes, so the page is no "
+                              "longer reloaded by itself. This happens when the computer runs short of memory or the web engine crashes."));
+        page += "</p><a href=\"" + escapedHTML(reloadURL.string()) + "\">" + escapedHTML(_("Reload")) + "</a></body></html>";
+        return page;
     }
 
 }

@@ -20,10 +20,17 @@ PollWebView::PollWebView(RunLoop& loop, WebEngine& engine, const Endpoints& endp
 
 PollWebView::~PollWebView()
 {
+    discard();
+}
+
+void PollWebView::discard()
+{
     for (auto* view : { m_homeView.get(), m_expensesView.get(), m_reportsView.get() }) {
         if (view)
             view->setClient(nullptr);
     }
+    m_homeView = m_expensesView = m_reportsView = nullptr;
+    m_isCreated = false;
 }
 
 void PollWebView::createIfNeeded()

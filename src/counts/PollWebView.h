@@ -37,6 +37,7 @@ public:
 
     // Builds the three views the first time; later calls do nothing.
     void createIfNeeded() override;
+    void discard() override;
     // Reloads the three pinned pages together; returns when each load has committed, failed or
     // taken 10 s. Returns at once before the views exist.
     Task<void> reloadAll();

@@ -218,6 +218,7 @@ void WebKitView::connectSignals()
     g_signal_connect(view, "script-dialog", G_CALLBACK(scriptDialog), this);
     g_signal_connect(view, "run-file-chooser", G_CALLBACK(runFileChooser), this);
     g_signal_connect(view, "user-message-received", G_CALLBACK(userMessageReceived), this);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(webProcessTerminated), this);
 }
 
 NavigationID WebKitView::load(const URL& url)
@@ -244,6 +245,15 @@ NavigationID WebKitView::reload()
     auto navigation = m_nextNavigation++;
     m_requestedNavigation = navigation;
     webkit_web_view_reload(m_view.get());
+    startLoadTimeout(navigation);
+    return navigation;
+}
+
+NavigationID WebKitView::loadHTML(const std::string& html)
+{
+    auto navigation = m_nextNavigation++;
+    m_requestedNavigation = navigation;
+    webkit_web_view_load_html(m_view.get(), html.c_str(), nullptr);
     startLoadTimeout(navigation);
     return navigation;
 }
@@ -573,9 +583,9 @@ gboolean WebKitView::userMessageReceived(WebKitWebView*, WebKitUserMessage* mess
         return TRUE;
     }
     const char* handlerName = nullptr;
-    const char* frameURI = nullptr;
+    const char* documentURI = nullptr;
     const char* bodyJSON = nullptr;
-    g_variant_get(parameters, "(&s&s&s)", &handlerName, &frameURI, &bodyJSON);
+    g_variant_get(parameters, "(&s&s&s)", &handlerName, &documentURI, &bodyJSON);
     if (!self->m_client || std::ranges::find(self->m_handlerNames, handlerName) == self->m_handlerNames.end()) {
         reply(ScriptReply::failure("No handler"));
         return TRUE;
@@ -583,9 +593,24 @@ gboolean WebKitView::userMessageReceived(WebKitWebView*, WebKitUserMessage* mess
     auto body = nlohmann::json::parse(bodyJSON, nullptr, false);
     if (body.is_discarded())
         body = nullptr;
-    // The origin is the one the web process reported for the sending frame, never the body's.
-    self->m_client->didReceiveScriptMessage({ handlerName, std::move(body), self->weak_from_this(), originFromURI(frameURI) }, std::move(reply));
+    // The origin is the one the web process reported for the sending document, never the body's.
+    self->m_client->didReceiveScriptMessage({ handlerName, std::move(body), self->weak_from_this(), originFromURI(documentURI) }, std::move(reply));
     return TRUE;
+}
+
+void WebKitView::webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, WebKitView* self)
+{
+    auto protectedThis = self->protectedView();
+    // Nothing of the ended process's navigation will be reported any more.
+    self->cancelLoadTimeout();
+    self->m_actionsAwaitingFrame.clear();
+    auto termination = WebProcessTermination::crashed;
+    if (reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT)
+        termination = WebProcessTermination::exceededMemoryLimit;
+    else if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+        termination = WebProcessTermination::terminatedByApplication;
+    if (self->m_client)
+        self->m_client->webProcessDidTerminate(*self, termination);
 }
 
 }

@@ -24,6 +24,7 @@ public:
     NavigationID load(const URL&) override;
     NavigationID load(const NavigationRequest&) override;
     NavigationID reload() override;
+    NavigationID loadHTML(const std::string& html) override;
     void stopLoading() override;
     std::optional<URL> url() const override;
     std::string title() const override;
@@ -59,6 +60,7 @@ private:
     static gboolean scriptDialog(WebKitWebView*, WebKitScriptDialog*, WebKitView*);
     static gboolean runFileChooser(WebKitWebView*, WebKitFileChooserRequest*, WebKitView*);
     static gboolean userMessageReceived(WebKitWebView*, WebKitUserMessage*, WebKitView*);
+    static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, WebKitView*);
 
     GRefPtr<WebKitWebView> m_view;
     std::vector<std::string> m_handlerNames;

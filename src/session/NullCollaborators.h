@@ -27,6 +27,7 @@ public:
 class NullPollBrowser final : public PollBrowser {
 public:
     void createIfNeeded() override { }
+    void discard() override { }
 };
 
 class NullLockController final : public LockController {

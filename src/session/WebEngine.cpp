@@ -4,6 +4,19 @@
 
 namespace halcyra {
 
+const char* webProcessTerminationName(WebProcessTermination termination)
+{
+    switch (termination) {
+    case WebProcessTermination::crashed:
+        return "crashed";
+    case WebProcessTermination::exceededMemoryLimit:
+        return "exceeded its memory limit";
+    case WebProcessTermination::terminatedByApplication:
+        return "was ended by the application";
+    }
+    return "ended";
+}
+
 const char* navigationTypeName(NavigationType type)
 {
     switch (type) {

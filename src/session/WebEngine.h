@@ -78,8 +78,14 @@ struct WebError {
     std::optional<URL> failingURL;
 };
 
-// The origin of the frame that sent a script message, as the engine reports it: never taken
-// from the message itself.
+// Why a view's web process ended. The views that share the process end with it.
+enum class WebProcessTermination { crashed,
+    exceededMemoryLimit,
+    terminatedByApplication };
+const char* webProcessTerminationName(WebProcessTermination);
+
+// The origin of the document that sent a script message, as the engine reports it: never taken
+// from the message itself, nor from whatever its frame shows by the time it arrives.
 struct SecurityOrigin {
     std::string protocol;
     std::string host;
@@ -153,6 +159,10 @@ public:
     virtual void downloadDidFail(Download&, const WebError&) { }
 
     virtual void didReceiveScriptMessage(const ScriptMessage&, ScriptReplyHandler reply) { reply(ScriptReply::failure("No handler")); }
+
+    // The view's web process ended: the view shows nothing until it loads again, which starts
+    // a new process.
+    virtual void webProcessDidTerminate(WebView&, WebProcessTermination) { }
 };
 
 struct WebViewConfiguration {
@@ -185,6 +195,8 @@ public:
     // Loads a page's own request as it is: a form's method and body stay.
     virtual NavigationID load(const NavigationRequest&) = 0;
     virtual NavigationID reload() = 0;
+    // Shows a page of the application's own at about:blank.
+    virtual NavigationID loadHTML(const std::string& html) = 0;
     virtual void stopLoading() = 0;
 
     virtual std::optional<URL> url() const = 0;

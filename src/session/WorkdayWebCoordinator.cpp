@@ -9,6 +9,7 @@
 #include "PageScripts.h"
 #include "PollBrowser.h"
 #include "RosterReader.h"
+#include "base/Localization.h"
 #include "base/Log.h"
 #include "base/RunLoop.h"
 #include "base/SettingsStore.h"
@@ -37,6 +38,44 @@ namespace {
         return !automationID.empty() && std::ranges::all_of(automationID, [](unsigned char c) {
             return std::isalnum(c) || c == '_' || c == '-';
         });
+    }
+
+    std::string escapedHTML(const std::string& text)
+    {
+        std::string escaped;
+        for (char c : text) {
+            switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += c;
+            }
+        }
+        return escaped;
+    }
+
+    // Shown in place of the page once its web process has ended too often to bring it back alone.
+    std::string stoppedPage(const URL& reloadURL)
+    {
+        std::string title = escapedHTML(_("Workday Stopped"));
+        std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title + "</title><style>";
+        page += "body{font:15px system-ui,sans-serif;max-width:36em;margin:15vh auto;padding:0 1em;text-align:center;color:#333}";
+        page += "a{display:inline-block;margin-top:1em;padding:.5em 1.5em;border-radius:6px;background:#3584e4;color:#fff;text-decoration:none}";
+        page += "</style></head><body><h1>" + title + "</h1><p>";
+        page += escapedHTML(_("The part of Halcyra that shows Workday stopped three times within five minutes, so the page is no "
+                              "longer reloaded by itself. This happens when the computer runs short of memory or the web engine crashes."));
+        page += "</p><a href=\"" + escapedHTML(reloadURL.string()) + "\">" + escapedHTML(_("Reload")) + "</a></body></html>";
+        return page;
     }
 
 }
@@ -293,6 +332,27 @@ void WorkdayWebCoordinator::downloadDidFail(Download& download, const WebError& 
 void WorkdayWebCoordinator::didReceiveScriptMessage(const ScriptMessage& message, ScriptReplyHandler reply)
 {
     m_signIn.handleAuthMessage(message, std::move(reply));
+}
+
+void WorkdayWebCoordinator::webProcessDidTerminate(WebView& webView, WebProcessTermination termination)
+{
+    if (&webView != m_webView.get())
+        return;
+    // The hidden views shared the ended process: built again once the home page commits, in the
+    // main view's new process.
+    m_collaborators.pollBrowser.discard();
+    auto url = webView.url();
+    bool isInApp = url && url->scheme() == "https" && !externalURL(url, NavigationType::linkActivated);
+    auto reloadURL = isInApp ? *url : m_endpoints.entryURL();
+    std::string reason = webProcessTerminationName(termination);
+    if (m_webProcessRestarts.noteEnd(m_loop.now()) == WebProcessRestartLimit::Decision::stop) {
+        logError("[Workday] the web process " + reason + " for the third time within five minutes; not reloading " + redactedURL(reloadURL));
+        webView.loadHTML(stoppedPage(reloadURL));
+        return;
+    }
+    logError("[Workday] the web process " + reason + "; reloading " + redactedURL(reloadURL));
+    // Loaded anew rather than reloaded, so that a form's POST is never sent again.
+    webView.load(reloadURL);
 }
 
 void WorkdayWebCoordinator::noteSessionState(const std::optional<URL>& url)

@@ -8,6 +8,7 @@
 #include "session/SessionRecovery.h"
 #include "session/SignInAutomation.h"
 #include "session/WebEngine.h"
+#include "session/WebProcessRestartLimit.h"
 
 #include <functional>
 #include <memory>
@@ -123,6 +124,7 @@ public:
     void downloadDidFinish(Download&) override;
     void downloadDidFail(Download&, const WebError&) override;
     void didReceiveScriptMessage(const ScriptMessage&, ScriptReplyHandler) override;
+    void webProcessDidTerminate(WebView&, WebProcessTermination) override;
 
 private:
     void incrementNavigationStateRevision();
@@ -149,6 +151,7 @@ private:
     std::optional<MonotonicTime> m_badgeTapDate;
     TaskHandle m_pageLoadRefresh;
     long long m_mainNavigationCount { 0 };
+    WebProcessRestartLimit m_webProcessRestarts;
 
     // Declared last: they use the fields above, and their tasks end before those go away.
     TaskGroup m_tasks;

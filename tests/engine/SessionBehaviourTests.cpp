@@ -1,6 +1,7 @@
 #include "EngineSession.h"
 #include "platform/GRefPtr.h"
 #include "platform/RecentFilesAnnouncer.h"
+#include "platform/WebKitView.h"
 #include "support/LogCapture.h"
 #include "support/TemporaryFolder.h"
 
@@ -209,6 +210,34 @@ TEST_F(SessionBehaviourTest, subframeNavigationsNeitherCountNorConsumeABubbleTap
     auto inboxURL = tenantURL("/ashgrove/d/inbox/2998$1.htmld");
     ASSERT_TRUE(runMainLoopUntil([&] { return m_settings.value(WorkdayWebCoordinator::learnedTaskURLKey).has_value(); }, 20s));
     EXPECT_EQ(m_settings.string(WorkdayWebCoordinator::learnedTaskURLKey), inboxURL);
+}
+
+TEST_F(SessionBehaviourTest, anEndedWebProcessBringsThePageBackUntilItEndsThreeTimesInFiveMinutes)
+{
+    auto run = startSignedIn();
+    auto* webView = WEBKIT_WEB_VIEW(static_cast<WebKitView&>(*run->coordinator.webView()).widget());
+    auto bodyText = [&] {
+        auto result = run->evaluate("document.body ? document.body.innerText : ''");
+        return result.isError() ? std::string() : result.value->get<std::string>();
+    };
+    for (int end = 1; end <= 2; ++end) {
+        SCOPED_TRACE(end);
+        webkit_web_view_terminate_web_process(webView);
+        // Drawn again by a new process; the hidden views are asked for again once home commits.
+        ASSERT_TRUE(runMainLoopUntil([&] { return run->pollBrowser.createCount == end + 1; }, 30s)) << run->urlText();
+        ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
+        EXPECT_EQ(run->pollBrowser.discardCount, end);
+    }
+
+    webkit_web_view_terminate_web_process(webView);
+    ASSERT_TRUE(runMainLoopUntil([&] { return bodyText().find("Workday Stopped") != std::string::npos; }, 30s)) << run->urlText();
+    EXPECT_EQ(run->pollBrowser.createCount, 3);
+    EXPECT_EQ(run->pollBrowser.discardCount, 3);
+
+    // Its reload link brings the page back.
+    perform(*run, "document.querySelector('a').click(), true");
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage() && run->pollBrowser.createCount == 4; }, 30s)) << run->urlText();
+    ASSERT_TRUE(waitForElement(*run, "inbox_preview"));
 }
 
 TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeverOverwrite)

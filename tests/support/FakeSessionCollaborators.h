@@ -45,7 +45,9 @@ public:
 class FakePollBrowser final : public PollBrowser {
 public:
     void createIfNeeded() override { ++createCount; }
+    void discard() override { ++discardCount; }
     int createCount { 0 };
+    int discardCount { 0 };
 };
 
 // A gate whose authentication the test completes by hand.

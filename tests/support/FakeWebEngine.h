@@ -21,6 +21,7 @@ public:
 
     // What the application asked for.
     const std::vector<URL>& loadedURLs() const { return m_loadedURLs; }
+    const std::vector<std::string>& loadedHTML() const { return m_loadedHTML; }
     bool isHostedOffScreen() const { return m_isHostedOffScreen; }
 
     struct PendingScript {
@@ -47,6 +48,11 @@ public:
     void failProvisional(NavigationID, WebError);
     // The URL changes without a navigation (history.pushState in a single-page app).
     void changeURL(const std::optional<URL>&);
+    void terminateWebProcess(WebProcessTermination termination = WebProcessTermination::crashed)
+    {
+        if (m_client)
+            m_client->webProcessDidTerminate(*this, termination);
+    }
     void setTitle(const std::string&);
 
     // A script message from a frame with the given origin; gives the reply once the client sent it.
@@ -60,6 +66,12 @@ public:
     // Tests hand out no engine requests: the application never has one to load.
     NavigationID load(const NavigationRequest&) override { throw std::logic_error("a fake view has no engine requests to load"); }
     NavigationID reload() override;
+    NavigationID loadHTML(const std::string& html) override
+    {
+        m_loadedHTML.push_back(html);
+        m_isLoading = true;
+        return m_nextNavigationID++;
+    }
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }
     std::string title() const override { return m_title; }
@@ -84,6 +96,7 @@ private:
     bool m_isHostedOffScreen { false };
     NavigationID m_nextNavigationID { 1 };
     std::vector<URL> m_loadedURLs;
+    std::vector<std::string> m_loadedHTML;
     std::deque<PendingScript> m_pendingScripts;
     std::vector<std::string> m_scriptLog;
 };

@@ -1,8 +1,14 @@
 // Runs in every web process. It gives each frame's page world the script message channels
 // (window.webkit.messageHandlers.<name>.postMessage(body) -> Promise) and forwards each message
-// to the application together with the address of the frame that sent it, as the engine knows
+// to the application together with the address of the document that sent it, as the engine knows
 // it. The application decides on the sender's origin from that address alone, so a page cannot
 // claim to be another.
+//
+// A frame outlives its documents, and a page can keep the channel object of a same-origin frame
+// after sending that frame on to another site. So each channel is bound to the script context it
+// was installed in, and a message is sent only while that context is still the frame's current
+// one: any other is refused at once and nothing reaches the application. The address sent is read
+// from that same context, never from the frame, whose document may have changed since.
 //
 // Nothing here keeps a page, a frame or a script alive: the page and the frame are held weakly,
 // the promises stay in their own frame's script (this side keeps only their number and a weak
@@ -49,7 +55,10 @@ constexpr const char* installerSource = R"JS((function (send, names) {
                     }
                     var number = channel.nextNumber++;
                     channel.pending[number] = { resolve: resolve, reject: reject };
-                    send(name, text === undefined ? "null" : text, number);
+                    if (!send(name, text === undefined ? "null" : text, number)) {
+                        delete channel.pending[number];
+                        reject(new ErrorConstructor("This document cannot use the channel"));
+                    }
                 });
             }
         });
@@ -129,21 +138,50 @@ void replied(GObject* source, GAsyncResult* result, gpointer data)
     settle(pending->settle, pending->number, isError, payload);
 }
 
-void send(const char* handlerName, const char* bodyJSON, double number, Channel* channel)
+// Whether the channel's script context (that of the function settling its promises) is `context`.
+bool isInstalledIn(JSCWeakValue* weakSettle, JSCContext* context)
+{
+    g_autoptr(JSCValue) function = jsc_weak_value_get_value(weakSettle);
+    // Both contexts are alive here, and the engine keeps one wrapper per script context: the
+    // pointers are equal exactly when the contexts are.
+    return function && jsc_value_get_context(function) == context;
+}
+
+// The address of the document whose script context this is. Window.location and Location.href
+// cannot be redefined by a page, so this is what the engine holds for the document.
+std::string documentAddress(JSCContext* context)
+{
+    g_autoptr(JSCValue) global = jsc_context_get_global_object(context);
+    g_autoptr(JSCValue) location = jsc_value_object_get_property(global, "location");
+    std::string address;
+    if (jsc_value_is_object(location)) {
+        g_autoptr(JSCValue) href = jsc_value_object_get_property(location, "href");
+        if (jsc_value_is_string(href)) {
+            g_autofree char* text = jsc_value_to_string(href);
+            address = text ? text : "";
+        }
+    }
+    jsc_context_clear_exception(context);
+    return address;
+}
+
+// Gives false, and sends nothing, when the message cannot be sent for the calling document; the
+// script then rejects the message's promise itself.
+gboolean send(const char* handlerName, const char* bodyJSON, double number, Channel* channel)
 {
     g_autoptr(WebKitWebPage) page = static_cast<WebKitWebPage*>(g_weak_ref_get(&channel->page));
     g_autoptr(WebKitFrame) frame = static_cast<WebKitFrame*>(g_weak_ref_get(&channel->frame));
-    if (!channel->settle)
-        return;
-    if (!page || !frame) {
-        settle(channel->settle, number, true, "The page is gone");
-        return;
-    }
-    // The frame's current address, read at the moment of sending.
-    const char* frameURI = webkit_frame_get_uri(frame);
-    auto* message = webkit_user_message_new(messageName, g_variant_new("(sss)", handlerName ? handlerName : "", frameURI ? frameURI : "", bodyJSON ? bodyJSON : "null"));
+    if (!channel->settle || !page || !frame)
+        return FALSE;
+    // The context of the document that the frame shows now, in the page world.
+    g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
+    if (!context || !isInstalledIn(channel->settle, context))
+        return FALSE;
+    auto address = documentAddress(context);
+    auto* message = webkit_user_message_new(messageName, g_variant_new("(sss)", handlerName ? handlerName : "", address.c_str(), bodyJSON ? bodyJSON : "null"));
     auto* pending = new PendingReply { G_CANCELLABLE(g_object_ref(channel->cancellable)), JSC_WEAK_VALUE(g_object_ref(channel->settle)), number };
     webkit_web_page_send_message_to_view(page, message, channel->cancellable, replied, pending);
+    return TRUE;
 }
 
 void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer data)
@@ -156,7 +194,7 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
     g_weak_ref_init(&channel->page, page);
     g_weak_ref_init(&channel->frame, frame);
     channel->cancellable = g_cancellable_new();
-    g_autoptr(JSCValue) sendFunction = jsc_value_new_function(context, nullptr, G_CALLBACK(send), channel, destroyChannel, G_TYPE_NONE, 3, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_DOUBLE);
+    g_autoptr(JSCValue) sendFunction = jsc_value_new_function(context, nullptr, G_CALLBACK(send), channel, destroyChannel, G_TYPE_BOOLEAN, 3, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_DOUBLE);
 
     std::vector<const char*> nameList;
     for (const auto& name : names)

@@ -157,6 +157,44 @@ namespace {
         EXPECT_EQ(session.poller.refreshCount, 1);
     }
 
+    // An ended web process brings its page back (the hidden views are rebuilt once home commits)
+    // until it ends for the third time within five minutes; then a page says so and offers a
+    // reload, which counts on from there.
+    TEST_F(WorkdayWebCoordinatorTest, anEndedWebProcessReloadsThePageUntilItEndsThreeTimesInFiveMinutes)
+    {
+        struct Case {
+            std::vector<Seconds> endsApart;
+            int reloads;
+        };
+        const Case cases[] = {
+            { { 0s, 100s, 199s }, 2 },
+            { { 0s, 200s, 100s, 301s }, 4 },
+            { { 0s, 0s, 0s, 400s, 0s, 0s }, 4 },
+        };
+        for (const auto& [endsApart, reloads] : cases) {
+            SCOPED_TRACE(std::to_string(endsApart.size()) + " ends, " + std::to_string(reloads) + " reloads");
+            SessionHarness harness;
+            harness.land(homePage);
+            for (auto apart : endsApart) {
+                harness.loop.advance(apart);
+                harness.view().terminateWebProcess();
+            }
+            auto& view = harness.view();
+            EXPECT_EQ(view.loadedURLs(), std::vector<URL>(reloads, url(homePage)));
+            EXPECT_EQ(view.loadedHTML().size(), endsApart.size() - reloads);
+            EXPECT_EQ(harness.pollBrowser.discardCount, static_cast<int>(endsApart.size()));
+        }
+
+        session.land(casPage);
+        for (int end = 0; end < 3; ++end)
+            session.view().terminateWebProcess(WebProcessTermination::exceededMemoryLimit);
+        ASSERT_EQ(session.view().loadedHTML().size(), 1u);
+        EXPECT_NE(session.view().loadedHTML()[0].find("<a href=\"" + casPage + "\">Reload</a>"), std::string::npos);
+        EXPECT_EQ(session.pollBrowser.createCount, 0);
+        session.land(homePage);
+        EXPECT_EQ(session.pollBrowser.createCount, 1);
+    }
+
     // The window's back and forward buttons follow each navigation.
     TEST_F(WorkdayWebCoordinatorTest, navigationEventsTellTheWindowToRefreshItsButtons)
     {

@@ -15,6 +15,10 @@ UPC_COOKIE_PATH = "/wday/authgwy/ashgrove/upc"
 SIGNED_OUT_PATH = "/wday/authgwy/ashgrove/login.htmld"
 ATTACHMENT_PREFIX = "/ashgrove/attachment/"
 LOGOUT_URL = hosts.TENANT_ORIGIN + hosts.LOGOUT_PATH
+CAS_LOGO_PATH = "/cas/images/logo.gif"
+# A transparent 1 x 1 GIF: the sign-in site serves images of its own, as real CAS servers do.
+CAS_LOGO = (b"GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00"
+            b",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;")
 
 
 def _notFound(request):
@@ -76,6 +80,8 @@ class Sites:
             return redirect("https://%s%s" % (hosts.SSO_HOST, hosts.CAS_LOGIN_PATH))
         if path == "/cas/logout":
             return htmlResponse(200, pages.casLogoutPage())
+        if path == CAS_LOGO_PATH:
+            return Response(200, CAS_LOGO, "image/gif", [("Cache-Control", "max-age=3600")])
         if path != hosts.CAS_LOGIN_PATH:
             return _notFound(request)
         query = request.query

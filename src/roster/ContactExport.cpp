@@ -25,6 +25,28 @@ std::string rosterFileName(const std::string& title)
     return name + " Roster.vcf";
 }
 
+namespace {
+
+    // The mode a new file gets from open(2): read and write as the user's umask allows. mkostemp
+    // makes its file 0600 whatever the umask, and the umask cannot be read without setting it
+    // (which races other threads), so it is taken from the kernel's view of this process.
+    mode_t newFileMode()
+    {
+        std::FILE* status = std::fopen("/proc/self/status", "re");
+        if (!status)
+            return 0600;
+        char line[256];
+        unsigned mask = 077;
+        while (std::fgets(line, sizeof(line), status)) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        }
+        std::fclose(status);
+        return 0666 & ~mask;
+    }
+
+}
+
 std::string writeNewFile(const std::filesystem::path& path, std::string_view contents)
 {
     // Written beside the destination under a hidden name, then moved to its name without
@@ -50,7 +72,7 @@ std::string writeNewFile(const std::filesystem::path& path, std::string_view con
             return fail("Couldn't write");
         written += result;
     }
-    if (fchmod(descriptor, 0644) != 0 || fsync(descriptor) != 0)
+    if (fchmod(descriptor, newFileMode()) != 0 || fsync(descriptor) != 0)
         return fail("Couldn't write");
     auto closed = close(descriptor);
     descriptor = -1;
@@ -79,7 +101,13 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         };
         // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
         auto rendering = services.imageWork.run(std::move(render));
-        auto jpeg = co_await rendering;
+        std::optional<std::optional<std::string>> jpeg;
+        try {
+            jpeg = co_await rendering;
+        } catch (const std::exception& exception) {
+            logVerbose(std::string("[Roster] photo left out: ") + exception.what());
+            jpeg.emplace();
+        }
         if (!jpeg)
             co_return ContactExportResult { std::nullopt, "The export was cancelled." };
         if (*jpeg)
@@ -94,7 +122,12 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         return vCardData(students, photos);
     };
     auto building = services.imageWork.run(std::move(build));
-    auto data = co_await building;
+    std::optional<std::string> data;
+    try {
+        data = co_await building;
+    } catch (const std::exception&) {
+        co_return ContactExportResult { std::nullopt, "Couldn't write " + rosterFileName(title) + ": " + std::strerror(ENOMEM) };
+    }
     if (!data)
         co_return ContactExportResult { std::nullopt, "The export was cancelled." };
 

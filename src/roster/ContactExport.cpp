@@ -6,6 +6,7 @@
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadDestination.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,13 @@ namespace halcyra {
 
 std::string rosterFileName(const std::string& title)
 {
-    std::string name = title;
+    // A file name holds 255 bytes and a course code can be as long as a table cell: the title
+    // keeps at most 200, cut between characters, which leaves room for " Roster (10000).vcf".
+    constexpr std::size_t maximumTitleBytes = 200;
+    auto end = std::min(title.size(), maximumTitleBytes);
+    while (end < title.size() && end > 0 && (static_cast<unsigned char>(title[end]) & 0xc0) == 0x80)
+        --end;
+    std::string name = title.substr(0, end);
     for (auto& character : name) {
         if (character == '/' || character == ':')
             character = '-';

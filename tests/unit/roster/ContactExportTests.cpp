@@ -131,6 +131,15 @@ namespace {
         }
     }
 
+    TEST(VCard, rosterFileNameFitsInAFileNameAndIsCutBetweenCharacters)
+    {
+        EXPECT_EQ(rosterFileName("AB " + std::string(50000, '7')), "AB " + std::string(197, '7') + " Roster.vcf");
+        std::string euros;
+        for (int i = 0; i < 100; ++i)
+            euros += "\u20ac";
+        EXPECT_EQ(rosterFileName(euros), euros.substr(0, 66 * 3) + " Roster.vcf");
+    }
+
     TEST(VCard, linesFoldAt75BytesWithoutCuttingACharacter)
     {
         const std::string euro = "\u20ac"; // three bytes

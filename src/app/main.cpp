@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "base/FileSettingsStore.h"
 #include "base/InstallPrefix.h"
 #include "base/Localization.h"
 #include "base/Log.h"
@@ -13,6 +14,11 @@ int main(int argc, char** argv)
     bindtextdomain("halcyra", (installPrefix() / "share" / "locale").c_str());
     bind_textdomain_codeset("halcyra", "UTF-8");
     textdomain("halcyra");
+    // The settings hold the sign-in brakes; a folder shared with other users is no place for them.
+    if (FileSettingsStore::defaultPath().empty()) {
+        logError("Halcyra: neither HOME nor XDG_CONFIG_HOME is set, so there is no folder of this user's own for the settings; set HOME and start Halcyra again.");
+        return 2;
+    }
     auto file = configurationFilePath();
     auto result = loadConfiguration(file);
     if (!result.configuration) {

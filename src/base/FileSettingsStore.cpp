@@ -4,10 +4,12 @@
 #include "Log.h"
 #include "UserFolders.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace halcyra {
 
@@ -41,18 +43,16 @@ std::filesystem::path FileSettingsStore::defaultPath()
 {
     auto configHome = userConfigFolder();
     if (configHome.empty())
-        configHome = "/tmp";
+        return {};
     return configHome / "halcyra" / "defaults.json";
 }
 
 void FileSettingsStore::load()
 {
-    std::ifstream file(m_path, std::ios::binary);
-    if (!file)
+    auto contents = readContents();
+    if (!contents)
         return;
-    std::stringstream contents;
-    contents << file.rdbuf();
-    auto parsed = nlohmann::json::parse(contents.str(), nullptr, false);
+    auto parsed = nlohmann::json::parse(*contents, nullptr, false);
     if (parsed.is_discarded()) {
         moveAside("it is not valid JSON");
         return;
@@ -62,6 +62,41 @@ void FileSettingsStore::load()
         return;
     }
     m_values = std::move(parsed);
+}
+
+std::optional<std::string> FileSettingsStore::readContents()
+{
+    // Only a file that is not there reads as no settings. Any other failure (permissions, an I/O
+    // error) leaves settings in the file that a write would replace with less.
+    auto keepUnread = [this] {
+        logError("Halcyra: cannot read the settings file " + m_path.string() + " (" + std::strerror(errno) + "); keeping it unchanged, and settings will not be saved this session.");
+        m_path.clear();
+        return std::nullopt;
+    };
+    int descriptor = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        return keepUnread();
+    }
+    std::string contents;
+    char buffer[16384];
+    while (true) {
+        auto count = ::read(descriptor, buffer, sizeof(buffer));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            auto error = errno;
+            ::close(descriptor);
+            errno = error;
+            return keepUnread();
+        }
+        if (!count)
+            break;
+        contents.append(buffer, static_cast<std::size_t>(count));
+    }
+    ::close(descriptor);
+    return contents;
 }
 
 void FileSettingsStore::moveAside(const std::string& reason)

@@ -12,7 +12,7 @@ namespace halcyra {
 // when the loop comes back to the store (and at the latest when it is destroyed). Each write
 // replaces the file atomically, so a crash at any moment leaves either the old or the new file.
 // A file that cannot be read as settings is moved aside (never overwritten) and the store starts
-// empty.
+// empty; one that cannot be read at all is left as it is, and the store runs on in memory.
 class FileSettingsStore final : public MemorySettingsStore {
 public:
     FileSettingsStore(std::filesystem::path, RunLoop&);
@@ -20,7 +20,8 @@ public:
     FileSettingsStore(const FileSettingsStore&) = delete;
     FileSettingsStore& operator=(const FileSettingsStore&) = delete;
 
-    // $XDG_CONFIG_HOME/halcyra/defaults.json
+    // $XDG_CONFIG_HOME/halcyra/defaults.json, else ~/.config/halcyra/defaults.json; empty when
+    // neither is set.
     static std::filesystem::path defaultPath();
 
     const std::filesystem::path& path() const { return m_path; }
@@ -31,6 +32,7 @@ public:
 private:
     void valuesDidChange() override;
     void load();
+    std::optional<std::string> readContents();
     void moveAside(const std::string& reason);
     void write();
 

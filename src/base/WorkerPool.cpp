@@ -1,5 +1,7 @@
 #include "WorkerPool.h"
 
+#include "Log.h"
+
 #include <algorithm>
 
 namespace halcyra {
@@ -44,7 +46,14 @@ void WorkerPool::serve()
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        job();
+        // The job hands its own failures to its task; this catches only a failure to hand
+        // anything over (no memory left to post the answer), which leaves that task waiting but
+        // the application up.
+        try {
+            job();
+        } catch (...) {
+            logError("[App] background work could not hand over its result");
+        }
     }
 }
 

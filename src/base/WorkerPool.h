@@ -4,10 +4,12 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace halcyra {
@@ -24,8 +26,9 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     // `co_await pool.run(work)` runs `work` on a worker and gives its result on the loop, or
-    // nothing when the task was cancelled first. The work owns what it uses: it may finish after
-    // the task that started it is gone, and its result is then dropped.
+    // nothing when the task was cancelled first; what the work throws (std::bad_alloc on a
+    // decoder's huge allocation) is thrown there, in the awaiting task. The work owns what it
+    // uses: it may finish after the task that started it is gone, and its result is then dropped.
     template <typename Work>
     auto run(Work work);
 
@@ -41,17 +44,51 @@ private:
     std::vector<std::thread> m_threads;
 };
 
+// The awaiter of `WorkerPool::run`: the result, or the work's exception rethrown.
+template <typename Result>
+class WorkerAwaiter {
+public:
+    using Outcome = std::variant<std::exception_ptr, Result>;
+
+    explicit WorkerAwaiter(CallbackAwaiter<Outcome> awaiter)
+        : m_awaiter(std::move(awaiter))
+    {
+    }
+    bool await_ready() const noexcept { return false; }
+    template <typename Promise>
+    bool await_suspend(std::coroutine_handle<Promise> waiting) { return m_awaiter.await_suspend(waiting); }
+    std::optional<Result> await_resume()
+    {
+        auto outcome = m_awaiter.await_resume();
+        if (!outcome)
+            return std::nullopt;
+        if (auto* exception = std::get_if<std::exception_ptr>(&*outcome))
+            std::rethrow_exception(*exception);
+        return std::move(std::get<Result>(*outcome));
+    }
+
+private:
+    CallbackAwaiter<Outcome> m_awaiter;
+};
+
 template <typename Work>
 auto WorkerPool::run(Work work)
 {
     using Result = std::invoke_result_t<Work>;
+    using Outcome = typename WorkerAwaiter<Result>::Outcome;
     static_assert(!std::is_void_v<Result>, "work gives a value back to the loop");
-    return awaitCallback<Result>([this, work = std::move(work)](std::function<void(Result)> done) mutable {
+    return WorkerAwaiter<Result>(awaitCallback<Outcome>([this, work = std::move(work)](std::function<void(Outcome)> done) mutable {
         // The worker touches only the work and its result; the answer is given on the loop.
         submit([work = std::move(work), done = std::move(done), &loop = m_loop]() mutable {
-            loop.post([done = std::move(done), result = work()]() mutable { done(std::move(result)); });
+            Outcome outcome;
+            try {
+                outcome.template emplace<Result>(work());
+            } catch (...) {
+                outcome = std::current_exception();
+            }
+            loop.post([done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); });
         });
-    });
+    }));
 }
 
 }

@@ -178,6 +178,11 @@ ConfigurationResult parseConfiguration(const std::string& text, const std::files
         root = json::parse(text);
     } catch (const json::parse_error& error) {
         return { std::nullopt, file.string() + ": not valid JSON (byte " + std::to_string(error.byte) + ")" };
+    } catch (const json::out_of_range&) {
+        // A number such as 1e999, which no double holds.
+        return { std::nullopt, file.string() + ": not valid JSON (a number out of range)" };
+    } catch (const json::exception& error) {
+        return { std::nullopt, file.string() + ": not valid JSON (" + error.what() + ")" };
     }
     if (!root.is_object())
         return { std::nullopt, file.string() + ": must hold a JSON object" };

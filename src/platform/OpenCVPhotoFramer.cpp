@@ -1,6 +1,7 @@
 #include "OpenCVPhotoFramer.h"
 
 #include "base/Log.h"
+#include "roster/ImageHeader.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -30,49 +31,24 @@ namespace {
     constexpr double frontalBoxTopOffset = 0.26;
     constexpr double frontalBoxHeightScale = 0.88;
 
-    // A few kilobytes of JPEG or PNG can claim 60000 x 60000 pixels, and OpenCV's own limit
-    // (2^30 pixels, 3 GB decoded, fixed when the library loads) lets one such photo exhaust
-    // memory. 100 megapixels is more than any camera's photo.
-    constexpr double maximumPixels = 100e6;
-
-    unsigned bigEndian(std::string_view bytes, std::size_t offset, int length)
-    {
-        unsigned value = 0;
-        for (int i = 0; i < length; ++i)
-            value = (value << 8) | static_cast<unsigned char>(bytes[offset + i]);
-        return value;
-    }
-
-    // The pixel count a JPEG or PNG file declares; nothing for other formats or when no frame
-    // header is found.
-    std::optional<double> declaredPixels(std::string_view bytes)
-    {
-        if (bytes.size() >= 24 && bytes.starts_with("\x89PNG\r\n\x1a\n"))
-            return double(bigEndian(bytes, 16, 4)) * bigEndian(bytes, 20, 4);
-        if (!bytes.starts_with("\xff\xd8"))
-            return std::nullopt;
-        for (std::size_t offset = 2; offset + 9 <= bytes.size();) {
-            if (static_cast<unsigned char>(bytes[offset]) != 0xff)
-                return std::nullopt;
-            auto marker = static_cast<unsigned char>(bytes[offset + 1]);
-            if (marker == 0xff) {
-                ++offset;
-                continue;
-            }
-            bool isFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
-            if (isFrame)
-                return double(bigEndian(bytes, offset + 5, 2)) * bigEndian(bytes, offset + 7, 2);
-            offset += 2 + bigEndian(bytes, offset + 2, 2);
-        }
-        return std::nullopt;
-    }
+    // A few kilobytes of any image format can claim 60000 x 60000 pixels, and OpenCV's own limit
+    // (2^30 pixels, 3 GB decoded) lets one such photo exhaust memory. OpenCV reads its
+    // OPENCV_IO_MAX_IMAGE_PIXELS only as the library loads, before main, so the size is read here
+    // before decoding; a format whose size is not read here is not decoded. 100 megapixels is more
+    // than any camera's photo.
+    constexpr std::uint64_t maximumPixels = 100'000'000;
 
     cv::Mat decoded(std::string_view bytes)
     {
         if (bytes.empty())
             return {};
-        if (auto pixels = declaredPixels(bytes); pixels && *pixels > maximumPixels) {
-            logVerbose("[Roster] photo not decoded: " + std::to_string(std::llround(*pixels)) + " pixels");
+        auto pixels = declaredPixelCount(bytes);
+        if (!pixels) {
+            logVerbose("[Roster] photo not decoded: not a JPEG, PNG, TIFF, WebP or BMP image");
+            return {};
+        }
+        if (*pixels > maximumPixels) {
+            logVerbose("[Roster] photo not decoded: " + std::to_string(*pixels) + " pixels");
             return {};
         }
         try {

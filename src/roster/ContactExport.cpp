@@ -6,6 +6,7 @@
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadDestination.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,12 +18,40 @@ namespace halcyra {
 
 std::string rosterFileName(const std::string& title)
 {
-    std::string name = title;
+    // A file name holds 255 bytes and a course code can be as long as a table cell: the title
+    // keeps at most 200, cut between characters, which leaves room for " Roster (10000).vcf".
+    constexpr std::size_t maximumTitleBytes = 200;
+    auto end = std::min(title.size(), maximumTitleBytes);
+    while (end < title.size() && end > 0 && (static_cast<unsigned char>(title[end]) & 0xc0) == 0x80)
+        --end;
+    std::string name = title.substr(0, end);
     for (auto& character : name) {
         if (character == '/' || character == ':')
             character = '-';
     }
     return name + " Roster.vcf";
+}
+
+namespace {
+
+    // The mode a new file gets from open(2): read and write as the user's umask allows. mkostemp
+    // makes its file 0600 whatever the umask, and the umask cannot be read without setting it
+    // (which races other threads), so it is taken from the kernel's view of this process.
+    mode_t newFileMode()
+    {
+        std::FILE* status = std::fopen("/proc/self/status", "re");
+        if (!status)
+            return 0600;
+        char line[256];
+        unsigned mask = 077;
+        while (std::fgets(line, sizeof(line), status)) {
+            if (std::sscanf(line, "Umask: %o", &mask) == 1)
+                break;
+        }
+        std::fclose(status);
+        return 0666 & ~mask;
+    }
+
 }
 
 std::string writeNewFile(const std::filesystem::path& path, std::string_view contents)
@@ -50,7 +79,7 @@ std::string writeNewFile(const std::filesystem::path& path, std::string_view con
             return fail("Couldn't write");
         written += result;
     }
-    if (fchmod(descriptor, 0644) != 0 || fsync(descriptor) != 0)
+    if (fchmod(descriptor, newFileMode()) != 0 || fsync(descriptor) != 0)
         return fail("Couldn't write");
     auto closed = close(descriptor);
     descriptor = -1;
@@ -79,7 +108,13 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         };
         // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
         auto rendering = services.imageWork.run(std::move(render));
-        auto jpeg = co_await rendering;
+        std::optional<std::optional<std::string>> jpeg;
+        try {
+            jpeg = co_await rendering;
+        } catch (const std::exception& exception) {
+            logVerbose(std::string("[Roster] photo left out: ") + exception.what());
+            jpeg.emplace();
+        }
         if (!jpeg)
             co_return ContactExportResult { std::nullopt, "The export was cancelled." };
         if (*jpeg)
@@ -94,7 +129,12 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         return vCardData(students, photos);
     };
     auto building = services.imageWork.run(std::move(build));
-    auto data = co_await building;
+    std::optional<std::string> data;
+    try {
+        data = co_await building;
+    } catch (const std::exception&) {
+        co_return ContactExportResult { std::nullopt, "Couldn't write " + rosterFileName(title) + ": " + std::strerror(ENOMEM) };
+    }
     if (!data)
         co_return ContactExportResult { std::nullopt, "The export was cancelled." };
 

@@ -43,7 +43,13 @@ Task<std::optional<std::vector<CropContact>>> frameContacts(const std::vector<St
         };
         // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
         auto framing = imageWork.run(std::move(frame));
-        auto framed = co_await framing;
+        std::optional<std::optional<FramedPhoto>> framed;
+        try {
+            framed = co_await framing;
+        } catch (const std::exception& exception) {
+            logVerbose(std::string("[Roster] photo left out: ") + exception.what());
+            framed.emplace();
+        }
         if (!framed)
             co_return std::nullopt;
         if (!*framed) {

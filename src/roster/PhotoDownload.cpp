@@ -47,7 +47,7 @@ namespace {
                 didFinish(index, ScriptReply::failure("The web view is gone."));
                 return;
             }
-            view->callAsyncJavaScript(std::string(photoFetchScript()), { { "url", m_candidates[index].second } }, [self = shared_from_this(), index](ScriptReply reply) {
+            view->callAsyncJavaScript(std::string(photoFetchScript()), { { "url", m_candidates[index].second }, { "maximumBytes", maximumPhotoBytes } }, [self = shared_from_this(), index](ScriptReply reply) {
                 self->didFinish(index, std::move(reply));
             });
         }

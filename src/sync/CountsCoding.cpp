@@ -16,6 +16,17 @@ namespace {
     // Seconds from 1970-01-01 to 2001-01-01, the reference date of stored times.
     constexpr double referenceDateOffset = 978307200;
 
+    // Readings are taken between the reference date and the end of the century. A date outside
+    // would win or lose against every real reading, and far enough out it no longer fits the
+    // clock's nanoseconds (which end in 2262).
+    constexpr auto earliestReading = sys_days(year(2001) / January / 1);
+    constexpr auto latestReading = sys_days(year(2100) / January / 1);
+
+    bool isReadingDate(WallTime time)
+    {
+        return time >= earliestReading && time < latestReading;
+    }
+
     constexpr std::array<const char*, 4> countKeys { "task", "notification", "prepaid", "draft" };
 
     std::array<std::int64_t SyncedCounts::*, 4> countMembers()
@@ -80,7 +91,7 @@ namespace {
         auto members = countMembers();
         for (size_t index = 0; index < countKeys.size(); ++index) {
             auto value = integer(object, countKeys[index]);
-            if (!value)
+            if (!value || *value < 0)
                 return false;
             counts.*members[index] = *value;
         }
@@ -152,7 +163,8 @@ std::optional<WallTime> parseRFC3339(std::string_view text)
         return std::nullopt;
 
     year_month_day date { std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)), std::chrono::day(static_cast<unsigned>(day)) };
-    if (!date.ok())
+    // Beyond these years the nanoseconds of a WallTime overflow.
+    if (!date.ok() || date.year() < std::chrono::year(1970) || date.year() > std::chrono::year(2200))
         return std::nullopt;
     auto instant = sys_days(date) + hours(hour) + minutes(minute) + seconds(second) + fraction - offset;
     return time_point_cast<WallTime::duration>(instant);
@@ -179,7 +191,7 @@ std::optional<SyncedCounts> syncedCountsFromRecordFields(const nlohmann::ordered
     if (observedAt == fields.end() || !observedAt->is_string())
         return std::nullopt;
     auto time = parseRFC3339(observedAt->get<std::string>());
-    if (!time)
+    if (!time || !isReadingDate(*time))
         return std::nullopt;
     counts.observedAt = *time;
     return counts;
@@ -204,12 +216,15 @@ std::optional<SyncedCounts> syncedCountsFromStored(const std::optional<nlohmann:
     if (!readCounts(*stored, counts))
         return std::nullopt;
     auto observedAt = stored->find("observedAt");
-    // Beyond a few thousand years a time cannot be a reading; it would also overflow the clock.
-    if (observedAt == stored->end() || !observedAt->is_number() || !(std::abs(observedAt->get<double>()) < 1e11))
+    if (observedAt == stored->end() || !observedAt->is_number())
+        return std::nullopt;
+    // Checked as seconds, before the conversion to the clock's nanoseconds can overflow.
+    auto seconds = observedAt->get<double>() + referenceDateOffset;
+    if (!(seconds >= secondsSince1970(earliestReading) && seconds < secondsSince1970(latestReading)))
         return std::nullopt;
     // A double keeps about a tenth of a microsecond at today's dates; what was stored was exact
     // to the microsecond at least.
-    auto time = wallTimeFromSecondsSince1970(observedAt->get<double>() + referenceDateOffset);
+    auto time = wallTimeFromSecondsSince1970(seconds);
     counts.observedAt = time_point_cast<WallTime::duration>(round<microseconds>(time));
     return counts;
 }

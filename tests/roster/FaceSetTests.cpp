@@ -116,6 +116,8 @@ namespace {
         // A small file that would decode to gigabytes is refused.
         auto bomb = encoded(cv::Mat(10000, 10001, CV_8UC1, cv::Scalar(0)), ".png");
         EXPECT_FALSE(framer.displayImage(bomb, 800)) << "more than 100 megapixels";
+        auto tiffBomb = encoded(cv::Mat(10000, 12000, CV_8UC1, cv::Scalar(0)), ".tiff");
+        EXPECT_FALSE(framer.displayImage(tiffBomb, 800)) << "a TIFF of 120 megapixels";
     }
 
     TEST_F(FaceSet, rotatedPhotoIsFramedAndCroppedUpright)

@@ -35,7 +35,8 @@ def expected_card(student):
         "title": set(student["sections"]),
         "note": note or None,
         # Photos on another origin and files that are no image are left out.
-        "photo": bool(photo) and student.get("photoStyle") != "external" and not photo.endswith(".txt"),
+        # Files that are too large or hold too many pixels are left out as well ("expectPhoto").
+        "photo": student.get("expectPhoto", bool(photo) and student.get("photoStyle") != "external" and not photo.endswith(".txt")),
     }
 
 

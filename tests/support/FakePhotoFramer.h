@@ -3,17 +3,20 @@
 #include "roster/PhotoFramer.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
 namespace halcyra {
 
 // Decodes "image:WxH" and crops to "jpeg(<bytes> <side>)"; anything else is no image. It finds
-// the faces and bodies the test gives it.
+// the faces and bodies the test gives it. "out of memory" throws std::bad_alloc, as a decoder
+// that runs out of memory does.
 class FakePhotoFramer final : public PhotoFramer {
 public:
     std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int>) override
     {
+        throwIfOutOfMemory(bytes);
         int width, height;
         if (std::sscanf(std::string(bytes).c_str(), "image:%dx%d", &width, &height) != 2)
             return std::nullopt;
@@ -23,12 +26,20 @@ public:
     std::vector<PixelBox> upperBodies(const DisplayImage&) override { return bodyBoxes; }
     std::optional<std::string> cropJPEG(std::string_view bytes, const CropRect& rect) override
     {
+        throwIfOutOfMemory(bytes);
         if (!bytes.starts_with("image:"))
             return std::nullopt;
         return "jpeg(" + std::string(bytes) + " " + std::to_string(rect.side) + ")";
     }
 
     std::vector<PixelBox> faceBoxes, bodyBoxes;
+
+private:
+    static void throwIfOutOfMemory(std::string_view bytes)
+    {
+        if (bytes == "out of memory")
+            throw std::bad_alloc();
+    }
 };
 
 }

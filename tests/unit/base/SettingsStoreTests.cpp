@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <unistd.h>
 
 using namespace halcyra;
 using nlohmann::json;
@@ -119,10 +120,41 @@ TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)
     }
 }
 
-TEST(FileSettingsStore, defaultPathFollowsXDGConfigHome)
+// A file that exists but cannot be opened (here: no permission) holds settings that must not be
+// lost: the session runs on the values in memory and the file stays as it was.
+TEST(FileSettingsStore, fileThatCannotBeOpenedIsKeptAndNeverOverwritten)
+{
+    TemporaryFolder folder;
+    const std::string contents = "{\"ssoPasswordRejected\": true}";
+    auto file = folder.write("defaults.json", contents);
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    std::filesystem::permissions(file, std::filesystem::perms::none);
+    // Run as a user without the permission: root reads any file.
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && setresuid(65534, 65534, 65534) != 0)
+                _exit(3);
+            VirtualRunLoop loop;
+            FileSettingsStore settings(file, loop);
+            settings.setBoolean("hideOnLaunch", true);
+            settings.flush();
+            _exit(settings.boolean("hideOnLaunch") == true ? 0 : 4);
+        },
+        testing::ExitedWithCode(0), "cannot read the settings file .*defaults.json");
+    EXPECT_EQ(contentsOf(file), contents);
+    EXPECT_EQ(filesIn(folder.path()), std::vector<std::filesystem::path> { "defaults.json" });
+}
+
+TEST(FileSettingsStore, defaultPathFollowsXDGConfigHomeElseHomeElseThereIsNone)
 {
     EnvironmentOverride configurationHome("XDG_CONFIG_HOME", "/tmp/halcyra-xdg");
     EXPECT_EQ(FileSettingsStore::defaultPath(), "/tmp/halcyra-xdg/halcyra/defaults.json");
+    EnvironmentOverride noConfigurationHome("XDG_CONFIG_HOME", nullptr);
+    EnvironmentOverride home("HOME", "/home/demo");
+    EXPECT_EQ(FileSettingsStore::defaultPath(), "/home/demo/.config/halcyra/defaults.json");
+    // A folder shared by every user (such as /tmp) would let others read and plant settings.
+    EnvironmentOverride noHome("HOME", nullptr);
+    EXPECT_EQ(FileSettingsStore::defaultPath(), std::filesystem::path());
 }
 
 TEST(VerboseLogging, onlyTheExactArgumentTurnsItOn)

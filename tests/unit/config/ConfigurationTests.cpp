@@ -84,6 +84,8 @@ TEST_F(ConfigurationTest, errorsNameTheFileAndTheField)
     auto broken = parseConfiguration("{\"endpoints\": ", "/home/demo/.config/halcyra/halcyra.conf");
     EXPECT_FALSE(broken.configuration);
     EXPECT_TRUE(broken.error.starts_with("/home/demo/.config/halcyra/halcyra.conf: not valid JSON")) << broken.error;
+    auto overflowing = parseConfiguration(R"({"endpoints": {}, "timeout": 1e999})", "x.conf");
+    EXPECT_EQ(overflowing.error, "x.conf: not valid JSON (a number out of range)");
     auto missing = loadConfiguration("/nonexistent/halcyra.conf");
     EXPECT_FALSE(missing.configuration);
     EXPECT_TRUE(missing.error.starts_with("/nonexistent/halcyra.conf: cannot read the configuration file")) << missing.error;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace halcyra {
 namespace {
@@ -77,6 +78,21 @@ namespace {
             EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "temporary file left: " << entry.path();
     }
 
+    // Running out of memory on one photo, while framing or at export, costs that photo only.
+    TEST_F(ContactExportTest, aPhotoWhoseWorkFailsIsLeftOutAndTheOthersGoOn)
+    {
+        LocalDownloadsFolder downloads(folder);
+        auto contacts = *finished(loop, frameContacts(students, { { 0, "image:800x600" }, { 1, "out of memory" }, { 2, "image:80x60" } }, framer, queue, nullptr));
+        ASSERT_EQ(contacts.size(), 3u);
+        EXPECT_FALSE(contacts[1].original);
+        EXPECT_TRUE(contacts[2].original);
+        contacts[0].original = "out of memory";
+        auto result = finished(loop, exportContacts(contacts, "Course", { framer, queue, downloads, announcer }));
+        ASSERT_TRUE(result.file) << result.failure;
+        EXPECT_EQ(contentsOf(*result.file), vCardData(students, { { 2, "jpeg(image:80x60 " + std::to_string(contacts[2].crop.side) + ")" } }));
+        EXPECT_EQ(log.count("[Roster] photo left out: std::bad_alloc"), 2);
+    }
+
     TEST_F(ContactExportTest, exportFailsWithoutAFolderAndLeavesNothing)
     {
         auto contacts = *finished(loop, frameContacts(students, {}, framer, queue, nullptr));
@@ -99,6 +115,29 @@ namespace {
         EXPECT_NE(writeNewFile(folder / "taken.vcf", "ours"), "");
         EXPECT_EQ(contentsOf(folder / "taken.vcf"), "theirs");
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    }
+
+    // The roster holds students' names and addresses: a user's umask decides who else may read it.
+    TEST_F(ContactExportTest, newFileHonoursTheUmask)
+    {
+        for (auto [mask, mode] : { std::pair { 077, 0600 }, { 027, 0640 }, { 002, 0664 } }) {
+            auto previous = umask(mask);
+            auto file = folder / ("roster-" + std::to_string(mask) + ".vcf");
+            EXPECT_EQ(writeNewFile(file, "BEGIN:VCARD"), "");
+            umask(previous);
+            struct stat status { };
+            ASSERT_EQ(stat(file.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, unsigned(mode)) << std::oct << mask;
+        }
+    }
+
+    TEST(VCard, rosterFileNameFitsInAFileNameAndIsCutBetweenCharacters)
+    {
+        EXPECT_EQ(rosterFileName("AB " + std::string(50000, '7')), "AB " + std::string(197, '7') + " Roster.vcf");
+        std::string euros;
+        for (int i = 0; i < 100; ++i)
+            euros += "\u20ac";
+        EXPECT_EQ(rosterFileName(euros), euros.substr(0, 66 * 3) + " Roster.vcf");
     }
 
     TEST(VCard, linesFoldAt75BytesWithoutCuttingACharacter)
@@ -164,6 +203,10 @@ namespace {
             { { { "ECON 110-01" }, { "E&ES 101-01" } }, "E&ES 101 + ECON 110" },
             { { { "A 1", "B 2" }, { "C 3", "D 4" } }, "Course" },
             { { { "intro COMP 112" }, { " COMP 112" }, {} }, "Course" },
+            // Table cells separate code and number with a no-break space.
+            { { { "COMP\u00a0112-01" }, { "MATH\u3000201" } }, "COMP\u00a0112 + MATH\u3000201" },
+            // A section of any length is read in one pass, not by recursion per character.
+            { { { "AB " + std::string(50000, '7') } }, "AB " + std::string(50000, '7') },
         };
         for (auto& [sections, expected] : cases)
             EXPECT_EQ(courseTitle(withSections(sections)), expected);

@@ -1,5 +1,6 @@
 #include "roster/CropGeometry.h"
 #include "roster/CropSession.h"
+#include "roster/ImageHeader.h"
 #include "roster/Manipulation.h"
 #include "support/FakePhotoFramer.h"
 #include "support/LogCapture.h"
@@ -15,6 +16,39 @@ namespace {
         EXPECT_NEAR(actual.center.x, expected.center.x, 1e-9);
         EXPECT_NEAR(actual.center.y, expected.center.y, 1e-9);
         EXPECT_NEAR(actual.side, expected.side, 1e-9);
+    }
+
+    // Bytes from a list of values, each written in `size` bytes, big- or little-endian.
+    std::string bytes(std::initializer_list<std::pair<std::uint32_t, int>> values, bool isBigEndian = true)
+    {
+        std::string result;
+        for (auto [value, size] : values) {
+            for (int i = 0; i < size; ++i)
+                result += char(value >> (8 * (isBigEndian ? size - 1 - i : i)));
+        }
+        return result;
+    }
+
+    TEST(ImageHeader, pixelCountIsReadFromTheHeaderOfEachFormatTheFramerDecodes)
+    {
+        const std::string riff = "RIFF" + bytes({ { 0, 4 } }) + "WEBP";
+        const std::pair<std::string, std::optional<std::uint64_t>> cases[] = {
+            { "\x89PNG\r\n\x1a\n" + bytes({ { 13, 4 } }) + "IHDR" + bytes({ { 10001, 4 }, { 10000, 4 } }), 100010000 },
+            { "\xff\xd8" + bytes({ { 0xffe0, 2 }, { 4, 2 }, { 0, 2 }, { 0xffc2, 2 }, { 17, 2 }, { 8, 1 }, { 600, 2 }, { 800, 2 } }), 480000 },
+            // TIFF in either byte order, the width a LONG or a SHORT.
+            { "II*" + bytes({ { 0, 1 }, { 8, 4 }, { 2, 2 }, { 256, 2 }, { 4, 2 }, { 1, 4 }, { 12000, 4 }, { 257, 2 }, { 3, 2 }, { 1, 4 }, { 10000, 2 }, { 0, 2 } }, false), 120000000 },
+            { "MM" + bytes({ { 42, 2 }, { 8, 4 }, { 2, 2 }, { 257, 2 }, { 3, 2 }, { 1, 4 }, { 40, 2 }, { 0, 2 }, { 256, 2 }, { 3, 2 }, { 1, 4 }, { 30, 2 }, { 0, 2 } }), 1200 },
+            { "II*" + bytes({ { 0, 1 }, { 8000, 4 } }, false), std::nullopt },
+            { riff + "VP8 " + bytes({ { 0, 4 }, { 0, 3 }, { 0x2a019d, 3 }, { 16383, 2 }, { 16383, 2 } }, false), 16383ull * 16383 },
+            { riff + "VP8L" + bytes({ { 0, 4 }, { 0x2f, 1 }, { 99 | (199 << 14), 4 } }, false), 20000 },
+            { riff + "VP8X" + bytes({ { 0, 4 }, { 0, 4 }, { 59999, 3 }, { 59999, 3 } }, false), 3600000000 },
+            // BMP stores rows top-down under a negative height.
+            { "BM" + bytes({ { 0, 4 }, { 0, 4 }, { 0, 4 }, { 40, 4 }, { 20000, 4 }, { std::uint32_t(-6000), 4 } }, false), 120000000 },
+            { "GIF89a" + bytes({ { 10, 2 }, { 10, 2 } }, false), std::nullopt },
+            { "<html>not a photo</html>", std::nullopt },
+        };
+        for (auto& [header, pixels] : cases)
+            EXPECT_EQ(declaredPixelCount(header), pixels) << header.substr(0, 4);
     }
 
     TEST(CropGeometry, clampedKeepsTheSquareInsideTheImageAndAtLeastATenth)

@@ -12,6 +12,8 @@ _IMAGE_SIGNATURES = (
     (b"\x89PNG\r\n\x1a\n", "image/png"),
     (b"GIF87a", "image/gif"),
     (b"GIF89a", "image/gif"),
+    (b"II*\x00", "image/tiff"),
+    (b"MM\x00*", "image/tiff"),
 )
 _STUDENT_TEXT_FIELDS = ("studentId", "first", "last", "email", "classOf", "programs")
 

@@ -34,7 +34,7 @@ struct Machine {
     {
         sync = std::make_unique<CountsSync>(
             loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
-                CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [] { return 0.5; } };
+                CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [this] { return randomValue; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
             [this](const SyncedCounts& counts) { received.push_back(counts); });
         sync->start();
@@ -51,6 +51,8 @@ struct Machine {
     FakeNetworkPathMonitor network;
     std::vector<SyncedCounts> received;
     std::unique_ptr<CountsSync> sync;
+    // What the retry waits draw, up to a fifth either way.
+    double randomValue { 0.5 };
 };
 
 class CountsSyncTests : public ::testing::Test {
@@ -162,13 +164,19 @@ TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
     }
 }
 
+// Waits double from 2 s up to 60 s, each drawn up to a fifth shorter or longer, never beyond 60 s.
 TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWaits)
 {
     RecordResponse offline { RecordResponse::Outcome::networkFailure, 0, {}, {}, {}, "Could not connect" };
     RecordResponse serverError { RecordResponse::Outcome::answered, 503, {}, {}, {}, {} };
-    for (auto& failure : { offline, serverError }) {
+    const std::tuple<RecordResponse, double, std::vector<long long>> cases[] = {
+        { offline, 0.0, { 1600, 3200, 6400, 12800, 25600, 48000, 48000, 48000, 48000, 48000, 48000, 48000 } },
+        { serverError, 1.0, { 2400, 4800, 9600, 19200, 38400, 60000, 60000, 60000, 60000, 60000 } },
+    };
+    for (auto& [failure, randomValue, expectedWaits] : cases) {
         FakeWebDAVServer server(loop);
         Machine machine(loop, server);
+        machine.randomValue = randomValue;
         machine.start();
         server.forceAlways(failure);
         auto counts = reading(3, now());
@@ -176,10 +184,10 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
         machine.sync->publish(counts);
         loop.advance(400s);
 
-        std::vector<double> waits;
+        std::vector<long long> waits;
         for (size_t index = first + 1; index < server.requests().size(); ++index)
-            waits.push_back(std::chrono::duration_cast<Seconds>(server.requests()[index].time - server.requests()[index - 1].time).count());
-        EXPECT_EQ(waits, (std::vector<double> { 2, 4, 8, 16, 32, 60, 60, 60, 60, 60 }));
+            waits.push_back(std::chrono::round<std::chrono::milliseconds>(server.requests()[index].time - server.requests()[index - 1].time).count());
+        EXPECT_EQ(waits, expectedWaits) << randomValue;
         EXPECT_TRUE(log.contains("[Sync] send failed: HalcyraSyncErrorDomain (" + std::string(failure.status ? "6" : "4") + ")"));
 
         // The network coming back is tried at once; the reading was never lost.
@@ -191,6 +199,71 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
         EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);
         log.clear();
     }
+}
+
+// The server tags a file written within the last second weakly, and a weak tag fails every
+// If-Match: the tag read after a save is read again, and a save refused for it waits for the
+// strong one instead of failing round after round. A save whose answer was lost finds its own
+// reading on the server and is not written again.
+TEST_F(CountsSyncTests, weakTagsAndLostAnswersEndInOneWriteOfEachReading)
+{
+    server.issueWeakTags();
+    Machine machine(loop, server);
+    machine.start();
+    auto puts = [&] { return std::ranges::count_if(server.requests(), [](auto& sent) { return sent.request.method == RecordRequest::Method::put; }); };
+    auto serverCounts = [&] { return syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))); };
+
+    machine.sync->publish(reading(3, now()));
+    loop.runUntilIdle();
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, "W/\"1\"");
+    auto newer = reading(4, now() + 1s);
+    machine.sync->publish(newer);
+    loop.runUntilIdle();
+    EXPECT_EQ(puts(), 2);
+    loop.advance(2s);
+    EXPECT_EQ(serverCounts(), newer);
+    loop.advance(2s);
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
+    EXPECT_FALSE(machine.storedSystemFields()->hasWeakChangeTag());
+
+    auto lost = reading(5, now() + 2s);
+    server.loseNextAnswer();
+    machine.sync->publish(lost);
+    loop.runUntilIdle();
+    EXPECT_EQ(serverCounts(), lost);
+    auto writes = server.writeCount();
+    loop.advance(600s);
+    EXPECT_EQ(server.writeCount(), writes);
+    EXPECT_GE(puts(), 5) << "the lost save was tried again";
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
+}
+
+// Another machine writing before each save (two machines answering each other) gets three rounds
+// at once, then rounds as far apart as after a failure.
+TEST_F(CountsSyncTests, savesLosingToAnotherMachineRoundAfterRoundSlowDownAfterThree)
+{
+    Machine machine(loop, server);
+    machine.start();
+    machine.sync->publish(reading(3, now()));
+    loop.runUntilIdle();
+    server.writeBeforeEachSave(5, recordFields(reading(2, now() - 1h)).dump());
+    auto first = server.requests().size();
+    auto latest = reading(4, now());
+    machine.sync->publish(latest);
+    loop.runUntilIdle();
+
+    auto putTimes = [&] {
+        std::vector<double> times;
+        for (auto index = first; index < server.requests().size(); ++index) {
+            if (server.requests()[index].request.method == RecordRequest::Method::put)
+                times.push_back(std::chrono::duration_cast<Seconds>(server.requests()[index].time - server.requests()[first].time).count());
+        }
+        return times;
+    };
+    EXPECT_EQ(putTimes(), (std::vector<double> { 0, 0, 0 }));
+    loop.advance(60s);
+    EXPECT_EQ(putTimes(), (std::vector<double> { 0, 0, 0, 2, 4, 6 }));
+    EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), latest);
 }
 
 TEST_F(CountsSyncTests, aRefusedAccountIsReportedOnceAndTriedAgainWithANewPassword)

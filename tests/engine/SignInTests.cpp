@@ -83,7 +83,8 @@ TEST_F(SignInTest, endedSessionIsSignedBackInOnceWithin180Seconds)
     s_tenant->control("POST", "/expire-sessions");
     run->coordinator.loadHome();
     ASSERT_TRUE(runMainLoopUntil([&] { return passwordSubmissions() == submissionsAfterSignIn + 1; }, 20s));
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage(); }, 30s));
+    // The recovery ends once the home page has committed.
+    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage() && !run->coordinator.webView()->isLoading() && !run->coordinator.recovery().isRecoveryInProgress(); }, 30s));
 
     // A second end within three minutes of that recovery is left for the user: the page that
     // says so finishes loading (the recovery would have begun at its commit) and stays.

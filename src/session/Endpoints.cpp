@@ -49,6 +49,8 @@ bool Endpoints::isDuoAPIHost(const std::string& host) const
     return host.starts_with("api-") && host.ends_with("." + duoDomain);
 }
 
+// Loose on purpose, for page classification only: see the header before using either in a
+// decision about trust.
 bool Endpoints::isWorkdayHost(const std::string& host) const
 {
     return host.ends_with(entryHost) || host.ends_with(workdayDomain);

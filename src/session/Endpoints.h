@@ -33,6 +33,12 @@ struct Endpoints {
     std::string notificationOrigin() const { return "https://" + tenantHost; }
 
     bool isDuoAPIHost(const std::string& host) const;
+    // Loose prefix and suffix rules: "evilmyworkday.test" is a Workday host and
+    // "shib.ashgrove.test.example" or "api-d3m0duosecurity.test" sign-in hosts. They only classify
+    // pages (the subtitle's state, refresh scheduling, the app banner, back and forward through
+    // the sign-in).
+    // Every trust decision (what stays in the window, who gets the password, where roster photos
+    // come from, which page is home for the lock) compares exact hosts; keep it so.
     bool isWorkdayHost(const std::string& host) const;
     bool isSignInHost(const std::string& host) const;
     bool isSignInFlowURL(const std::optional<URL>&) const;

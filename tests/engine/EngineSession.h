@@ -37,12 +37,6 @@ private:
     std::chrono::nanoseconds m_shift { 0 };
 };
 
-// Runs the main loop for a span, for checks that nothing more happens in it.
-inline void runMainLoopFor(std::chrono::milliseconds span)
-{
-    runMainLoopUntil([] { return false; }, span);
-}
-
 // Runs a script in a view's page and waits (with a limit) for its result.
 ScriptReply evaluateScript(WebView&, const std::string& script);
 

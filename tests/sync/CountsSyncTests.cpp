@@ -22,6 +22,28 @@ SyncedCounts reading(std::int64_t task, WallTime observedAt)
     return { task, 0, 1, 2, observedAt };
 }
 
+std::optional<SyncedCounts> countsOn(const FakeWebDAVServer& server)
+{
+    auto* file = server.file(recordPath);
+    return file ? syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*file)) : std::nullopt;
+}
+
+// The milliseconds between the server's requests from `first` on (only the saves, if asked).
+std::vector<long long> gapsBetweenRequests(const FakeWebDAVServer& server, size_t first, bool isSavesOnly = false)
+{
+    std::vector<long long> gaps;
+    std::optional<MonotonicTime> previous;
+    for (auto index = first; index < server.requests().size(); ++index) {
+        auto& sent = server.requests()[index];
+        if (isSavesOnly && sent.request.method != RecordRequest::Method::put)
+            continue;
+        if (previous)
+            gaps.push_back(std::chrono::round<std::chrono::milliseconds>(sent.time - *previous).count());
+        previous = sent.time;
+    }
+    return gaps;
+}
+
 // One machine: its settings, keyring and counts sync, against a shared fake server.
 struct Machine {
     explicit Machine(VirtualRunLoop& loop, FakeWebDAVServer& server)
@@ -34,7 +56,7 @@ struct Machine {
     {
         sync = std::make_unique<CountsSync>(
             loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
-                CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [] { return 0.5; } };
+                CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [this] { return randomValue; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
             [this](const SyncedCounts& counts) { received.push_back(counts); });
         sync->start();
@@ -51,6 +73,8 @@ struct Machine {
     FakeNetworkPathMonitor network;
     std::vector<SyncedCounts> received;
     std::unique_ptr<CountsSync> sync;
+    // What the retry waits draw, up to a fifth either way.
+    double randomValue { 0.5 };
 };
 
 class CountsSyncTests : public ::testing::Test {
@@ -132,13 +156,19 @@ TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
     }
 }
 
+// Waits double from 2 s up to 60 s, each drawn up to a fifth shorter or longer, never beyond 60 s.
 TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWaits)
 {
     RecordResponse offline { RecordResponse::Outcome::networkFailure, 0, {}, {}, {}, "Could not connect" };
     RecordResponse serverError { RecordResponse::Outcome::answered, 503, {}, {}, {}, {} };
-    for (auto& failure : { offline, serverError }) {
+    const std::tuple<RecordResponse, double, std::vector<long long>> cases[] = {
+        { offline, 0.0, { 1600, 3200, 6400, 12800, 25600, 48000, 48000, 48000, 48000, 48000, 48000, 48000 } },
+        { serverError, 1.0, { 2400, 4800, 9600, 19200, 38400, 60000, 60000, 60000, 60000, 60000 } },
+    };
+    for (auto& [failure, randomValue, expectedWaits] : cases) {
         FakeWebDAVServer server(loop);
         Machine machine(loop, server);
+        machine.randomValue = randomValue;
         machine.start();
         server.forceAlways(failure);
         auto counts = reading(3, now());
@@ -146,10 +176,7 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
         machine.sync->publish(counts);
         loop.advance(400s);
 
-        std::vector<double> waits;
-        for (size_t index = first + 1; index < server.requests().size(); ++index)
-            waits.push_back(std::chrono::duration_cast<Seconds>(server.requests()[index].time - server.requests()[index - 1].time).count());
-        EXPECT_EQ(waits, (std::vector<double> { 2, 4, 8, 16, 32, 60, 60, 60, 60, 60 }));
+        EXPECT_EQ(gapsBetweenRequests(server, first), expectedWaits) << randomValue;
         EXPECT_TRUE(log.contains("[Sync] send failed: HalcyraSyncErrorDomain (" + std::string(failure.status ? "6" : "4") + ")"));
 
         // The network coming back is tried at once; the reading was never lost.
@@ -157,10 +184,64 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
         machine.network.send(false);
         machine.network.send(true);
         loop.runUntilIdle();
-        ASSERT_TRUE(server.file(recordPath));
-        EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);
+        EXPECT_EQ(countsOn(server), counts);
         log.clear();
     }
+}
+
+// The server tags a file written within the last second weakly, and a weak tag fails every
+// If-Match: the tag read after a save is read again, and a save refused for it waits for the
+// strong one instead of failing round after round. A save whose answer was lost finds its own
+// reading on the server and is not written again.
+TEST_F(CountsSyncTests, weakTagsAndLostAnswersEndInOneWriteOfEachReading)
+{
+    server.issueWeakTags();
+    Machine machine(loop, server);
+    machine.start();
+    auto puts = [&] { return std::ranges::count_if(server.requests(), [](auto& sent) { return sent.request.method == RecordRequest::Method::put; }); };
+
+    machine.sync->publish(reading(3, now()));
+    loop.runUntilIdle();
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, "W/\"1\"");
+    auto newer = reading(4, now() + 1s);
+    machine.sync->publish(newer);
+    loop.runUntilIdle();
+    EXPECT_EQ(puts(), 2);
+    loop.advance(2s);
+    EXPECT_EQ(countsOn(server), newer);
+    loop.advance(2s);
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
+
+    auto lost = reading(5, now() + 2s);
+    server.loseNextAnswer();
+    machine.sync->publish(lost);
+    loop.runUntilIdle();
+    EXPECT_EQ(countsOn(server), lost);
+    auto writes = server.writeCount();
+    loop.advance(600s);
+    EXPECT_EQ(server.writeCount(), writes);
+    EXPECT_GE(puts(), 5) << "the lost save was tried again";
+    EXPECT_EQ(machine.storedSystemFields()->changeTag, server.tag(recordPath));
+}
+
+// Another machine writing before each save (two machines answering each other) gets three rounds
+// at once, then rounds as far apart as after a failure.
+TEST_F(CountsSyncTests, savesLosingToAnotherMachineRoundAfterRoundSlowDownAfterThree)
+{
+    Machine machine(loop, server);
+    machine.start();
+    machine.sync->publish(reading(3, now()));
+    loop.runUntilIdle();
+    server.writeBeforeEachSave(5, recordFields(reading(2, now() - 1h)).dump());
+    auto first = server.requests().size();
+    auto latest = reading(4, now());
+    machine.sync->publish(latest);
+    loop.runUntilIdle();
+
+    EXPECT_EQ(gapsBetweenRequests(server, first, true), (std::vector<long long> { 0, 0 }));
+    loop.advance(60s);
+    EXPECT_EQ(gapsBetweenRequests(server, first, true), (std::vector<long long> { 0, 0, 2000, 2000, 2000 }));
+    EXPECT_EQ(countsOn(server), latest);
 }
 
 TEST_F(CountsSyncTests, aRefusedAccountIsReportedOnceAndTriedAgainWithANewPassword)
@@ -184,7 +265,7 @@ TEST_F(CountsSyncTests, aRefusedAccountIsReportedOnceAndTriedAgainWithANewPasswo
         ASSERT_FALSE(server.requests().empty());
         EXPECT_EQ(server.requests().back().request.password, "app-password");
         EXPECT_TRUE(log.contains("[Sync] iCloud account change: sign-in (the server accepted the configured account)"));
-        EXPECT_EQ(syncedCountsFromRecordFields(nlohmann::ordered_json::parse(*server.file(recordPath))), counts);
+        EXPECT_EQ(countsOn(server), counts);
         log.clear();
     }
 }

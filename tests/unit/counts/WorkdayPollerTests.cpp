@@ -46,12 +46,17 @@ namespace {
         EXPECT_EQ(harness.publisher.records, (std::vector<SyncedCounts> { { 3, 2, 4, 1, now } }));
         EXPECT_FALSE(harness.poller.isBusy());
 
-        // The next cycle, 30 s after the first, reads the task count only: it is kept, nothing
-        // else changes.
+        // The next cycle starts 30 s after the first, not before; it reads the task count only: it
+        // is kept, nothing else changes.
         harness.homeView().scriptResponder = CountsHarness::answering(CountsHarness::home("5", nullptr));
         harness.expensesView().scriptResponder = CountsHarness::answering({ { "loaded", false }, { "prepaid", nullptr } });
         harness.reportsView().scriptResponder = CountsHarness::answering({ { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } });
-        harness.loop.advance(49s); // reloads time out at 40 s, the reads run out of tries by 55 s
+        auto loads = harness.homeView().loadedURLs().size();
+        harness.loop.advance(19.9s);
+        EXPECT_EQ(harness.homeView().loadedURLs().size(), loads);
+        harness.loop.advance(0.1s);
+        EXPECT_EQ(harness.homeView().loadedURLs().size(), loads + 1);
+        harness.loop.advance(29s); // reloads time out at 40 s, the reads run out of tries by 55 s
         EXPECT_EQ(harness.poller.outstandingCount(), 5);
         EXPECT_EQ(harness.poller.notificationCount(), 2);
         EXPECT_EQ(harness.poller.lastUpdated(), now);
@@ -130,6 +135,15 @@ namespace {
         CountsHarness harness;
         harness.cycles.spawn(harness.poller.refresh());
         EXPECT_EQ(harness.poller.statusText(), "Connecting…");
+
+        // Without saved credentials a sign-in page blocks the cycle once the recovery under way
+        // began 60 s ago or more.
+        harness.session.savedCredentials = false;
+        harness.session.recoveryInProgress = true;
+        for (auto [ago, isBlocked] : { std::pair(59.9s, false), std::pair(60.0s, true) }) {
+            harness.session.recoveryAttempt = harness.loop.now() - std::chrono::duration_cast<MonotonicTime::duration>(ago);
+            EXPECT_EQ(harness.poller.isSignInBlocked(casURL), isBlocked) << ago.count();
+        }
     }
 
     // A keyring waiting for its unlock prompt has not said whether a password is saved: the

@@ -170,7 +170,7 @@ namespace {
         const char* photos[] = { "good", "text", "huge", "badbase64", "fails", "good2", "good3", "null", "good4" };
         for (auto* photo : photos)
             students.push_back(student(photo, attachment + photo + ".jpg", { "COMP 112-01" }));
-        students.push_back(student("Other", "https://webapps.ashgrove.test/ashgrove/attachment/x.jpg"));
+        students.push_back(student("Other", "https://evilmyworkday.test/ashgrove/attachment/x.jpg"));
         students.push_back(student("Plain", "http://wd5.myworkday.test/ashgrove/attachment/x.jpg"));
         students.push_back(student("Outside", "https://wd5.myworkday.test/ashgrove/d/x.jpg"));
         readAnswer = ScriptReply::success(nlohmann::json { { "total", 14 }, { "students", students } }.dump());

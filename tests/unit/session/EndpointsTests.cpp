@@ -33,11 +33,13 @@ void expectTest(bool (Endpoints::*test)(const Argument&) const, const char* name
         EXPECT_FALSE((endpoints.*test)(argument(text))) << name << " accepted " << text;
 }
 
-TEST(Endpoints, hostTestsMatchWholeLabelsAndCase)
+// The Duo API host needs whole labels; the sign-in and Workday host tests are loose suffix rules
+// that only classify pages, so look-alike hosts pass them (trust decisions never ask them).
+TEST(Endpoints, duoHostNeedsWholeLabelsWhilePageClassificationAcceptsLookAlikeSuffixes)
 {
     expectTest(&Endpoints::isDuoAPIHost, "isDuoAPIHost", { "api-d3m0.duosecurity.test" }, { "api-d3m0duosecurity.test", "apid3m0.duosecurity.test", "API-d3m0.duosecurity.test" });
     expectTest(&Endpoints::isSignInHost, "isSignInHost", { "api-d3m0duosecurity.test", "api-d3m0.duosecurity.test", "login.ashgrove.test", "shib.ashgrove.test.example", "wd3.identity.myworkday.test" }, { "Login.ashgrove.test", "wd5.myworkday.test" });
-    expectTest(&Endpoints::isWorkdayHost, "isWorkdayHost", { "workday.ashgrove.test", "wd5.myworkday.test", "wd5.identity.myworkday.test" }, { "login.ashgrove.test", "myworkday.test.evil" });
+    expectTest(&Endpoints::isWorkdayHost, "isWorkdayHost", { "workday.ashgrove.test", "wd5.myworkday.test", "wd5.identity.myworkday.test", "evilmyworkday.test" }, { "login.ashgrove.test", "myworkday.test.evil" });
 }
 
 TEST(Endpoints, pageTestsTellSignInSignedOutHomeAndRememberDevicePages)

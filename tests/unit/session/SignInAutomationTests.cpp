@@ -107,6 +107,8 @@ namespace {
             { "https://login.ashgrove.test/cas/login", false },
             { "https://wd5.myworkday.test/ashgrove/d/inbox.htmld", true },
             { "https://api-d3m0.duosecurity.test/frame/prompt", true },
+            { "https://api-d3m0duosecurity.test/frame/prompt", false },
+            { "https://evilmyworkday.test/ashgrove/d/inbox.htmld", false },
         };
         for (auto& [page, confirms] : pages) {
             session.settings.removeValue("ssoUnconfirmedAutoSubmits");
@@ -152,6 +154,9 @@ namespace {
             { getCredentials(), { "https", "wd5.myworkday.test", 0 }, "workdayAuth", "Credential request denied" },
             { getCredentials(), { "https", "LOGIN.ashgrove.test", 0 }, "workdayAuth", "Credential request denied" },
             { getCredentials(), { "https", "login.ashgrove.test.evil.test", 443 }, "workdayAuth", "Credential request denied" },
+            { getCredentials(), { "https", "shib.ashgrove.test.example", 0 }, "workdayAuth", "Credential request denied" },
+            { getCredentials(), { "https", "api-d3m0duosecurity.test", 0 }, "workdayAuth", "Credential request denied" },
+            { getCredentials(), { "https", "evilmyworkday.test", 0 }, "workdayAuth", "Credential request denied" },
             { forged, { "https", "evil.test", 0 }, "workdayAuth", "Credential request denied" },
             { getCredentials(), SessionHarness::ssoOrigin(), "otherChannel", "Credential request denied" },
             { nlohmann::json::array({ "getCredentials" }), SessionHarness::ssoOrigin(), "workdayAuth", "Credential request denied" },

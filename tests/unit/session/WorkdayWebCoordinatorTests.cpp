@@ -51,6 +51,9 @@ namespace {
             { NavigationType::linkActivated, "https://www.example.org/article", cancel, true },
             { NavigationType::linkActivated, "https://WD5.myworkday.test:443/ashgrove/d/home.htmld", allow, false },
             { NavigationType::linkActivated, "https://api-d3m0.duosecurity.test/frame/prompt", allow, false },
+            { NavigationType::linkActivated, "https://api-d3m0duosecurity.test/frame/prompt", cancel, true },
+            { NavigationType::linkActivated, "https://shib.ashgrove.test.example/idp", cancel, true },
+            { NavigationType::linkActivated, "https://evilmyworkday.test/ashgrove/d/home.htmld", cancel, true },
             { NavigationType::linkActivated, "mailto:help@ashgrove.test", allow, false },
             { NavigationType::formSubmitted, "https://www.example.org/form", allow, false },
             { NavigationType::backForward, inboxPage, allow, false },
@@ -130,7 +133,11 @@ namespace {
 
         // Asked for, the home page locks a first sign-in before it shows; the hidden views wait
         // for its commit, so that they start in the tenant's web process.
+        // A look-alike of the tenant's host is no home: nothing locks or builds for it.
         NavigationAction askForHome;
+        askForHome.requestURL = url("https://evilmyworkday.test/ashgrove/d/home.htmld");
+        session.view().decideAction(askForHome);
+        EXPECT_EQ(session.lockController.fakeGate.lockCount, 0);
         askForHome.requestURL = url(homePage);
         session.view().decideAction(askForHome);
         EXPECT_GE(session.lockController.homePageReachedCount, 1);

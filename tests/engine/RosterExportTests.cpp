@@ -17,8 +17,10 @@ using RosterExportTest = EngineSessionTest;
 // photos of the signed-in page.
 TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSignedInPage)
 {
-    TemporaryFolder downloads;
-    auto run = startSignedIn(downloads.path());
+    // The folder the desktop names for downloads takes the file, made when it is missing.
+    TemporaryFolder home;
+    auto downloads = home.path() / "Téléchargements";
+    auto run = startSignedIn(downloads, home.path());
     OpenCVPhotoFramer framer;
     WorkerPool imageWork(run->runLoop, 1);
     CropSession session(run->runLoop, [&](std::vector<CropContact> contacts, std::string title) {
@@ -43,6 +45,7 @@ TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSi
     ASSERT_TRUE(runMainLoopUntil([&] { return !session.isPresented() || session.errorMessage(); }, 120s));
     ASSERT_FALSE(session.errorMessage()) << *session.errorMessage();
     ASSERT_EQ(run->downloadAnnouncer.announcedPaths.size(), 1u);
+    EXPECT_EQ(run->downloadAnnouncer.announcedPaths[0].parent_path(), std::filesystem::canonical(downloads));
     auto command = std::string(HALCYRA_SOURCE_DIR "/tests/roster/check-vcard.py '") + run->downloadAnnouncer.announcedPaths[0].string() + "' '" HALCYRA_SHARED_DIR "/demo-tenant/roster.json'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }

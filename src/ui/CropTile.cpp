@@ -22,6 +22,7 @@ namespace {
     constexpr double ringWidth = 2;
     constexpr double minimumDragDistance = 2;
     constexpr double maximumPhotoWidth = 440;
+    constexpr int minimumPhotoWidth = 200;
 
     std::string fullName(const Student& student)
     {
@@ -128,12 +129,21 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
         gtk_accessible_update_state(GTK_ACCESSIBLE(letters), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(caption), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
     }
-    // A square photo area, as wide as the tile allows up to 440 points.
-    auto* square = gtk_aspect_frame_new(0.5, 0.5, 1.0, FALSE);
-    gtk_aspect_frame_set_child(GTK_ASPECT_FRAME(square), photoArea);
-    gtk_widget_set_size_request(square, 200, 200);
-    gtk_widget_set_hexpand(square, TRUE);
-    gtk_widget_set_vexpand(square, TRUE);
+    // A square photo area, as wide as the tile allows up to 440 points: as high as it is wide.
+    auto* square = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_layout_manager(square,
+        gtk_custom_layout_new(
+            [](GtkWidget*) { return GTK_SIZE_REQUEST_HEIGHT_FOR_WIDTH; },
+            [](GtkWidget*, GtkOrientation orientation, int forSize, int* minimum, int* natural, int*, int*) {
+                *minimum = *natural = orientation == GTK_ORIENTATION_VERTICAL && forSize > 0 ? std::min(double(forSize), maximumPhotoWidth) : minimumPhotoWidth;
+            },
+            [](GtkWidget* square, int width, int height, int baseline) {
+                auto* photo = gtk_widget_get_first_child(square);
+                gtk_widget_measure(photo, GTK_ORIENTATION_HORIZONTAL, height, nullptr, nullptr, nullptr, nullptr);
+                GtkAllocation allocation { 0, 0, width, height };
+                gtk_widget_size_allocate(photo, &allocation, baseline);
+            }));
+    gtk_box_append(GTK_BOX(square), photoArea);
     gtk_box_append(GTK_BOX(m_root), square);
 
     auto* nameLabel = gtk_label_new(name.c_str());
@@ -143,6 +153,9 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
     gtk_widget_add_css_class(sectionsLabel, "dim-label");
     for (auto* label : { nameLabel, sectionsLabel }) {
         gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+        // A long name asks for no more width: the editor's grid counts its columns from what
+        // tiles ask for, and a tile takes whatever width its column has.
+        gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
         gtk_box_append(GTK_BOX(m_root), label);
     }

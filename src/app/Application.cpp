@@ -40,6 +40,7 @@
 #include "session/WorkdayWebCoordinator.h"
 #include "sync/CountsSync.h"
 #include "sync/SyncServerAddress.h"
+#include "ui/AboutWindow.h"
 #include "ui/CountBubbles.h"
 #include "ui/CropEditorWindow.h"
 #include "ui/MainWindow.h"
@@ -60,7 +61,8 @@ namespace {
     constexpr const char* desktopFileID = "com.ashgrove.Halcyra.desktop";
     constexpr const char* rosterPagePath = "/ashgrove/d/task/1422$2579.htmld";
 
-    std::optional<std::filesystem::path> userDownloadsFolder()
+    // The Downloads folder that xdg-user-dirs names, if any.
+    std::optional<std::filesystem::path> desktopDownloadsFolder()
     {
         if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD))
             return std::filesystem::path(folder);
@@ -90,7 +92,7 @@ struct Application::Services {
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
         , engine(configuration, engineOptions())
-        , downloadsFolder(userDownloadsFolder())
+        , downloadsFolder(desktopDownloadsFolder(), g_get_home_dir())
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
@@ -154,7 +156,7 @@ struct Application::Services {
     LogindWakeMonitor wakeMonitor;
     DesktopExternalOpener externalOpener;
     FileChooserOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder;
+    UserDownloadsFolder downloadsFolder;
     RecentFilesAnnouncer downloadAnnouncer;
     OffScreenHost offScreenHost;
     CoordinatorPollSession pollSession;
@@ -241,6 +243,8 @@ void Application::startup(void* gtkApplication, Application* self)
                 return;
             services.cropEditor = CropEditorWindow::create(services.cropSession, services.lockController, GTK_APPLICATION(self->m_gtkApplication));
             g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
+            // Adjusting photos is using Halcyra: it keeps the idle lock away as the main window does.
+            services.windowActivity.watch(GTK_WIDGET(services.cropEditor));
             gtk_window_present(services.cropEditor);
         });
     });
@@ -280,6 +284,8 @@ void Application::installActions()
         "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(RosterRequest::showPage); });
     add(
         "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
+    add(
+        "about", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showAbout(); });
     add(
         "lock", +[](GSimpleAction*, GVariant*, gpointer self) {
             auto& lockController = static_cast<Application*>(self)->m_services->lockController;
@@ -326,9 +332,15 @@ GMenuModel* Application::primaryMenu()
     GRefPtr<GMenu> application = adoptGRef(g_menu_new());
     g_menu_append(application.get(), _("Lock"), "app.lock");
     g_menu_append(application.get(), _("Preferences"), "app.preferences");
-    g_menu_append(application.get(), _("Check for Updates…"), "app.check-updates");
-    g_menu_append(application.get(), _("Quit"), "app.quit");
     g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(application.get()));
+    // The update check follows the About item, as on the desktop the application came from.
+    GRefPtr<GMenu> information = adoptGRef(g_menu_new());
+    g_menu_append(information.get(), _("About Halcyra"), "app.about");
+    g_menu_append(information.get(), _("Check for Updates…"), "app.check-updates");
+    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(information.get()));
+    GRefPtr<GMenu> quit = adoptGRef(g_menu_new());
+    g_menu_append(quit.get(), _("Quit"), "app.quit");
+    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(quit.get()));
     return G_MENU_MODEL(m_primaryMenu.get());
 }
 
@@ -402,8 +414,24 @@ void Application::showPreferences()
             done(hasForgotten);
         }(services.keychainStore, std::move(done)));
     };
-    auto* parent = m_mainWindow ? m_mainWindow->window() : nullptr;
-    gtk_window_present(makePreferencesWindow(parent, std::move(model)));
+    // One Settings window: asked again, the open one comes to the front.
+    m_preferencesWindow.present([&] {
+        auto* window = makePreferencesWindow(m_mainWindow ? m_mainWindow->window() : nullptr, std::move(model));
+        if (!m_mainWindow)
+            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
+        services.windowActivity.watch(GTK_WIDGET(window));
+        return window;
+    });
+}
+
+void Application::showAbout()
+{
+    m_aboutWindow.present([&] {
+        auto* window = makeAboutWindow(m_mainWindow ? m_mainWindow->window() : nullptr, { PROJECT_VERSION, m_configuration.website });
+        if (!m_mainWindow)
+            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
+        return window;
+    });
 }
 
 void Application::checkForUpdates()

@@ -103,6 +103,7 @@ class MainWindowAndDesktop(ApplicationTestCase):
         xdotool("windowfocus", "--sync", window)
         xdotool("key", "ctrl+comma")
         settings = waitFor(lambda: visibleWindows("Settings"), what="the Settings window")
+        xdotool("windowraise", settings[0])
         time.sleep(2)  # a window is shown before it is drawn; the screenshot is for a person
         saveScreenshot("settings.png")
         # Asked again, the open Settings window comes forward: there is only ever one, so that
@@ -117,6 +118,7 @@ class MainWindowAndDesktop(ApplicationTestCase):
         self.assertTrue(gdbusCall("session", "com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.gtk.Actions.Activate",
                                   "about", "[]", "{}"))
         about = waitFor(lambda: visibleWindows("About Halcyra"), what="the About window")
+        xdotool("windowraise", about[0])
         time.sleep(2)
         saveScreenshot("about.png")
         xdotool("windowfocus", "--sync", about[0])

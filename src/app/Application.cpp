@@ -271,6 +271,9 @@ void Application::installActions()
     auto add = [&](const char* name, void (*handler)(GSimpleAction*, GVariant*, gpointer)) {
         GRefPtr<GSimpleAction> action = adoptGRef(g_simple_action_new(name, nullptr));
         g_signal_connect(action.get(), "activate", G_CALLBACK(handler), this);
+        // Started by D-Bus for an action, the process's launch was that action's: the user's
+        // next activation (the launcher) shows the window even when it is hidden on launch.
+        g_signal_connect_swapped(action.get(), "activate", G_CALLBACK(+[](Application* self) { self->m_hasActivated = true; }), this);
         g_action_map_add_action(application, G_ACTION(action.get()));
         return action;
     };

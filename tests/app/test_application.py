@@ -135,15 +135,32 @@ class WindowPosition(ApplicationTestCase):
 
 
 class DesktopActions(ApplicationTestCase):
-    def test_anActionThatNeedsTheWindowOpensItInAnApplicationStartedByDBus(self):
-        # As D-Bus starts Halcyra for a launcher's action: as a service, without activating it.
+    def startAsDBusDoes(self):
+        """As D-Bus starts Halcyra for a launcher's action: as a service, without activating it,
+        here with the window hidden at launch."""
+        self.application.writeSettings({"hideOnLaunch": True})
+        startsBefore = self.application.log().count("[App] started") if (self.home / "halcyra.log").exists() else 0
         self.application.launch("--gapplication-service")
-        waitFor(lambda: "[App] started" in self.application.log(), what="the start")
+        waitFor(lambda: self.application.log().count("[App] started") > startsBefore, what="the start")
         self.assertEqual(self.application.windows(), [])
-        action = subprocess.run(["gapplication", "action", "com.ashgrove.Halcyra", "course-roster"],
+
+    def gapplication(self, command, *arguments):
+        result = subprocess.run(["gapplication", command, "com.ashgrove.Halcyra", *arguments],
                                 env=self.application.environment(), capture_output=True, timeout=30)
-        self.assertEqual(action.returncode, 0, action.stderr)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_anActionThatNeedsTheWindowOpensItAndALaunchAfterAnActionShowsIt(self):
+        self.startAsDBusDoes()
+        self.gapplication("action", "course-roster")
         self.assertEqual(self.application.waitForOneWindow("the window for the roster"), 1)
+        self.application.quit()
+
+        # The launch was the action's: opening Halcyra from the launcher afterwards shows the window.
+        self.startAsDBusDoes()
+        self.gapplication("action", "about")
+        waitFor(lambda: visibleWindows("About Halcyra"), what="the About window")
+        self.gapplication("launch")
+        self.assertEqual(self.application.waitForOneWindow("the window after the launch"), 1)
 
 
 class FirstRunAndRestart(ApplicationTestCase):

@@ -1,6 +1,7 @@
 #include "CropEditorWindow.h"
 
 #include "CropTile.h"
+#include "base/Localization.h"
 #include "lock/GateController.h"
 #include "roster/CropSession.h"
 
@@ -90,10 +91,10 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockCon
     auto* header = adw_header_bar_new();
     m_title = adw_window_title_new("", "");
     adw_header_bar_set_title_widget(ADW_HEADER_BAR(header), m_title);
-    m_cancel = gtk_button_new_with_label("Cancel");
-    m_resetAll = gtk_button_new_with_label("Reset All");
-    gtk_widget_set_tooltip_text(m_resetAll, "Return every photo to its automatic crop");
-    m_export = gtk_button_new_with_label("Export");
+    m_cancel = gtk_button_new_with_label(_("Cancel"));
+    m_resetAll = gtk_button_new_with_label(_("Reset All"));
+    gtk_widget_set_tooltip_text(m_resetAll, _("Return every photo to its automatic crop"));
+    m_export = gtk_button_new_with_label(_("Export"));
     gtk_widget_add_css_class(m_export, "suggested-action");
     m_spinner = gtk_spinner_new();
     gtk_spinner_start(GTK_SPINNER(m_spinner));
@@ -127,9 +128,9 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockCon
     g_signal_connect(wheel, "scroll", signalHandler(+[](GtkEventControllerScroll*, double, double, CropEditorWindow* editor) -> gboolean { return editor->m_isAdjusting; }), this);
     gtk_widget_add_controller(m_stack, wheel);
     gtk_stack_add_named(GTK_STACK(m_stack), m_scroller, "tiles");
-    gtk_stack_add_named(GTK_STACK(m_stack), statusPage("No Photos", "avatar-default-symbolic", "Download a course roster to frame its photos."), "empty");
-    auto* locked = statusPage("Locked", "system-lock-screen-symbolic", "Unlock Halcyra to continue adjusting photos.");
-    auto* unlock = gtk_button_new_with_label("Unlock");
+    gtk_stack_add_named(GTK_STACK(m_stack), statusPage(_("No Photos"), "avatar-default-symbolic", _("Download a course roster to frame its photos.")), "empty");
+    auto* locked = statusPage(_("Locked"), "system-lock-screen-symbolic", _("Unlock Halcyra to continue adjusting photos."));
+    auto* unlock = gtk_button_new_with_label(_("Unlock"));
     gtk_widget_set_halign(unlock, GTK_ALIGN_CENTER);
     for (auto* style : { "suggested-action", "pill" })
         gtk_widget_add_css_class(unlock, style);
@@ -179,7 +180,7 @@ void CropEditorWindow::update()
         return;
     }
     auto& title = m_session.title();
-    auto windowTitle = title.empty() ? std::string("Adjust Photos") : "Adjust Photos \u2014 " + title;
+    auto windowTitle = title.empty() ? std::string(_("Adjust Photos")) : formatted(_("Adjust Photos \u2014 %s"), title);
     gtk_window_set_title(m_window, windowTitle.c_str());
     adw_window_title_set_title(ADW_WINDOW_TITLE(m_title), windowTitle.c_str());
 
@@ -226,8 +227,8 @@ void CropEditorWindow::rebuildTiles()
 
 void CropEditorWindow::showError(const std::string& message)
 {
-    m_alert = adw_message_dialog_new(m_window, "Couldn't Save the Roster", message.c_str());
-    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(m_alert), "ok", "OK");
+    m_alert = adw_message_dialog_new(m_window, _("Couldn't Save the Roster"), message.c_str());
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(m_alert), "ok", _("OK"));
     g_signal_connect(m_alert, "response", signalHandler(+[](AdwMessageDialog*, const char*, CropEditorWindow* editor) {
         editor->m_alert = nullptr;
         editor->m_session.clearErrorMessage();

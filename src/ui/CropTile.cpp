@@ -1,5 +1,6 @@
 #include "CropTile.h"
 
+#include "base/Localization.h"
 #include "roster/CropSession.h"
 
 #include <adwaita.h>
@@ -105,7 +106,7 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
             GTK_DRAWING_AREA(m_photo), [](GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data) { static_cast<CropTile*>(data)->draw(cr, width, height); }, this, nullptr);
         gtk_widget_set_focusable(m_photo, TRUE);
         gtk_accessible_update_property(GTK_ACCESSIBLE(m_photo), GTK_ACCESSIBLE_PROPERTY_LABEL, name.c_str(),
-            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, "Double-tap to reset the framing.", -1);
+            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, _("Double-tap to reset the framing."), -1);
         photoArea = m_photo;
         installGestures();
         installActions();
@@ -118,14 +119,14 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
         gtk_widget_add_css_class(letters, "dim-label");
         gtk_widget_set_vexpand(letters, TRUE);
         gtk_widget_set_valign(letters, GTK_ALIGN_END);
-        auto* caption = gtk_label_new("No photo");
+        auto* caption = gtk_label_new(_("No photo"));
         gtk_widget_add_css_class(caption, "caption");
         gtk_widget_add_css_class(caption, "dim-label");
         gtk_widget_set_vexpand(caption, TRUE);
         gtk_widget_set_valign(caption, GTK_ALIGN_START);
         gtk_box_append(GTK_BOX(photoArea), letters);
         gtk_box_append(GTK_BOX(photoArea), caption);
-        gtk_accessible_update_property(GTK_ACCESSIBLE(photoArea), GTK_ACCESSIBLE_PROPERTY_LABEL, (name + ", no photo").c_str(), -1);
+        gtk_accessible_update_property(GTK_ACCESSIBLE(photoArea), GTK_ACCESSIBLE_PROPERTY_LABEL, formatted(_("%s, no photo"), name).c_str(), -1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(letters), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(caption), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
     }

@@ -336,7 +336,7 @@ GMenuModel* Application::primaryMenu()
     g_menu_append(application.get(), _("Lock"), "app.lock");
     g_menu_append(application.get(), _("Preferences"), "app.preferences");
     g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(application.get()));
-    // The update check follows the About item, as on the desktop the application came from.
+    // The update check comes right after About, both about the application itself.
     GRefPtr<GMenu> information = adoptGRef(g_menu_new());
     g_menu_append(information.get(), _("About Halcyra"), "app.about");
     g_menu_append(information.get(), _("Check for Updates…"), "app.check-updates");

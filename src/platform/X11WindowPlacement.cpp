@@ -21,7 +21,8 @@ namespace {
     }
 
     // The left and top of the frame a reparenting window manager draws around the window
-    // (_NET_FRAME_EXTENTS): a move request places the frame, not the content.
+    // (_NET_FRAME_EXTENTS). A move request places the frame, not the content, so positions are
+    // kept as the frame's: read once the frame is there, they come back where they were.
     std::pair<long, long> frameOffset(Display* display, Window window)
     {
         Atom type;
@@ -56,8 +57,7 @@ namespace {
             return;
         auto* display = GDK_DISPLAY_XDISPLAY(gtk_widget_get_display(GTK_WIDGET(window)));
         auto xid = gdk_x11_surface_get_xid(GDK_SURFACE(surface));
-        auto [left, top] = frameOffset(display, xid);
-        XMoveWindow(display, xid, position.x - int(left), position.y - int(top));
+        XMoveWindow(display, xid, position.x, position.y);
         XFlush(display);
     }
 
@@ -111,7 +111,8 @@ std::optional<std::pair<double, double>> windowPosition([[maybe_unused]] GtkWind
     auto xid = gdk_x11_surface_get_xid(GDK_SURFACE(surface));
     if (!XTranslateCoordinates(display, xid, DefaultRootWindow(display), 0, 0, &x, &y, &child))
         return std::nullopt;
-    return std::pair<double, double>(x, y);
+    auto [left, top] = frameOffset(display, xid);
+    return std::pair<double, double>(x - left, y - top);
 #else
     return std::nullopt;
 #endif

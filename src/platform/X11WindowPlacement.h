@@ -16,12 +16,11 @@ namespace halcyra {
 // in the display's order; on Wayland the monitors' whole areas.
 std::vector<Rect> monitorWorkAreas(GtkWidget*);
 
-// The top-left corner of the window's content on the screen; nothing on Wayland or before
-// the window is realized.
+// The top-left corner of the window on the screen, its window manager's frame included;
+// nothing on Wayland or before the window is realized.
 std::optional<std::pair<double, double>> windowPosition(GtkWindow*);
 
-// Asks for the window's content to be at (x, y) once it is shown, whatever frame the window
-// manager adds.
+// Asks for the window to be at (x, y), as `windowPosition` tells, once it is shown.
 void placeWindowWhenShown(GtkWindow*, double x, double y);
 
 // Calls `moved` after each move of the window by the user or the window manager, for as long

@@ -43,6 +43,7 @@
 #include "session/WorkdayWebCoordinator.h"
 #include "sync/CountsSync.h"
 #include "sync/SyncServerAddress.h"
+#include "ui/AboutWindow.h"
 #include "ui/CountBubbles.h"
 #include "ui/CropEditorWindow.h"
 #include "ui/MainWindow.h"
@@ -63,7 +64,8 @@ namespace {
     constexpr const char* desktopFileID = "com.ashgrove.Halcyra.desktop";
     constexpr const char* rosterPagePath = "/ashgrove/d/task/1422$2579.htmld";
 
-    std::optional<std::filesystem::path> userDownloadsFolder()
+    // The Downloads folder that xdg-user-dirs names, if any.
+    std::optional<std::filesystem::path> desktopDownloadsFolder()
     {
         if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD))
             return std::filesystem::path(folder);
@@ -106,7 +108,7 @@ struct Application::Services {
         , keychainStore(keychain, settings)
         , webNotifications(application, std::move(window.presentMainWindow))
         , engine(configuration, engineOptions(configuration))
-        , downloadsFolder(userDownloadsFolder())
+        , downloadsFolder(desktopDownloadsFolder(), g_get_home_dir())
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
         , badgeSettings(settings)
@@ -183,7 +185,7 @@ struct Application::Services {
     LogindWakeMonitor wakeMonitor;
     DesktopExternalOpener externalOpener;
     FileChooserOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder;
+    UserDownloadsFolder downloadsFolder;
     RecentFilesAnnouncer downloadAnnouncer;
     OffScreenHost offScreenHost;
     CoordinatorPollSession pollSession;
@@ -273,6 +275,8 @@ void Application::startup(void* gtkApplication, Application* self)
                 return;
             services.cropEditor = CropEditorWindow::create(services.cropSession, services.lockController, GTK_APPLICATION(self->m_gtkApplication));
             g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
+            // Adjusting photos is using Halcyra: it keeps the idle lock away as the main window does.
+            services.windowActivity.watch(GTK_WIDGET(services.cropEditor));
             gtk_window_present(services.cropEditor);
         });
     });
@@ -299,6 +303,9 @@ void Application::installActions()
     auto add = [&](const char* name, void (*handler)(GSimpleAction*, GVariant*, gpointer)) {
         GRefPtr<GSimpleAction> action = adoptGRef(g_simple_action_new(name, nullptr));
         g_signal_connect(action.get(), "activate", G_CALLBACK(handler), this);
+        // Started by D-Bus for an action, the process's launch was that action's: the user's
+        // next activation (the launcher) shows the window even when it is hidden on launch.
+        g_signal_connect_swapped(action.get(), "activate", G_CALLBACK(+[](Application* self) { self->m_hasActivated = true; }), this);
         g_action_map_add_action(application, G_ACTION(action.get()));
         return action;
     };
@@ -326,6 +333,8 @@ void Application::installActions()
     g_action_map_add_action(application, G_ACTION(webNotificationClicked.get()));
     add(
         "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
+    add(
+        "about", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showAbout(); });
     add(
         "lock", +[](GSimpleAction*, GVariant*, gpointer self) {
             auto& lockController = static_cast<Application*>(self)->m_services->lockController;
@@ -372,9 +381,15 @@ GMenuModel* Application::primaryMenu()
     GRefPtr<GMenu> application = adoptGRef(g_menu_new());
     g_menu_append(application.get(), _("Lock"), "app.lock");
     g_menu_append(application.get(), _("Preferences"), "app.preferences");
-    g_menu_append(application.get(), _("Check for Updates…"), "app.check-updates");
-    g_menu_append(application.get(), _("Quit"), "app.quit");
     g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(application.get()));
+    // The update check comes right after About, both about the application itself.
+    GRefPtr<GMenu> information = adoptGRef(g_menu_new());
+    g_menu_append(information.get(), _("About Halcyra"), "app.about");
+    g_menu_append(information.get(), _("Check for Updates…"), "app.check-updates");
+    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(information.get()));
+    GRefPtr<GMenu> quit = adoptGRef(g_menu_new());
+    g_menu_append(quit.get(), _("Quit"), "app.quit");
+    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(quit.get()));
     return G_MENU_MODEL(m_primaryMenu.get());
 }
 
@@ -453,8 +468,24 @@ void Application::showPreferences()
             done(hasForgotten);
         }(services.keychainStore, std::move(done)));
     };
-    auto* parent = m_mainWindow ? m_mainWindow->window() : nullptr;
-    gtk_window_present(makePreferencesWindow(parent, std::move(model)));
+    // One Settings window: asked again, the open one comes to the front.
+    m_preferencesWindow.present([&] {
+        auto* window = makePreferencesWindow(m_mainWindow ? m_mainWindow->window() : nullptr, std::move(model));
+        if (!m_mainWindow)
+            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
+        services.windowActivity.watch(GTK_WIDGET(window));
+        return window;
+    });
+}
+
+void Application::showAbout()
+{
+    m_aboutWindow.present([&] {
+        auto* window = makeAboutWindow(m_mainWindow ? m_mainWindow->window() : nullptr, { PROJECT_VERSION, m_configuration.website });
+        if (!m_mainWindow)
+            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
+        return window;
+    });
 }
 
 void Application::checkForUpdates()

@@ -3,6 +3,7 @@
 #include "base/Signal.h"
 #include "config/Configuration.h"
 #include "platform/GRefPtr.h"
+#include "ui/SingleWindow.h"
 
 #include <gio/gio.h>
 
@@ -32,6 +33,7 @@ private:
         exportContacts };
     void showRosterPage(RosterRequest);
     void showPreferences();
+    void showAbout();
     void checkForUpdates();
     void schedulePublishCounts();
     void publishCounts();
@@ -42,6 +44,8 @@ private:
     std::unique_ptr<MainWindow> m_mainWindow;
     bool m_hasActivated { false };
     GRefPtr<GMenu> m_primaryMenu;
+    SingleWindow m_preferencesWindow;
+    SingleWindow m_aboutWindow;
     Connection m_countsObservation;
     Connection m_updaterObservation;
     Connection m_rosterObservation;

@@ -199,6 +199,9 @@ ConfigurationResult parseConfiguration(const std::string& text, const std::files
         auto feed = reader.string(root, "updateFeedURL", "updateFeedURL", false);
         if (feed && !feed->empty() && reader.url(*feed, "updateFeedURL", { "https" }))
             configuration.updateFeedURL = *feed;
+        auto website = reader.string(root, "website", "website", false);
+        if (website && !website->empty() && reader.url(*website, "website", { "https", "http" }))
+            configuration.website = *website;
     }
     if (!reader.error().empty())
         return { std::nullopt, reader.error() };

@@ -30,6 +30,8 @@ struct Configuration {
     std::vector<TrustedCertificate> trustedCertificates;
     SyncServer sync;
     std::string updateFeedURL;
+    // The application's web page, shown in the About window; empty when none is configured.
+    std::string website;
 };
 
 struct ConfigurationResult {

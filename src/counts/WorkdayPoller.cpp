@@ -5,6 +5,7 @@
 #include "PollWebView.h"
 #include "badge/BadgeSettings.h"
 #include "badge/BadgeSink.h"
+#include "base/Localization.h"
 #include "base/SettingsStore.h"
 #include "base/WhenAll.h"
 #include "session/WebEngine.h"
@@ -236,16 +237,18 @@ void WorkdayPoller::updateDockBadge()
     m_badgeSink.setBadgeCount(total >= 1 ? std::optional(total) : std::nullopt);
 }
 
+// Marked for translation here, translated where they are shown (the logic stays free of the
+// user's language).
 std::string WorkdayPoller::statusText() const
 {
     switch (m_state.kind) {
     case PollState::Kind::idle:
     case PollState::Kind::polling:
-        return "Connecting…";
+        return N_("Connecting…");
     case PollState::Kind::notSignedIn:
-        return m_session.isPasswordWithheld() ? "Password needed" : "Not signed in";
+        return m_session.isPasswordWithheld() ? N_("Password needed") : N_("Not signed in");
     case PollState::Kind::signingIn:
-        return "Signing in…";
+        return N_("Signing in…");
     case PollState::Kind::failed:
         return m_state.message;
     }

@@ -5,6 +5,7 @@
 #include "base/Log.h"
 #include "session/DownloadAnnouncer.h"
 #include "session/DownloadDestination.h"
+#include "session/DownloadsFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -139,8 +140,10 @@ Task<ContactExportResult> exportContacts(std::vector<CropContact> contacts, std:
         co_return ContactExportResult { std::nullopt, "The export was cancelled." };
 
     auto destination = uniqueDownloadDestination(services.downloadsFolder, rosterFileName(title));
-    if (!destination)
-        co_return ContactExportResult { std::nullopt, description(ExportError::noDownloadsFolder) };
+    if (!destination) {
+        bool hasFolder = services.downloadsFolder.location().has_value();
+        co_return ContactExportResult { std::nullopt, description(hasFolder ? ExportError::noFreeName : ExportError::noDownloadsFolder) };
+    }
 
     if (auto error = writeNewFile(*destination, *data); !error.empty())
         co_return ContactExportResult { std::nullopt, error };

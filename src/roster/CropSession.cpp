@@ -23,6 +23,7 @@ CropContact* CropSession::contact(const std::string& id)
 void CropSession::present(std::vector<CropContact> contacts, std::string title)
 {
     m_willChange.notify();
+    ++m_presentation;
     m_contacts = std::move(contacts);
     m_title = std::move(title);
     m_errorMessage.reset();
@@ -66,6 +67,7 @@ void CropSession::exportContacts()
 
 Task<void> CropSession::runExport(std::weak_ptr<int> alive)
 {
+    auto exported = m_presentation;
     // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
     auto exporting = m_exporter(m_contacts, m_title);
     auto result = co_await std::move(exporting);
@@ -74,6 +76,9 @@ Task<void> CropSession::runExport(std::weak_ptr<int> alive)
     m_willChange.notify();
     m_isExporting = false;
     if (result.file) {
+        // A roster presented while the file was written is a new session: it stays open.
+        if (exported != m_presentation)
+            co_return;
         m_contacts.clear();
         m_isPresented = false;
         co_return;

@@ -5,6 +5,7 @@
 #include "base/Signal.h"
 #include "base/Task.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -52,6 +53,8 @@ private:
     bool m_isPresented { false };
     bool m_isExporting { false };
     std::optional<std::string> m_errorMessage;
+    // Counts presentations, so that an export ends only the session it wrote.
+    std::uint64_t m_presentation { 0 };
     Signal<> m_willChange;
     // The export task reaches the session only while this lives.
     std::shared_ptr<int> m_alive { std::make_shared<int>(0) };

@@ -9,6 +9,8 @@ enum class ExportError {
     noTable,
     noStudents,
     noDownloadsFolder,
+    // The folder holds the roster's name and 10,000 numbered copies of it.
+    noFreeName,
 };
 
 inline std::string description(ExportError error)
@@ -20,6 +22,8 @@ inline std::string description(ExportError error)
         return "The roster has no students.";
     case ExportError::noDownloadsFolder:
         return "The Downloads folder couldn't be found.";
+    case ExportError::noFreeName:
+        return "The Downloads folder has no free name for the roster file. Move or delete earlier roster files and try again.";
     }
     return {};
 }

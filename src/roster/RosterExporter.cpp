@@ -79,7 +79,22 @@ Task<void> RosterExporter::detect(URL url)
     auto view = m_webView.lock();
     if (!view || view->url() != url)
         co_return;
-    setRosterPage(!reply->isError() && reply->value->is_boolean() && reply->value->get<bool>());
+    bool found = !reply->isError() && reply->value->is_boolean() && reply->value->get<bool>();
+    setRosterPage(found);
+    // A roster page whose table never showed a row: an export the user asked for still runs,
+    // so that it ends in the alert that says why, never in silence.
+    if (!found && takeFreshExportRequest()) {
+        logVerbose("[Roster] no roster rows appeared; reading the page as requested");
+        exportRoster();
+    }
+}
+
+bool RosterExporter::takeFreshExportRequest()
+{
+    if (!autoExportRequested)
+        return false;
+    auto requested = *std::exchange(autoExportRequested, std::nullopt);
+    return m_services.loop.now() - requested < autoExportLimit;
 }
 
 void RosterExporter::setRosterPage(bool found)
@@ -88,10 +103,7 @@ void RosterExporter::setRosterPage(bool found)
         m_willChange.notify();
         m_isRosterPage = found;
     }
-    if (!found || !autoExportRequested)
-        return;
-    auto requested = *std::exchange(autoExportRequested, std::nullopt);
-    if (m_services.loop.now() - requested >= autoExportLimit)
+    if (!found || !takeFreshExportRequest())
         return;
     logVerbose("[Roster] roster page appeared; exporting as requested");
     exportRoster();

@@ -55,6 +55,8 @@ public:
 
 private:
     Task<void> detect(URL);
+    // Takes the menu's export request; true when it is younger than the limit.
+    bool takeFreshExportRequest();
     Task<void> runExport();
     Task<std::variant<Roster, std::string>> readRoster();
     void setProgress(std::optional<std::string>);

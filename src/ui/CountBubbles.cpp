@@ -47,8 +47,10 @@ std::string relativeTimeText(Seconds age)
 
 std::string subtitleText(bool isIdleOrPolling, std::optional<WallTime> lastUpdated, WallTime now, const std::string& statusText)
 {
+    // The poller's own texts are marked for translation where it writes them; a failure's
+    // message has no translation and stands as it is.
     if (!isIdleOrPolling || !lastUpdated)
-        return statusText;
+        return statusText.empty() ? statusText : gettext(statusText.c_str());
     auto age = std::chrono::duration_cast<Seconds>(now - *lastUpdated);
     if (age < Seconds(60))
         return _("Updated just now");

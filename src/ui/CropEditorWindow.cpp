@@ -1,8 +1,11 @@
 #include "CropEditorWindow.h"
 
 #include "CropTile.h"
+#include "base/Localization.h"
 #include "lock/GateController.h"
 #include "roster/CropSession.h"
+
+#include <algorithm>
 
 namespace halcyra {
 
@@ -16,7 +19,38 @@ namespace {
     }
 
     constexpr int tileSpacing = 20;
+    // Columns as wide as the window allows between these, as many as fit.
+    constexpr int minimumTileWidth = 220;
+    constexpr int maximumTileWidth = 340;
     constexpr const char* placeholderStyle = ".halcyra-photo-placeholder { background-color: alpha(@window_fg_color, 0.15); border-radius: 12px; }";
+
+    // A column of the grid: it asks for the minimum width only, so that the grid fits as many
+    // columns as it can, and lays its tile out at most the maximum wide, centred in whatever
+    // width the grid gives it.
+    GtkWidget* gridColumn(GtkWidget* tile)
+    {
+        auto* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_widget_set_layout_manager(column,
+            gtk_custom_layout_new(
+                [](GtkWidget*) { return GTK_SIZE_REQUEST_HEIGHT_FOR_WIDTH; },
+                [](GtkWidget* column, GtkOrientation orientation, int forSize, int* minimum, int* natural, int*, int*) {
+                    if (orientation == GTK_ORIENTATION_HORIZONTAL) {
+                        *minimum = *natural = minimumTileWidth;
+                        return;
+                    }
+                    int width = forSize < 0 ? minimumTileWidth : std::min(forSize, maximumTileWidth);
+                    gtk_widget_measure(gtk_widget_get_first_child(column), orientation, width, minimum, natural, nullptr, nullptr);
+                },
+                [](GtkWidget* column, int width, int height, int baseline) {
+                    auto* tile = gtk_widget_get_first_child(column);
+                    int tileWidth = std::min(width, maximumTileWidth);
+                    gtk_widget_measure(tile, GTK_ORIENTATION_HORIZONTAL, height, nullptr, nullptr, nullptr, nullptr);
+                    GtkAllocation allocation { (width - tileWidth) / 2, 0, tileWidth, height };
+                    gtk_widget_size_allocate(tile, &allocation, baseline);
+                }));
+        gtk_box_append(GTK_BOX(column), tile);
+        return column;
+    }
 
     GtkWidget* statusPage(const char* title, const char* iconName, const char* description)
     {
@@ -57,10 +91,10 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockCon
     auto* header = adw_header_bar_new();
     m_title = adw_window_title_new("", "");
     adw_header_bar_set_title_widget(ADW_HEADER_BAR(header), m_title);
-    m_cancel = gtk_button_new_with_label("Cancel");
-    m_resetAll = gtk_button_new_with_label("Reset All");
-    gtk_widget_set_tooltip_text(m_resetAll, "Return every photo to its automatic crop");
-    m_export = gtk_button_new_with_label("Export");
+    m_cancel = gtk_button_new_with_label(_("Cancel"));
+    m_resetAll = gtk_button_new_with_label(_("Reset All"));
+    gtk_widget_set_tooltip_text(m_resetAll, _("Return every photo to its automatic crop"));
+    m_export = gtk_button_new_with_label(_("Export"));
     gtk_widget_add_css_class(m_export, "suggested-action");
     m_spinner = gtk_spinner_new();
     gtk_spinner_start(GTK_SPINNER(m_spinner));
@@ -87,10 +121,16 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockCon
     gtk_scrolled_window_set_child(GTK_SCROLLED_WINDOW(m_scroller), m_grid);
 
     m_stack = gtk_stack_new();
+    // While a photo is being moved, the wheel does not move the grid under it: taken on the
+    // way down, before the scrolled window sees it.
+    auto* wheel = gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_BOTH_AXES);
+    gtk_event_controller_set_propagation_phase(wheel, GTK_PHASE_CAPTURE);
+    g_signal_connect(wheel, "scroll", signalHandler(+[](GtkEventControllerScroll*, double, double, CropEditorWindow* editor) -> gboolean { return editor->m_isAdjusting; }), this);
+    gtk_widget_add_controller(m_stack, wheel);
     gtk_stack_add_named(GTK_STACK(m_stack), m_scroller, "tiles");
-    gtk_stack_add_named(GTK_STACK(m_stack), statusPage("No Photos", "avatar-default-symbolic", "Download a course roster to frame its photos."), "empty");
-    auto* locked = statusPage("Locked", "system-lock-screen-symbolic", "Unlock Halcyra to continue adjusting photos.");
-    auto* unlock = gtk_button_new_with_label("Unlock");
+    gtk_stack_add_named(GTK_STACK(m_stack), statusPage(_("No Photos"), "avatar-default-symbolic", _("Download a course roster to frame its photos.")), "empty");
+    auto* locked = statusPage(_("Locked"), "system-lock-screen-symbolic", _("Unlock Halcyra to continue adjusting photos."));
+    auto* unlock = gtk_button_new_with_label(_("Unlock"));
     gtk_widget_set_halign(unlock, GTK_ALIGN_CENTER);
     for (auto* style : { "suggested-action", "pill" })
         gtk_widget_add_css_class(unlock, style);
@@ -140,7 +180,7 @@ void CropEditorWindow::update()
         return;
     }
     auto& title = m_session.title();
-    auto windowTitle = title.empty() ? std::string("Adjust Photos") : "Adjust Photos \u2014 " + title;
+    auto windowTitle = title.empty() ? std::string(_("Adjust Photos")) : formatted(_("Adjust Photos \u2014 %s"), title);
     gtk_window_set_title(m_window, windowTitle.c_str());
     adw_window_title_set_title(ADW_WINDOW_TITLE(m_title), windowTitle.c_str());
 
@@ -178,17 +218,17 @@ void CropEditorWindow::rebuildTiles()
     for (auto& contact : m_session.contacts()) {
         auto* tile = CropTile::create(m_session, contact, [this](bool isAdjusting) {
             // While a photo is being moved, the grid stays put.
+            m_isAdjusting = isAdjusting;
             gtk_scrolled_window_set_kinetic_scrolling(GTK_SCROLLED_WINDOW(m_scroller), !isAdjusting);
         });
-        gtk_widget_set_size_request(tile, 220, -1);
-        gtk_flow_box_append(GTK_FLOW_BOX(m_grid), tile);
+        gtk_flow_box_append(GTK_FLOW_BOX(m_grid), gridColumn(tile));
     }
 }
 
 void CropEditorWindow::showError(const std::string& message)
 {
-    m_alert = adw_message_dialog_new(m_window, "Couldn't Save the Roster", message.c_str());
-    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(m_alert), "ok", "OK");
+    m_alert = adw_message_dialog_new(m_window, _("Couldn't Save the Roster"), message.c_str());
+    adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(m_alert), "ok", _("OK"));
     g_signal_connect(m_alert, "response", signalHandler(+[](AdwMessageDialog*, const char*, CropEditorWindow* editor) {
         editor->m_alert = nullptr;
         editor->m_session.clearErrorMessage();

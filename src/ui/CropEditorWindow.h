@@ -48,6 +48,7 @@ private:
     GtkWidget* m_alert { nullptr };
     std::vector<std::string> m_shownIDs;
     guint m_updateSource { 0 };
+    bool m_isAdjusting { false };
     Connection m_observation;
     Connection m_lockObservation;
 };

@@ -1,5 +1,6 @@
 #include "CropTile.h"
 
+#include "base/Localization.h"
 #include "roster/CropSession.h"
 
 #include <adwaita.h>
@@ -22,6 +23,7 @@ namespace {
     constexpr double ringWidth = 2;
     constexpr double minimumDragDistance = 2;
     constexpr double maximumPhotoWidth = 440;
+    constexpr int minimumPhotoWidth = 200;
 
     std::string fullName(const Student& student)
     {
@@ -104,7 +106,7 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
             GTK_DRAWING_AREA(m_photo), [](GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data) { static_cast<CropTile*>(data)->draw(cr, width, height); }, this, nullptr);
         gtk_widget_set_focusable(m_photo, TRUE);
         gtk_accessible_update_property(GTK_ACCESSIBLE(m_photo), GTK_ACCESSIBLE_PROPERTY_LABEL, name.c_str(),
-            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, "Double-tap to reset the framing.", -1);
+            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, _("Double-tap to reset the framing."), -1);
         photoArea = m_photo;
         installGestures();
         installActions();
@@ -117,23 +119,32 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
         gtk_widget_add_css_class(letters, "dim-label");
         gtk_widget_set_vexpand(letters, TRUE);
         gtk_widget_set_valign(letters, GTK_ALIGN_END);
-        auto* caption = gtk_label_new("No photo");
+        auto* caption = gtk_label_new(_("No photo"));
         gtk_widget_add_css_class(caption, "caption");
         gtk_widget_add_css_class(caption, "dim-label");
         gtk_widget_set_vexpand(caption, TRUE);
         gtk_widget_set_valign(caption, GTK_ALIGN_START);
         gtk_box_append(GTK_BOX(photoArea), letters);
         gtk_box_append(GTK_BOX(photoArea), caption);
-        gtk_accessible_update_property(GTK_ACCESSIBLE(photoArea), GTK_ACCESSIBLE_PROPERTY_LABEL, (name + ", no photo").c_str(), -1);
+        gtk_accessible_update_property(GTK_ACCESSIBLE(photoArea), GTK_ACCESSIBLE_PROPERTY_LABEL, formatted(_("%s, no photo"), name).c_str(), -1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(letters), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(caption), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
     }
-    // A square photo area, as wide as the tile allows up to 440 points.
-    auto* square = gtk_aspect_frame_new(0.5, 0.5, 1.0, FALSE);
-    gtk_aspect_frame_set_child(GTK_ASPECT_FRAME(square), photoArea);
-    gtk_widget_set_size_request(square, 200, 200);
-    gtk_widget_set_hexpand(square, TRUE);
-    gtk_widget_set_vexpand(square, TRUE);
+    // A square photo area, as wide as the tile allows up to 440 points: as high as it is wide.
+    auto* square = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_widget_set_layout_manager(square,
+        gtk_custom_layout_new(
+            [](GtkWidget*) { return GTK_SIZE_REQUEST_HEIGHT_FOR_WIDTH; },
+            [](GtkWidget*, GtkOrientation orientation, int forSize, int* minimum, int* natural, int*, int*) {
+                *minimum = *natural = orientation == GTK_ORIENTATION_VERTICAL && forSize > 0 ? std::min(double(forSize), maximumPhotoWidth) : minimumPhotoWidth;
+            },
+            [](GtkWidget* square, int width, int height, int baseline) {
+                auto* photo = gtk_widget_get_first_child(square);
+                gtk_widget_measure(photo, GTK_ORIENTATION_HORIZONTAL, height, nullptr, nullptr, nullptr, nullptr);
+                GtkAllocation allocation { 0, 0, width, height };
+                gtk_widget_size_allocate(photo, &allocation, baseline);
+            }));
+    gtk_box_append(GTK_BOX(square), photoArea);
     gtk_box_append(GTK_BOX(m_root), square);
 
     auto* nameLabel = gtk_label_new(name.c_str());
@@ -143,6 +154,9 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
     gtk_widget_add_css_class(sectionsLabel, "dim-label");
     for (auto* label : { nameLabel, sectionsLabel }) {
         gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+        // A long name asks for no more width: the editor's grid counts its columns from what
+        // tiles ask for, and a tile takes whatever width its column has.
+        gtk_label_set_max_width_chars(GTK_LABEL(label), 1);
         gtk_accessible_update_state(GTK_ACCESSIBLE(label), GTK_ACCESSIBLE_STATE_HIDDEN, TRUE, -1);
         gtk_box_append(GTK_BOX(m_root), label);
     }

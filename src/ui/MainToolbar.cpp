@@ -151,7 +151,7 @@ void MainToolbar::update(const ToolbarState& state)
         setAccessibleLabel(m_rosterProgress, *state.rosterProgress);
 
     gtk_button_set_icon_name(GTK_BUTTON(m_lockButton), state.isLocked ? "changes-prevent-symbolic" : "changes-allow-symbolic");
-    setAccessibleLabel(m_lockButton, state.isLocked ? _("Unlock Workday (Touch ID)") : _("Lock Workday"));
+    setAccessibleLabel(m_lockButton, state.isLocked ? _("Unlock Workday") : _("Lock Workday"));
 
     gtk_widget_set_visible(gtk_widget_get_parent(m_busySpinner), state.isBusy);
     gtk_spinner_set_spinning(GTK_SPINNER(m_busySpinner), state.isBusy);

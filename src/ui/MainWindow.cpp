@@ -6,6 +6,7 @@
 #include "counts/WorkdayPoller.h"
 #include "lock/GateController.h"
 #include "platform/WebKitView.h"
+#include "platform/X11WindowPlacement.h"
 #include "roster/RosterExporter.h"
 #include "session/Connectivity.h"
 #include "session/WorkdayWebCoordinator.h"
@@ -38,21 +39,6 @@ namespace {
         GRefPtr<GtkCssProvider> provider = adoptGRef(gtk_css_provider_new());
         gtk_css_provider_load_from_data(provider.get(), blurCSS, -1);
         gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(provider.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    }
-
-    // The work areas of the monitors, in the display's order. GTK 4 tells only the monitors'
-    // geometry; docks and panels are left to the window manager.
-    std::vector<Rect> workAreas(GtkWidget* window)
-    {
-        std::vector<Rect> areas;
-        auto* monitors = gdk_display_get_monitors(gtk_widget_get_display(window));
-        for (unsigned index = 0; index < g_list_model_get_n_items(monitors); ++index) {
-            GRefPtr<GdkMonitor> monitor = adoptGRef(GDK_MONITOR(g_list_model_get_item(monitors, index)));
-            GdkRectangle geometry;
-            gdk_monitor_get_geometry(monitor.get(), &geometry);
-            areas.push_back({ double(geometry.x), double(geometry.y), double(geometry.width), double(geometry.height) });
-        }
-        return areas;
     }
 
 }
@@ -113,6 +99,10 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     g_signal_connect_swapped(window, "notify::is-active", G_CALLBACK(+[](MainWindow* self) { self->scheduleRefresh(); }), this);
     g_signal_connect_swapped(window, "notify::default-width", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
     g_signal_connect_swapped(window, "notify::default-height", G_CALLBACK(+[](MainWindow* self) { self->saveFrame(); }), this);
+    observeWindowMoves(window, [weakThis] {
+        if (auto self = weakThis.lock())
+            (*self)->saveFrame();
+    });
     m_subtitleTick = g_timeout_add_seconds(
         subtitleTickSeconds, +[](gpointer self) -> gboolean {
         static_cast<MainWindow*>(self)->refresh();
@@ -150,9 +140,12 @@ void MainWindow::restoreFrame()
     auto saved = savedMainWindowFrame(m_models.settings);
     if (!saved)
         return;
-    // Wayland and GTK 4 leave the position to the compositor: only the size comes back.
-    if (auto frame = validatedMainWindowFrame(*saved, workAreas(m_window.get())))
-        gtk_window_set_default_size(window(), int(frame->width), int(frame->height));
+    auto frame = validatedMainWindowFrame(*saved, monitorWorkAreas(m_window.get()));
+    if (!frame)
+        return;
+    gtk_window_set_default_size(window(), int(frame->width), int(frame->height));
+    // Wayland leaves the position to the compositor: there only the size comes back.
+    placeWindowWhenShown(window(), frame->x, frame->y);
 }
 
 void MainWindow::saveFrame()
@@ -162,8 +155,14 @@ void MainWindow::saveFrame()
     gtk_window_get_default_size(window(), &width, &height);
     if (width <= 0 || height <= 0)
         return;
-    auto previous = savedMainWindowFrame(m_models.settings).value_or(Rect {});
-    saveMainWindowFrame(m_models.settings, { previous.x, previous.y, double(width), double(height) });
+    // Where the position cannot be read (Wayland), the one saved before stays.
+    auto frame = savedMainWindowFrame(m_models.settings).value_or(Rect {});
+    if (auto position = windowPosition(window()))
+        std::tie(frame.x, frame.y) = *position;
+    frame.width = width;
+    frame.height = height;
+    if (frame != savedMainWindowFrame(m_models.settings))
+        saveMainWindowFrame(m_models.settings, frame);
 }
 
 // Models announce a change before they make it: the window reads them once the loop is idle.

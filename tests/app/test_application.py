@@ -49,14 +49,15 @@ class Application:
         self.sessionBus = os.environ.get("DBUS_SESSION_BUS_ADDRESS", "")
 
     def environment(self):
-        return dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.sessionBus, HALCYRA_CONFIG=str(self.tenant.configPath), XDG_CONFIG_HOME=str(self.home / "config"),
-                    XDG_DATA_HOME=str(self.home / "data"), XDG_CACHE_HOME=str(self.home / "cache"),
-                    XDG_DOWNLOAD_DIR=str(self.home / "Downloads"))
+        # No xdg-user-dirs in the new home: downloads go to ~/Downloads, as on a minimal install.
+        return dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.sessionBus, HOME=str(self.home),
+                    HALCYRA_CONFIG=str(self.tenant.configPath), XDG_CONFIG_HOME=str(self.home / "config"),
+                    XDG_DATA_HOME=str(self.home / "data"), XDG_CACHE_HOME=str(self.home / "cache"))
 
-    def launch(self):
+    def launch(self, *arguments):
         # The diagnostic lines go to a file: an unread pipe would stall the application once full.
         with open(self.home / "halcyra.log", "a") as log:
-            self.process = subprocess.Popen([str(APPLICATION), "-HalcyraVerbose"], env=self.environment(),
+            self.process = subprocess.Popen([str(APPLICATION), "-HalcyraVerbose", *arguments], env=self.environment(),
                                             stdout=log, stderr=subprocess.STDOUT)
 
     def launchAgain(self):
@@ -100,6 +101,68 @@ class ApplicationTestCase(unittest.TestCase):
         subprocess.run(["secret-tool", "clear", *SERVICE], capture_output=True)
         self.application = Application(self.tenant, self.home)
         self.addCleanup(self.application.quit)
+
+
+class WindowPosition(ApplicationTestCase):
+    def geometry(self, window):
+        output = xdotool("getwindowgeometry", "--shell", window).stdout
+        values = dict(line.split("=", 1) for line in output.split())
+        return tuple(int(values[key]) for key in ("X", "Y", "WIDTH", "HEIGHT"))
+
+    def test_theWindowComesBackWhereItWasMovedAndAFrameOffEveryScreenIsIgnored(self):
+        # X11 lets the window be placed (the virtual display is 1280 x 1024, without panels).
+        self.application.writeSettings({"mainWindowFrameX": 150, "mainWindowFrameY": 120,
+                                        "mainWindowFrameW": 700, "mainWindowFrameH": 600})
+        self.application.launch()
+        window = waitFor(self.application.windows, what="the main window")[0]
+        waitFor(lambda: self.geometry(window) == (150, 120, 700, 600), limit=20, what="the saved frame")
+
+        xdotool("windowmove", window, "300", "200")
+        waitFor(lambda: self.application.settings().get("mainWindowFrameX") == 300, limit=20, what="the move saved")
+        self.assertEqual(self.application.settings().get("mainWindowFrameY"), 200)
+        self.application.quit()
+
+        self.application.launch()
+        window = waitFor(self.application.windows, what="the main window again")[0]
+        waitFor(lambda: self.geometry(window) == (300, 200, 700, 600), limit=20, what="the moved frame")
+        self.application.quit()
+
+        # Moved to a screen that is no longer there: the window manager's placement stays.
+        self.application.writeSettings({"mainWindowFrameX": 5000, "mainWindowFrameY": 200,
+                                        "mainWindowFrameW": 700, "mainWindowFrameH": 600})
+        self.application.launch()
+        window = waitFor(self.application.windows, what="the main window off screen")[0]
+        waitFor(lambda: self.geometry(window)[2:] == (800, 900), limit=20, what="the default size")
+        self.assertLess(self.geometry(window)[0], 1280 - 100)
+
+
+class DesktopActions(ApplicationTestCase):
+    def startAsDBusDoes(self):
+        """As D-Bus starts Halcyra for a launcher's action: as a service, without activating it,
+        here with the window hidden at launch."""
+        self.application.writeSettings({"hideOnLaunch": True})
+        startsBefore = self.application.log().count("[App] started") if (self.home / "halcyra.log").exists() else 0
+        self.application.launch("--gapplication-service")
+        waitFor(lambda: self.application.log().count("[App] started") > startsBefore, what="the start")
+        self.assertEqual(self.application.windows(), [])
+
+    def gapplication(self, command, *arguments):
+        result = subprocess.run(["gapplication", command, "com.ashgrove.Halcyra", *arguments],
+                                env=self.application.environment(), capture_output=True, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_anActionThatNeedsTheWindowOpensItAndALaunchAfterAnActionShowsIt(self):
+        self.startAsDBusDoes()
+        self.gapplication("action", "course-roster")
+        self.assertEqual(self.application.waitForOneWindow("the window for the roster"), 1)
+        self.application.quit()
+
+        # The launch was the action's: opening Halcyra from the launcher afterwards shows the window.
+        self.startAsDBusDoes()
+        self.gapplication("action", "about")
+        waitFor(lambda: visibleWindows("About Halcyra"), what="the About window")
+        self.gapplication("launch")
+        self.assertEqual(self.application.waitForOneWindow("the window after the launch"), 1)
 
 
 class FirstRunAndRestart(ApplicationTestCase):

@@ -1,7 +1,7 @@
 """The signed-in main window and what Halcyra tells the desktop about it: the counts of a hidden
 launch on its own bus object and the launcher badge, a window that closes without ending the
 session, and the roster error alert as a screen reader reads it. With HALCYRA_SCREENSHOT_DIR set,
-screenshots of the signed-in window, of Settings and of the alert are saved there."""
+screenshots of the signed-in window, of Settings, About and of the alert are saved there."""
 
 import json
 import os
@@ -151,11 +151,27 @@ class MainWindowAndDesktop(ApplicationTestCase):
         xdotool("windowfocus", "--sync", window)
         xdotool("key", "ctrl+comma")
         settings = waitFor(lambda: visibleWindows("Settings"), what="the Settings window")
-        time.sleep(0.5)
+        xdotool("windowraise", settings[0])
+        time.sleep(2)  # a window is shown before it is drawn; the screenshot is for a person
         saveScreenshot("settings.png")
+        # Asked again, the open Settings window comes forward: there is only ever one, so that
+        # closing it (keys are handled in the order they come) leaves none.
+        xdotool("windowfocus", "--sync", window)
+        xdotool("key", "ctrl+comma")
         xdotool("windowfocus", "--sync", settings[0])
         xdotool("key", "ctrl+w")
         waitFor(lambda: not visibleWindows("Settings"), what="the Settings window to close")
+
+        # About, from the menu's action as the desktop activates it.
+        self.assertTrue(gdbusCall("session", "com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.gtk.Actions.Activate",
+                                  "about", "[]", "{}"))
+        about = waitFor(lambda: visibleWindows("About Halcyra"), what="the About window")
+        xdotool("windowraise", about[0])
+        time.sleep(2)
+        saveScreenshot("about.png")
+        xdotool("windowfocus", "--sync", about[0])
+        xdotool("key", "Escape")
+        waitFor(lambda: not visibleWindows("About Halcyra"), what="the About window to close")
 
         signInPagesBefore = self.tenant.log().count("login.ashgrove.test GET /cas/login")
         xdotool("windowfocus", "--sync", window)

@@ -9,8 +9,8 @@ namespace halcyra {
 
 using namespace std::chrono_literals;
 
-SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, std::optional<std::filesystem::path> downloadsLocation)
-    : FakeCoordinatorCollaborators(std::move(downloadsLocation))
+SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, std::optional<std::filesystem::path> downloadsLocation, std::filesystem::path home)
+    : FakeCoordinatorCollaborators(std::move(downloadsLocation), std::move(home))
     , keychainStore(keychain, settings)
     , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor, collaborators())
 {
@@ -65,15 +65,15 @@ void EngineSessionTest::SetUp()
     runOnMainLoop(m_keychain.remove({ KeychainStore::service, KeychainStore::account }));
 }
 
-std::unique_ptr<SessionRun> EngineSessionTest::start(std::optional<std::filesystem::path> downloadsLocation)
+std::unique_ptr<SessionRun> EngineSessionTest::start(std::optional<std::filesystem::path> downloadsLocation, std::filesystem::path home)
 {
-    return std::make_unique<SessionRun>(*s_engine, *s_configuration, m_settings, m_keychain, std::move(downloadsLocation));
+    return std::make_unique<SessionRun>(*s_engine, *s_configuration, m_settings, m_keychain, std::move(downloadsLocation), std::move(home));
 }
 
-std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::filesystem::path> downloadsLocation)
+std::unique_ptr<SessionRun> EngineSessionTest::startSignedIn(std::optional<std::filesystem::path> downloadsLocation, std::filesystem::path home)
 {
     saveCredentials("ashgrove-demo");
-    auto run = start(std::move(downloadsLocation));
+    auto run = start(std::move(downloadsLocation), std::move(home));
     // Until the home page has finished loading: a load asked for while the redirect to it is
     // still under way can lose to it.
     if (!runMainLoopUntil([&] { return run->isOnHomePage() && !run->coordinator.webView()->isLoading(); }, 60s))

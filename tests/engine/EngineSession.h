@@ -44,7 +44,7 @@ ScriptReply evaluateScript(WebView&, const std::string& script);
 // a new one over the same settings is a restart. The main view is hosted off screen, as at a
 // launch with the window hidden, and starts signing in at once.
 struct SessionRun : FakeCoordinatorCollaborators {
-    SessionRun(WebKitEngine&, const Configuration&, SettingsStore&, Keychain&, std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+    SessionRun(WebKitEngine&, const Configuration&, SettingsStore&, Keychain&, std::optional<std::filesystem::path> downloadsLocation = std::nullopt, std::filesystem::path home = {});
 
     std::optional<URL> url() const { return coordinator.webView()->url(); }
     std::string urlText() const { return url() ? url()->string() : "no URL"; }
@@ -65,10 +65,11 @@ protected:
     static void TearDownTestSuite();
     void SetUp() override;
 
-    std::unique_ptr<SessionRun> start(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+    // Downloads go to `downloadsLocation` as the desktop's folder, else to Downloads in `home`.
+    std::unique_ptr<SessionRun> start(std::optional<std::filesystem::path> downloadsLocation = std::nullopt, std::filesystem::path home = {});
     // Saved credentials, then a start that must reach the home page by itself; the test ends
     // (with an exception) where it does not.
-    std::unique_ptr<SessionRun> startSignedIn(std::optional<std::filesystem::path> downloadsLocation = std::nullopt);
+    std::unique_ptr<SessionRun> startSignedIn(std::optional<std::filesystem::path> downloadsLocation = std::nullopt, std::filesystem::path home = {});
     int passwordSubmissions();
     void saveCredentials(const std::string& password);
 

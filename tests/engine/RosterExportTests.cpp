@@ -22,8 +22,10 @@ protected:
     // then `andThen` runs in the same session.
     void exportAndCheck(const std::filesystem::path& roster, std::function<void(SessionRun&)> andThen = nullptr)
     {
-        TemporaryFolder downloads;
-        auto run = startSignedIn(downloads.path());
+        // The folder the desktop names for downloads takes the file, made when it is missing.
+        TemporaryFolder home;
+        auto downloads = home.path() / "Téléchargements";
+        auto run = startSignedIn(downloads, home.path());
         OpenCVPhotoFramer framer;
         WorkerPool imageWork(run->runLoop, 1);
         CropSession session(run->runLoop, [&](std::vector<CropContact> contacts, std::string title) {
@@ -48,6 +50,7 @@ protected:
         ASSERT_TRUE(runMainLoopUntil([&] { return !session.isPresented() || session.errorMessage(); }, 120s));
         ASSERT_FALSE(session.errorMessage()) << *session.errorMessage();
         ASSERT_EQ(run->downloadAnnouncer.announcedPaths.size(), 1u);
+        EXPECT_EQ(run->downloadAnnouncer.announcedPaths[0].parent_path(), std::filesystem::canonical(downloads));
         auto command = std::string(HALCYRA_SOURCE_DIR "/tests/roster/check-vcard.py '") + run->downloadAnnouncer.announcedPaths[0].string() + "' '" + roster.string() + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         if (andThen)

@@ -9,7 +9,10 @@
 #include "roster/CropSession.h"
 #include "ui/CropEditorWindow.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace halcyra {
 namespace {
@@ -33,6 +36,76 @@ namespace {
     void runPendingEvents()
     {
         while (g_main_context_iteration(nullptr, FALSE)) { }
+    }
+
+    // Runs the main loop until `condition` holds, for at most a few seconds of real time.
+    bool runUntil(const std::function<bool()>& condition)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            g_main_context_iteration(nullptr, FALSE);
+        }
+        return true;
+    }
+
+    std::vector<GtkWidget*> findAll(GtkWidget* widget, const std::function<bool(GtkWidget*)>& matches)
+    {
+        std::vector<GtkWidget*> found;
+        if (matches(widget))
+            found.push_back(widget);
+        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
+            auto more = findAll(child, matches);
+            found.insert(found.end(), more.begin(), more.end());
+        }
+        return found;
+    }
+
+    // The columns of the grid, each holding one tile.
+    std::vector<GtkWidget*> tileColumns(GtkWindow* window)
+    {
+        return findAll(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_FLOW_BOX_CHILD(gtk_widget_get_parent(widget)); });
+    }
+
+    // What the window shows, as a PNG in HALCYRA_SCREENSHOT_DIR when it is set, for a person to
+    // look at; drawn by GTK itself, so it works on any display server.
+    void saveScreenshot(GtkWindow* window, const char* name)
+    {
+        const char* folder = std::getenv("HALCYRA_SCREENSHOT_DIR");
+        if (!folder)
+            return;
+        g_mkdir_with_parents(folder, 0755);
+        int width = gtk_widget_get_width(GTK_WIDGET(window));
+        int height = gtk_widget_get_height(GTK_WIDGET(window));
+        auto* paintable = gtk_widget_paintable_new(GTK_WIDGET(window));
+        auto* snapshot = gtk_snapshot_new();
+        gdk_paintable_snapshot(paintable, snapshot, width, height);
+        auto* node = gtk_snapshot_free_to_node(snapshot);
+        ASSERT_TRUE(node);
+        graphene_rect_t bounds = GRAPHENE_RECT_INIT(0, 0, float(width), float(height));
+        auto* texture = gsk_renderer_render_texture(gtk_native_get_renderer(GTK_NATIVE(window)), node, &bounds);
+        auto path = std::string(folder) + "/" + name;
+        EXPECT_TRUE(gdk_texture_save_to_png(texture, path.c_str())) << path;
+        g_object_unref(texture);
+        gsk_render_node_unref(node);
+        g_object_unref(paintable);
+    }
+
+    // A photo with something to frame: a warm disc on a cool gradient.
+    std::shared_ptr<const DisplayImage> samplePhoto(int hue)
+    {
+        DisplayImage image { 300, 400, std::vector<std::uint8_t>(300 * 400 * 3) };
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                auto* pixel = &image.rgb[(std::size_t(y) * image.width + x) * 3];
+                bool isFace = (x - 150) * (x - 150) + (y - 160) * (y - 160) < 70 * 70;
+                pixel[0] = isFace ? 230 : std::uint8_t(40 + hue);
+                pixel[1] = isFace ? 180 : std::uint8_t(80 + y / 4);
+                pixel[2] = isFace ? 140 : std::uint8_t(200 - y / 4);
+            }
+        }
+        return std::make_shared<const DisplayImage>(std::move(image));
     }
 
     // While the application is locked the photos give way to the "Locked" panel and Export is
@@ -96,6 +169,88 @@ namespace {
         if (stillOpen)
             g_object_unref(stillOpen);
         g_weak_ref_clear(&closed);
+    }
+
+    // Columns are as wide as the window allows between 220 and 340 points, and while a photo is
+    // being dragged the wheel does not scroll the grid under it.
+    TEST(CropEditorWindow, columnsStayBetween220And340WideAndTheWheelLeavesTheGridWhileAPhotoMoves)
+    {
+        adw_init();
+        g_object_set(gtk_settings_get_default(), "gtk-enable-animations", FALSE, nullptr);
+        GLibRunLoop loop;
+        FakeActivitySource activity;
+        FakeSessionIdleTime idleTime(loop);
+        FakeScreenEvents screenEvents;
+        GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::No);
+        CropSession session(loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });
+        std::vector<CropContact> contacts;
+        const char* names[] = { "Ana", "Ben", "Chloé", "Dev", "Eun", "Femi", "Gus", "Hana", "Ivo", "Jun", "Kai", "Lea" };
+        for (int index = 0; index < 12; ++index) {
+            CropRect automatic { { 0.5, 0.4 }, 0.6 };
+            contacts.push_back({ std::to_string(index), { names[index], "Lima", "", "", "", { "COMP 112-01" }, std::nullopt }, "jpeg",
+                index % 5 == 4 ? nullptr : samplePhoto(index * 15), automatic, automatic });
+        }
+        session.present(contacts, "COMP 112");
+
+        auto open = [&](int width, int height) {
+            auto* window = CropEditorWindow::create(session, lockController);
+            gtk_window_set_default_size(window, width, height);
+            gtk_window_present(window);
+            EXPECT_TRUE(runUntil([&] {
+                auto columns = tileColumns(window);
+                return columns.size() == 12 && gtk_widget_get_width(gtk_widget_get_first_child(columns.back())) > 0;
+            }));
+            return window;
+        };
+        for (int width : { 420, 600, 980, 1400 }) {
+            SCOPED_TRACE(width);
+            auto* window = open(width, 700);
+            std::multiset<int> rows;
+            for (auto* column : tileColumns(window)) {
+                int tileWidth = gtk_widget_get_width(gtk_widget_get_first_child(column));
+                EXPECT_GE(tileWidth, 220);
+                EXPECT_LE(tileWidth, 340);
+                graphene_point_t corner = GRAPHENE_POINT_INIT(0, 0);
+                graphene_point_t origin;
+                ASSERT_TRUE(gtk_widget_compute_point(column, GTK_WIDGET(window), &corner, &origin));
+                rows.insert(int(origin.y));
+            }
+            // As many columns as fit at 220 points with 20 between them and 20 around the grid
+            // (give or take a point where they fit exactly).
+            auto* scroller = findDescendant(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_SCROLLED_WINDOW(widget); });
+            int space = gtk_widget_get_width(scroller) - 2 * 20;
+            int columns = int(rows.count(*rows.begin()));
+            EXPECT_LE(columns * 240 - 20, space) << columns << " columns in " << space;
+            EXPECT_GT((columns + 1) * 240 - 20, space - 2) << columns << " columns in " << space;
+            if (width == 980)
+                saveScreenshot(window, "framing-editor.png");
+            gtk_window_destroy(window);
+        }
+
+        session.present(contacts, "Wheel");
+        auto* window = open(420, 600);
+        auto* scroller = findDescendant(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_SCROLLED_WINDOW(widget); });
+        ASSERT_TRUE(scroller);
+        auto* offset = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scroller));
+        auto* photo = findDescendant(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_DRAWING_AREA(widget); });
+        graphene_point_t centre = GRAPHENE_POINT_INIT(gtk_widget_get_width(photo) / 2.0f, gtk_widget_get_height(photo) / 2.0f);
+        graphene_point_t middle;
+        ASSERT_TRUE(gtk_widget_compute_point(photo, GTK_WIDGET(window), &centre, &middle));
+        auto xdotool = [](const std::string& steps) {
+            auto command = "xdotool search --sync --name '^Adjust Photos \u2014 Wheel$' " + steps;
+            ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        };
+
+        // The wheel turns while the photo is dragged: the photo moves, the grid does not.
+        auto before = session.contacts()[0].crop;
+        xdotool("mousemove --window %1 " + std::to_string(int(middle.x)) + " " + std::to_string(int(middle.y)) + " mousedown 1 mousemove_relative -- 30 30 click 5 click 5 mouseup 1");
+        ASSERT_TRUE(runUntil([&] { return session.contacts()[0].crop != before; })) << "the drag moved the photo";
+        EXPECT_EQ(gtk_adjustment_get_value(offset), 0);
+
+        // Without a drag the wheel scrolls the grid.
+        xdotool("click 5");
+        EXPECT_TRUE(runUntil([&] { return gtk_adjustment_get_value(offset) > 0; }));
+        gtk_window_destroy(window);
     }
 }
 }

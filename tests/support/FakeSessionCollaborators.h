@@ -135,8 +135,10 @@ private:
 // Everything a coordinator works with besides the engine, the settings and the credential
 // store, as fakes: for tests that build a coordinator of their own.
 struct FakeCoordinatorCollaborators {
-    explicit FakeCoordinatorCollaborators(std::optional<std::filesystem::path> downloadsLocation = std::nullopt)
-        : downloadsFolder(std::move(downloadsLocation))
+    // Downloads go to the folder the desktop names, else to Downloads in `home`; with neither
+    // there is no Downloads folder.
+    explicit FakeCoordinatorCollaborators(std::optional<std::filesystem::path> downloadsLocation = std::nullopt, std::filesystem::path home = {})
+        : downloadsFolder(std::move(downloadsLocation), std::move(home))
     {
     }
 
@@ -156,7 +158,7 @@ struct FakeCoordinatorCollaborators {
     FakeRosterReader rosterReader;
     FakeExternalOpener externalOpener;
     FakeOpenPanel openPanel;
-    LocalDownloadsFolder downloadsFolder;
+    UserDownloadsFolder downloadsFolder;
     FakeDownloadAnnouncer downloadAnnouncer;
 };
 

@@ -65,7 +65,7 @@ namespace {
         for (auto* bubble : descendants(window, [](GtkWidget* widget) { return gtk_widget_has_css_class(widget, "count-bubble"); }))
             g_signal_emit_by_name(bubble, "clicked");
         EXPECT_EQ(opened, (std::vector { BubbleKind::draft, BubbleKind::prepaid, BubbleKind::notification, BubbleKind::task }));
-        auto lockButtons = descendants(window, [](GtkWidget* widget) { return GTK_IS_BUTTON(widget) && g_strcmp0(gtk_widget_get_tooltip_text(widget), "Unlock Workday (Touch ID)") == 0; });
+        auto lockButtons = descendants(window, [](GtkWidget* widget) { return GTK_IS_BUTTON(widget) && g_strcmp0(gtk_widget_get_tooltip_text(widget), "Unlock Workday") == 0; });
         ASSERT_EQ(lockButtons.size(), 1u);
         g_signal_emit_by_name(lockButtons[0], "clicked");
         EXPECT_EQ(lockToggles, 1);

@@ -17,7 +17,8 @@ const char* validConfiguration = R"({
   "proxy": "http://127.0.0.1:3128",
   "trustedCertificates": [{"file": "CERT", "hosts": ["login.ashgrove.test", "api-d3m0.duosecurity.test"]}],
   "sync": {"url": "https://cloud.example.test/remote.php/dav/files/demo/Halcyra/", "user": "demo"},
-  "updateFeedURL": "https://updates.example.test/appcast.xml"
+  "updateFeedURL": "https://updates.example.test/appcast.xml",
+  "website": "https://www.ashgrove.test/halcyra/"
 })";
 
 class ConfigurationTest : public testing::Test {
@@ -58,6 +59,7 @@ TEST_F(ConfigurationTest, readsEveryDeploymentValueAndOptionalOnesMayBeLeftOut)
     EXPECT_TRUE(configuration.sync.isEnabled());
     EXPECT_EQ(configuration.sync.user, "demo");
     EXPECT_EQ(configuration.updateFeedURL, "https://updates.example.test/appcast.xml");
+    EXPECT_EQ(configuration.website, "https://www.ashgrove.test/halcyra/");
 
     auto minimal = parseConfiguration(R"({"endpoints": {"entryHost": "a.test", "webappsHost": "b.test", "ssoHost": "c.test", "shibbolethHost": "d.test",
         "duoDomain": "e.test", "workdayDomain": "f.test", "tenantHost": "g.f.test", "identityHost": "g.identity.f.test"}})",

@@ -93,12 +93,20 @@ namespace {
         EXPECT_EQ(log.count("[Roster] photo left out: std::bad_alloc"), 2);
     }
 
-    TEST_F(ContactExportTest, exportFailsWithoutAFolderAndLeavesNothing)
+    TEST_F(ContactExportTest, exportFailsWithoutAFolderOrAFreeNameAndLeavesNothing)
     {
         auto contacts = *finished(loop, frameContacts(students, {}, framer, queue, nullptr));
         LocalDownloadsFolder none(std::nullopt);
         auto withoutFolder = finished(loop, exportContacts(contacts, "Course", { framer, queue, none, announcer }));
         EXPECT_EQ(withoutFolder.failure, "The Downloads folder couldn't be found.");
+
+        // A folder that has the name and all 10,000 numbered copies says so.
+        struct FullFolder final : DownloadsFolder {
+            std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
+            bool fileExists(const std::filesystem::path&) const override { return true; }
+        } full;
+        auto withoutName = finished(loop, exportContacts(contacts, "Course", { framer, queue, full, announcer }));
+        EXPECT_EQ(withoutName.failure, "The Downloads folder has no free name for the roster file. Move or delete earlier roster files and try again.");
 
         LocalDownloadsFolder missing(folder / "gone");
         auto unwritable = finished(loop, exportContacts(contacts, "Course", { framer, queue, missing, announcer }));

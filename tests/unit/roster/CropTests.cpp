@@ -228,8 +228,16 @@ namespace {
         EXPECT_EQ(session.contacts().size(), 2u);
         EXPECT_TRUE(log.contains("[Roster] export failed: The Downloads folder couldn't be found."));
 
+        // A roster presented while the file is written survives the export's success.
         session.exportContacts();
+        session.present({ contacts[1] }, "COMP 200");
         finishExport({ "/tmp/COMP 112 Roster.vcf", "" });
+        EXPECT_TRUE(session.isPresented());
+        EXPECT_EQ(session.title(), "COMP 200");
+        EXPECT_EQ(session.contacts().size(), 1u);
+
+        session.exportContacts();
+        finishExport({ "/tmp/COMP 200 Roster.vcf", "" });
         EXPECT_FALSE(session.isPresented());
 
         session.present(contacts, "");

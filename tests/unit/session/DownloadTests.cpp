@@ -43,6 +43,29 @@ namespace {
         }
     }
 
+    // Where downloads go without a save dialog: the desktop's folder when it names one, else
+    // ~/Downloads, made when missing, as browsers do.
+    TEST(UserDownloadsFolder, desktopFolderWhenNamedElseDownloadsInHomeMadeWhenMissing)
+    {
+        TemporaryFolder home;
+        std::filesystem::create_directory(home.path() / "Téléchargements");
+        const std::tuple<const char*, std::optional<std::filesystem::path>, std::optional<std::filesystem::path>> cases[] = {
+            { "named by the desktop", home.path() / "Téléchargements", home.path() / "Téléchargements" },
+            { "named but missing", home.path() / "Files/Incoming", home.path() / "Files/Incoming" },
+            { "none named", std::nullopt, home.path() / "Downloads" },
+            { "turned off (the home folder)", home.path() / ".", home.path() / "Downloads" },
+            { "not a folder", home.write("file"), std::nullopt },
+        };
+        for (const auto& [name, desktopFolder, expected] : cases) {
+            SCOPED_TRACE(name);
+            std::filesystem::remove_all(home.path() / "Downloads");
+            UserDownloadsFolder folder(desktopFolder, home.path());
+            EXPECT_EQ(folder.location(), expected);
+            EXPECT_TRUE(!expected || std::filesystem::is_directory(*expected));
+        }
+        EXPECT_FALSE(UserDownloadsFolder(std::nullopt, home.path() / "file").location()) << "~/Downloads cannot be made";
+    }
+
     class DownloadControllerTest : public ::testing::Test {
     protected:
         TemporaryFolder downloads;

@@ -55,6 +55,7 @@ def applicationConfig(proxyPort, certPath):
         "trustedCertificates": [{"file": str(certPath), "hosts": list(hosts.DEMO_HOSTS)}],
         "sync": {"url": "", "user": ""},
         "updateFeedURL": "",
+        "website": "https://www.ashgrove.edu/",
     }
 
 

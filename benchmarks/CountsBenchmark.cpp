@@ -120,6 +120,12 @@ double cpuSeconds()
 
 class CountsBenchmark : public EngineSessionTest { };
 
+// Lets the engine and the poller work for a span, for figures taken after it.
+void runMainLoopFor(std::chrono::milliseconds span)
+{
+    runMainLoopUntil([] { return false; }, span);
+}
+
 TEST_F(CountsBenchmark, costOfCountsPolling)
 {
     saveCredentials("ashgrove-demo");

@@ -181,7 +181,8 @@ namespace {
         FakeActivitySource activity;
         FakeSessionIdleTime idleTime(loop);
         FakeScreenEvents screenEvents;
-        GateController lockController({ loop, activity, idleTime, screenEvents }, GateController::HasSavedCredentials::No);
+        GateController lockController({ loop, activity, idleTime, screenEvents });
+        lockController.openForFirstSignIn();
         CropSession session(loop, [](std::vector<CropContact>, std::string) -> Task<ContactExportResult> { co_return ContactExportResult {}; });
         std::vector<CropContact> contacts;
         const char* names[] = { "Ana", "Ben", "Chloé", "Dev", "Eun", "Femi", "Gus", "Hana", "Ivo", "Jun", "Kai", "Lea" };

@@ -1,7 +1,7 @@
 """Prints, as JSON, what a screen reader finds in one of Halcyra's windows over AT-SPI: every
 control with its role, name and actions, and the controls it could not use (no name, or a
 button without an action). Run in a process of its own for each look: pyatspi keeps the tree of
-its first look.
+its first look. The application is Halcyra or one of its test programs (named halcyra-...).
 
     accessibility_tree.py WINDOW-TITLE"""
 
@@ -31,7 +31,9 @@ def controlsUnder(node, controls):
     # A page's own content is the page's business, not the application's.
     if role == "document web":
         return controls
-    if role in CONTROL_ROLES:
+    # A picture or plain widget a user can focus and act on (a framing tile) is a control too.
+    isFocusableImage = role in ("image", "filler") and node.getState().contains(pyatspi.STATE_FOCUSABLE)
+    if role in CONTROL_ROLES or isFocusableImage:
         actions = actionsOf(node)
         # GTK's menu button is a button around the button a user presses: that one acts for it.
         if not actions and role in BUTTON_ROLES:
@@ -50,7 +52,7 @@ def windowNamed(title):
     desktop = pyatspi.Registry.getDesktop(0)
     for index in range(desktop.childCount):
         application = desktop.getChildAtIndex(index)
-        if application is None or application.name != "halcyra":
+        if application is None or not (application.name or "").startswith("halcyra"):
             continue
         for windowIndex in range(application.childCount):
             window = application.getChildAtIndex(windowIndex)

@@ -38,7 +38,17 @@ namespace {
             &preference);
         adw_action_row_add_suffix(ADW_ACTION_ROW(row), toggle);
         adw_action_row_set_activatable_widget(ADW_ACTION_ROW(row), toggle);
+        // The row names the switch by its title as well: a screen reader would say both.
+        gtk_accessible_reset_relation(GTK_ACCESSIBLE(toggle), GTK_ACCESSIBLE_RELATION_LABELLED_BY);
         return row;
+    }
+
+    void nameSearchEntries(GtkWidget* widget)
+    {
+        if (GTK_IS_SEARCH_ENTRY(widget))
+            gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, _("Search Settings"), -1);
+        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
+            nameSearchEntries(child);
     }
 
     GtkWidget* group(const char* title)
@@ -133,7 +143,11 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(password), row);
     adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(password));
 
+    // The page's title names its tab in the window's switcher, which a screen reader finds even
+    // with one page; the window's own (disabled) search field has no name of its own either.
+    adw_preferences_page_set_title(ADW_PREFERENCES_PAGE(page), _("General"));
     adw_preferences_window_add(ADW_PREFERENCES_WINDOW(window), ADW_PREFERENCES_PAGE(page));
+    nameSearchEntries(GTK_WIDGET(window));
     return GTK_WINDOW(window);
 }
 

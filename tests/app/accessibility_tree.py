@@ -6,6 +6,7 @@ its first look. The application is Halcyra or one of its test programs (named ha
     accessibility_tree.py WINDOW-TITLE"""
 
 import json
+import re
 import sys
 
 import pyatspi
@@ -16,6 +17,12 @@ CONTROL_ROLES = {"push button", "toggle button", "check box", "radio button", "m
                  "switch", "list item", "page tab"}
 # The roles that do something when activated: each needs an action.
 BUTTON_ROLES = {"push button", "toggle button", "check box", "radio button", "switch", "link", "menu item"}
+
+
+# GTK says a widget's class name where it has no name to say.
+CLASS_NAME = re.compile(r"^(Gtk|Adw|WebKit)[A-Z]\w*$")
+# A name said twice over ("Tasks Tasks:"), as when a label and a labelling widget both name it.
+SAID_TWICE = re.compile(r"^(.+) \1:?$")
 
 
 def actionsOf(node):
@@ -30,6 +37,9 @@ def controlsUnder(node, controls):
     role = node.getRoleName()
     # A page's own content is the page's business, not the application's.
     if role == "document web":
+        return controls
+    # What is not on screen (another page of a stack) is not read out.
+    if not node.getState().contains(pyatspi.STATE_VISIBLE):
         return controls
     # A picture or plain widget a user can focus and act on (a framing tile) is a control too.
     isFocusableImage = role in ("image", "filler") and node.getState().contains(pyatspi.STATE_FOCUSABLE)
@@ -74,7 +84,7 @@ def main():
         return
     controls = controlsUnder(window, [])
     problems = [control for control in controls
-                if not control["name"].strip() or (control["role"] in BUTTON_ROLES and not control["actions"])]
+                if not control["name"].strip() or CLASS_NAME.match(control["name"]) or SAID_TWICE.match(control["name"]) or (control["role"] in BUTTON_ROLES and not control["actions"])]
     print(json.dumps({"controls": controls, "problems": problems}))
 
 

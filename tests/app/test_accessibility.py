@@ -4,17 +4,13 @@ accessibility_tree.py in a process of its own."""
 
 import json
 import subprocess
+import time
 import unittest
 from pathlib import Path
 
 from test_application import SERVICE, ApplicationTestCase, stopProcess, waitFor
 
 HERE = Path(__file__).resolve().parent
-
-
-def accessibilityBusAnswers():
-    return subprocess.run(["gdbus", "call", "--session", "--dest", "org.a11y.Bus", "--object-path", "/org/a11y/bus",
-                           "--method", "org.a11y.Bus.GetAddress"], capture_output=True, timeout=20).returncode == 0
 
 
 def look(title):
@@ -28,41 +24,52 @@ def activateAction(name):
                     "--method", "org.gtk.Actions.Activate", name, "[]", "{}"], capture_output=True, timeout=20)
 
 
-# Each window, how to open it, and controls a screen reader must find there by name.
-WINDOWS = [
-    ("Ashgrove Workday", None, {("push button", "Back"), ("push button", "Home"), ("push button", "Main Menu")}),
-    ("Settings", "preferences", set()),
-]
+TOOLBAR = {("push button", "Back"), ("push button", "Forward"), ("push button", "Home"), ("push button", "Main Menu")}
+BUBBLES = {("push button", "3 outstanding tasks. Tap to review."), ("push button", "2 notifications. Tap to view.")}
 
 
 class ScreenReader(ApplicationTestCase):
     def setUp(self):
         super().setUp()
-        # The bus launcher starts the registry on demand; GTK finds the bus through it.
+        # The bus launcher starts the registry on demand; GTK finds the bus through it. It is
+        # waited for by name: asking it for the bus would start a second one through D-Bus.
         launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(stopProcess, launcher)
-        waitFor(accessibilityBusAnswers, limit=20, what="the accessibility bus")
+        waitFor(lambda: "true" in subprocess.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                                                  "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", "org.a11y.Bus"],
+                                                 capture_output=True, text=True, timeout=20).stdout,
+                limit=20, what="the accessibility bus")
 
-    def checkWindows(self):
+    def checkWindows(self, windows):
+        """Each window (title, the application action that opens it, controls that must be
+        there by role and name): found over AT-SPI with every control usable."""
+        launched = time.monotonic()
         self.application.launch()
-        for title, action, expected in WINDOWS:
+        for title, action, expected in windows:
             with self.subTest(window=title):
                 if action:
                     activateAction(action)
                 found = waitFor(lambda: (lambda tree: tree if tree.get("controls") else None)(look(title)),
-                                limit=60, what="the %s window over AT-SPI" % title)
+                                what="the %s window over AT-SPI" % title)
+                if not action:
+                    # GTK registers the application from an idle callback, which a window
+                    # repainting without pause (spinners, under software rendering) puts off.
+                    print("\n%s: a screen reader found the window %.1f s after launch" % (self.id(), time.monotonic() - launched))
                 self.assertEqual(found["problems"], [], title)
                 names = {(control["role"], control["name"]) for control in found["controls"]}
                 self.assertLessEqual(expected, names, title)
 
-    def test_everyControlIsNamedOnAFirstLaunch(self):
-        self.checkWindows()
+    def test_firstLaunchUnlockedForTheSignIn(self):
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | {("push button", "Lock Workday")}),
+                           ("Settings", "preferences", {("check box", "Notify about new tasks"), ("page tab", "General")})])
 
-    def test_everyControlIsNamedWithSavedCredentials(self):
+    def test_savedCredentialsLaunchLockedWithItsCounts(self):
         subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
                        input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
-        self.checkWindows()
+        self.tenant.set("/counts", {"task": 3, "notification": 2, "prepaid": 4, "draft": 1})
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday (Touch ID)")}),
+                           ("Settings", "preferences", {("check box", "Notify about new tasks"), ("page tab", "General")})])
 
 
 if __name__ == "__main__":

@@ -68,7 +68,7 @@ class ScreenReader(ApplicationTestCase):
         subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
                        input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
         self.tenant.set("/counts", {"task": 3, "notification": 2, "prepaid": 4, "draft": 1})
-        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday (Touch ID)")}),
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday (Touch ID)"), ("push button", "Unlock Workday")}),
                            ("Settings", "preferences", {("check box", "Notify about new tasks"), ("page tab", "General")})])
 
 

@@ -3,6 +3,7 @@
 #include "base/Localization.h"
 
 #include "platform/GRefPtr.h"
+#include "ui/AccessibleNames.h"
 
 #include <adwaita.h>
 #include <memory>
@@ -43,14 +44,6 @@ namespace {
         return row;
     }
 
-    void nameSearchEntries(GtkWidget* widget)
-    {
-        if (GTK_IS_SEARCH_ENTRY(widget))
-            gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, _("Search Settings"), -1);
-        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child))
-            nameSearchEntries(child);
-    }
-
     GtkWidget* group(const char* title)
     {
         auto* group = adw_preferences_group_new();
@@ -62,6 +55,7 @@ namespace {
     {
         auto* alert = adw_message_dialog_new(window, _("Couldn't Forget Saved Credentials"), _(forgetFailureMessage));
         adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", _("OK"));
+        nameButtonsOnce(alert);
         gtk_window_present(GTK_WINDOW(alert));
     }
 
@@ -71,6 +65,7 @@ namespace {
         adw_message_dialog_add_responses(ADW_MESSAGE_DIALOG(dialog), "cancel", _("Cancel"), "forget", _("Forget"), nullptr);
         adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), "forget", ADW_RESPONSE_DESTRUCTIVE);
         adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
+        nameButtonsOnce(dialog);
         g_signal_connect(dialog, "response::forget", G_CALLBACK(+[](AdwMessageDialog* dialog, const char*, PreferencesModel* model) {
             // The answer may come after the Settings window closed; it then shows nothing.
             auto settingsWindow = std::shared_ptr<GWeakRef>(new GWeakRef, [](GWeakRef* reference) {
@@ -147,7 +142,7 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     // with one page; the window's own (disabled) search field has no name of its own either.
     adw_preferences_page_set_title(ADW_PREFERENCES_PAGE(page), _("General"));
     adw_preferences_window_add(ADW_PREFERENCES_WINDOW(window), ADW_PREFERENCES_PAGE(page));
-    nameSearchEntries(GTK_WIDGET(window));
+    nameSearchEntries(GTK_WIDGET(window), _("Search Settings"));
     return GTK_WINDOW(window);
 }
 

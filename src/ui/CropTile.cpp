@@ -101,12 +101,13 @@ CropTile::CropTile(CropSession& session, const CropContact& contact, std::functi
         m_imageWidth = contact.display->width;
         m_imageHeight = contact.display->height;
         m_surface = surfaceFromImage(*contact.display);
-        m_photo = gtk_drawing_area_new();
+        // A picture to a screen reader, whose description tells the keys that frame it.
+        m_photo = GTK_WIDGET(g_object_new(GTK_TYPE_DRAWING_AREA, "accessible-role", GTK_ACCESSIBLE_ROLE_IMG, nullptr));
         gtk_drawing_area_set_draw_func(
             GTK_DRAWING_AREA(m_photo), [](GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data) { static_cast<CropTile*>(data)->draw(cr, width, height); }, this, nullptr);
         gtk_widget_set_focusable(m_photo, TRUE);
         gtk_accessible_update_property(GTK_ACCESSIBLE(m_photo), GTK_ACCESSIBLE_PROPERTY_LABEL, name.c_str(),
-            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, _("Double-tap to reset the framing."), -1);
+            GTK_ACCESSIBLE_PROPERTY_DESCRIPTION, _("Plus and minus zoom, the arrow keys move the framing, Backspace or a double-tap resets it."), -1);
         photoArea = m_photo;
         installGestures();
         installActions();

@@ -16,7 +16,8 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
 
     // A plain widget draws nothing but is picked by its bounds, so it takes every pointer
     // event over the content while it is visible.
-    m_gateWidget = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    // To a screen reader the gate is the button that unlocks, with an action to press it.
+    m_gateWidget = GTK_WIDGET(g_object_new(GTK_TYPE_BOX, "orientation", GTK_ORIENTATION_VERTICAL, "accessible-role", GTK_ACCESSIBLE_ROLE_BUTTON, nullptr));
     gtk_widget_set_halign(m_gateWidget, GTK_ALIGN_FILL);
     gtk_widget_set_valign(m_gateWidget, GTK_ALIGN_FILL);
     gtk_widget_set_focusable(m_gateWidget, TRUE);
@@ -41,9 +42,24 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
     g_signal_connect(scroll, "scroll", G_CALLBACK(+[](GtkEventControllerScroll*, double, double) -> gboolean { return TRUE; }), nullptr);
     gtk_widget_add_controller(m_gateWidget, scroll);
 
-    // Key strokes with the gate focused end here, Tab included.
+    auto* actions = g_simple_action_group_new();
+    auto* unlock = g_simple_action_new("unlock", nullptr);
+    g_signal_connect(unlock, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, LockGateOverlay* self) { self->m_gate->pointerPressed(); }), this);
+    g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(unlock));
+    g_object_unref(unlock);
+    gtk_widget_insert_action_group(m_gateWidget, "gate", G_ACTION_GROUP(actions));
+    g_object_unref(actions);
+
+    // Key strokes with the gate focused end here, Tab included; Return and Space press it, as
+    // they would a button.
     auto* gateKeys = gtk_event_controller_key_new();
-    g_signal_connect(gateKeys, "key-pressed", G_CALLBACK(+[](GtkEventControllerKey*, guint, guint, GdkModifierType) -> gboolean { return TRUE; }), nullptr);
+    m_gateKeys = gateKeys;
+    g_signal_connect(gateKeys, "key-pressed", G_CALLBACK(+[](GtkEventControllerKey*, guint keyval, guint, GdkModifierType, LockGateOverlay* self) -> gboolean {
+        if (keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter || keyval == GDK_KEY_space || keyval == GDK_KEY_KP_Space)
+            self->m_gate->pointerPressed();
+        return TRUE;
+    }),
+        this);
     g_signal_connect(gateKeys, "key-released", G_CALLBACK(+[](GtkEventControllerKey*, guint, guint, GdkModifierType) -> gboolean { return TRUE; }), nullptr);
     g_signal_connect(gateKeys, "modifiers", G_CALLBACK(+[](GtkEventControllerKey*, GdkModifierType) -> gboolean { return TRUE; }), nullptr);
     gtk_widget_add_controller(m_gateWidget, gateKeys);
@@ -66,6 +82,8 @@ LockGateOverlay::~LockGateOverlay()
     g_signal_handlers_disconnect_by_data(m_gateWidget, this);
     g_signal_handlers_disconnect_by_data(m_click, this);
     g_signal_handlers_disconnect_by_data(m_coveredKeys, this);
+    g_signal_handlers_disconnect_by_data(m_gateKeys, this);
+    gtk_widget_insert_action_group(m_gateWidget, "gate", nullptr);
     m_gate = nullptr;
     g_weak_ref_clear(&m_previousFocus);
     g_object_unref(m_overlay);

@@ -41,6 +41,7 @@ private:
     GtkWidget* m_gateWidget { nullptr };
     GtkEventController* m_click { nullptr };
     GtkEventController* m_coveredKeys { nullptr };
+    GtkEventController* m_gateKeys { nullptr };
     bool m_hadFocusWhenHidden { false };
     GWeakRef m_previousFocus;
     std::shared_ptr<TouchIDGate> m_gate;

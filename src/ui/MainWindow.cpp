@@ -10,6 +10,7 @@
 #include "roster/RosterExporter.h"
 #include "session/Connectivity.h"
 #include "session/WorkdayWebCoordinator.h"
+#include "ui/AccessibleNames.h"
 #include "ui/CountBubbles.h"
 #include "ui/LockGateOverlay.h"
 #include "ui/MainToolbar.h"
@@ -211,6 +212,7 @@ void MainWindow::showRosterErrorIfNeeded()
     m_isShowingRosterError = true;
     auto* alert = adw_message_dialog_new(window(), _("Couldn't Download the Roster"), message->c_str());
     adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", _("OK"));
+    nameButtonsOnce(alert);
     std::weak_ptr<MainWindow*> weakThis = m_weakThis;
     auto* context = new std::weak_ptr<MainWindow*>(weakThis);
     g_signal_connect_data(

@@ -1,5 +1,7 @@
 #include "PasswordDialog.h"
 
+#include "ui/AccessibleNames.h"
+
 #include <adwaita.h>
 #include <cstring>
 #include <string.h>
@@ -48,6 +50,8 @@ std::unique_ptr<PasswordPrompt::Handle> PasswordDialog::ask(const std::string& r
     auto* parent = GTK_IS_APPLICATION(application) ? gtk_application_get_active_window(GTK_APPLICATION(application)) : nullptr;
     auto* dialog = adw_message_dialog_new(parent, reason.c_str(), nullptr);
     auto* entry = gtk_password_entry_new();
+    // The dialog shows no label beside the field; a screen reader needs one to say.
+    gtk_accessible_update_property(GTK_ACCESSIBLE(entry), GTK_ACCESSIBLE_PROPERTY_LABEL, "Password", -1);
     gtk_password_entry_set_show_peek_icon(GTK_PASSWORD_ENTRY(entry), TRUE);
     g_object_set(entry, "activates-default", TRUE, nullptr);
     adw_message_dialog_set_extra_child(ADW_MESSAGE_DIALOG(dialog), entry);
@@ -55,6 +59,7 @@ std::unique_ptr<PasswordPrompt::Handle> PasswordDialog::ask(const std::string& r
     adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), unlockResponse, ADW_RESPONSE_SUGGESTED);
     adw_message_dialog_set_default_response(ADW_MESSAGE_DIALOG(dialog), unlockResponse);
     adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), cancelResponse);
+    nameButtonsOnce(dialog);
 
     g_object_set_data_full(G_OBJECT(dialog), "halcyra-pending", new PendingDialog { std::move(entered), entry },
         [](gpointer pending) { delete static_cast<PendingDialog*>(pending); });

@@ -3,6 +3,7 @@
 #include "base/Localization.h"
 
 #include "platform/GRefPtr.h"
+#include "ui/AccessibleNames.h"
 
 #include <adwaita.h>
 #include <memory>
@@ -38,6 +39,8 @@ namespace {
             &preference);
         adw_action_row_add_suffix(ADW_ACTION_ROW(row), toggle);
         adw_action_row_set_activatable_widget(ADW_ACTION_ROW(row), toggle);
+        // The row names the switch by its title as well: a screen reader would say both.
+        gtk_accessible_reset_relation(GTK_ACCESSIBLE(toggle), GTK_ACCESSIBLE_RELATION_LABELLED_BY);
         return row;
     }
 
@@ -52,6 +55,7 @@ namespace {
     {
         auto* alert = adw_message_dialog_new(window, _("Couldn't Forget Saved Credentials"), _(forgetFailureMessage));
         adw_message_dialog_add_response(ADW_MESSAGE_DIALOG(alert), "ok", _("OK"));
+        nameButtonsOnce(alert);
         gtk_window_present(GTK_WINDOW(alert));
     }
 
@@ -61,6 +65,7 @@ namespace {
         adw_message_dialog_add_responses(ADW_MESSAGE_DIALOG(dialog), "cancel", _("Cancel"), "forget", _("Forget"), nullptr);
         adw_message_dialog_set_response_appearance(ADW_MESSAGE_DIALOG(dialog), "forget", ADW_RESPONSE_DESTRUCTIVE);
         adw_message_dialog_set_close_response(ADW_MESSAGE_DIALOG(dialog), "cancel");
+        nameButtonsOnce(dialog);
         g_signal_connect(dialog, "response::forget", G_CALLBACK(+[](AdwMessageDialog* dialog, const char*, PreferencesModel* model) {
             // The answer may come after the Settings window closed; it then shows nothing.
             auto settingsWindow = std::shared_ptr<GWeakRef>(new GWeakRef, [](GWeakRef* reference) {
@@ -133,7 +138,11 @@ GtkWindow* makePreferencesWindow(GtkWindow* parent, PreferencesModel initialMode
     adw_preferences_group_add(ADW_PREFERENCES_GROUP(password), row);
     adw_preferences_page_add(ADW_PREFERENCES_PAGE(page), ADW_PREFERENCES_GROUP(password));
 
+    // The page's title names its tab in the window's switcher, which a screen reader finds even
+    // with one page; the window's own (disabled) search field has no name of its own either.
+    adw_preferences_page_set_title(ADW_PREFERENCES_PAGE(page), _("General"));
     adw_preferences_window_add(ADW_PREFERENCES_WINDOW(window), ADW_PREFERENCES_PAGE(page));
+    nameSearchEntries(GTK_WIDGET(window), _("Search Settings"));
     return GTK_WINDOW(window);
 }
 

@@ -1,6 +1,7 @@
 #include "UpdateDialog.h"
 
 #include "base/Localization.h"
+#include "ui/AccessibleNames.h"
 
 #include <adwaita.h>
 
@@ -46,6 +47,7 @@ void presentUpdateCheckResult(GtkWindow* parent, const UpdateCheckResult& result
         dialog = availableDialog(parent, available->item, currentVersion);
     else
         dialog = messageDialog(parent, _("Couldn't Check for Updates"), std::get<UpdateCheckFailed>(result).message);
+    nameButtonsOnce(dialog);
     gtk_window_present(GTK_WINDOW(dialog));
 }
 

@@ -79,7 +79,7 @@ protected:
     std::unique_ptr<LockGateOverlay> overlay;
 };
 
-TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForTheUnlockAndTypingWhileLockedPutsNothingIntoThePage)
+TEST_F(LockGateOverlayTest, aClickOrReturnOnTheGateAsksForTheUnlockAndTypingWhileLockedPutsNothingIntoThePage)
 {
     // Unlocked, typing reaches the page's field.
     gate().hideWithoutAuthentication();
@@ -109,6 +109,9 @@ TEST_F(LockGateOverlayTest, aClickOnTheGateAsksForTheUnlockAndTypingWhileLockedP
     gtk_widget_grab_focus(page);
     type("abc");
     ASSERT_TRUE(runMainLoopUntil([&] { return focus() == overlay->gateWidget(); }));
+    // From the keyboard alone, Return on the focused gate asks for the unlock, as a click does.
+    xdotool({ "key", "Return" });
+    ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 2; }));
     gtk_widget_grab_focus(outsideField);
     type("xyz");
     ASSERT_TRUE(runMainLoopUntil([&] { return std::string(gtk_editable_get_text(GTK_EDITABLE(outsideField))).ends_with("xyz"); }));

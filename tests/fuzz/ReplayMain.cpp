@@ -1,0 +1,55 @@
+#include "FuzzTarget.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+
+// Feeds every committed corpus file to its target: `halcyra-fuzz-replay <corpus folder>`. A
+// target without a corpus folder is an error, so that a renamed target cannot go unreplayed.
+
+namespace halcyra::fuzz {
+
+static std::map<std::string, TargetFunction>& targets()
+{
+    static std::map<std::string, TargetFunction> targets;
+    return targets;
+}
+
+Registration::Registration(const char* name, TargetFunction function)
+{
+    targets().emplace(name, function);
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    std::filesystem::path corpus = argv[1];
+    int status = 0;
+    int total = 0;
+    for (auto& [name, target] : halcyra::fuzz::targets()) {
+        auto folder = corpus / name;
+        if (!std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "%s: no corpus folder %s\n", name.c_str(), folder.c_str());
+            status = 1;
+            continue;
+        }
+        for (auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (!entry.is_regular_file())
+                continue;
+            std::ifstream file(entry.path(), std::ios::binary);
+            std::string input { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+            target(input);
+            ++total;
+        }
+    }
+    std::printf("Fuzz corpora: %d inputs replayed through %zu targets\n", total, halcyra::fuzz::targets().size());
+    return status;
+}

@@ -35,7 +35,8 @@ public:
 
     void send(RecordRequest, std::function<void(RecordResponse)> completion) override
     {
-        RecordResponse answer { RecordResponse::Outcome::networkFailure };
+        RecordResponse answer;
+        answer.outcome = RecordResponse::Outcome::networkFailure;
         if (!m_responses.empty()) {
             answer = std::move(m_responses.front());
             m_responses.pop_front();

@@ -11,6 +11,34 @@ namespace {
     constexpr std::string_view fallbackFileName = "Download";
     // A folder in which this many names are taken is not one to keep counting in.
     constexpr int maximumCounter = 10000;
+    // File systems take names of at most 255 bytes; this leaves room for " (10000)".
+    constexpr size_t maximumNameBytes = 240;
+    // A longer "extension" is part of the name, not a type to keep.
+    constexpr size_t maximumExtensionBytes = 16;
+
+    // Cuts at most `size` bytes from the start of `text`, never inside a UTF-8 character.
+    std::string utf8Prefix(const std::string& text, size_t size)
+    {
+        if (text.size() <= size)
+            return text;
+        while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80)
+            --size;
+        return text.substr(0, size);
+    }
+
+    // A name the file system refuses would fail the download: long names are shortened, keeping
+    // their extension.
+    std::string shortened(const std::string& name)
+    {
+        if (name.size() <= maximumNameBytes)
+            return name;
+        auto dot = name.rfind('.');
+        std::string extension;
+        if (dot != std::string::npos && dot > 0 && name.size() - dot <= maximumExtensionBytes)
+            extension = name.substr(dot);
+        auto base = extension.empty() ? name : name.substr(0, dot);
+        return utf8Prefix(base, maximumNameBytes - extension.size()) + extension;
+    }
 
 }
 
@@ -37,7 +65,7 @@ std::string downloadFileName(std::string_view suggestedName)
 
     if (name.empty() || name == "." || name == "..")
         return std::string(fallbackFileName);
-    return name;
+    return shortened(name);
 }
 
 std::optional<std::filesystem::path> uniqueDownloadDestination(const DownloadsFolder& folder, std::string_view suggestedName)

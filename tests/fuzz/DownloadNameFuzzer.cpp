@@ -27,4 +27,5 @@ HALCYRA_FUZZ_TARGET(downloadName)
     CrowdedDownloadsFolder folder;
     auto destination = uniqueDownloadDestination(folder, input);
     fuzz::check(destination && destination->parent_path() == *folder.location(), "a download lies directly in the Downloads folder");
+    fuzz::check(destination->filename().string().size() <= 255, "a file system takes the name");
 }

@@ -1,11 +1,17 @@
 #include "FuzzTarget.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 // Feeds every committed corpus file to its target: `halcyra-fuzz-replay <corpus folder>`. A
 // target without a corpus folder is an error, so that a renamed target cannot go unreplayed.
@@ -25,8 +31,23 @@ Registration::Registration(const char* name, TargetFunction function)
 
 }
 
+// Named when a sanitizer or an uncaught exception ends the replay, to replay it alone.
+static std::filesystem::path currentInput;
+
+static void nameCurrentInput()
+{
+    std::fprintf(stderr, "while replaying %s\n", currentInput.c_str());
+}
+
 int main(int argc, char** argv)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    __sanitizer_set_death_callback(nameCurrentInput);
+#endif
+    std::set_terminate([] {
+        nameCurrentInput();
+        std::abort();
+    });
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
         return 2;
@@ -44,6 +65,7 @@ int main(int argc, char** argv)
         for (auto& entry : std::filesystem::directory_iterator(folder)) {
             if (!entry.is_regular_file())
                 continue;
+            currentInput = entry.path();
             std::ifstream file(entry.path(), std::ios::binary);
             std::string input { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
             target(input);

@@ -31,7 +31,7 @@ Registration::Registration(const char* name, TargetFunction function)
 
 }
 
-// Named when a sanitizer or an uncaught exception ends the replay, to replay it alone.
+// Named when AddressSanitizer or an uncaught exception ends the replay, to replay it alone.
 static std::filesystem::path currentInput;
 
 static void nameCurrentInput()

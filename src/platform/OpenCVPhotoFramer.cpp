@@ -67,10 +67,22 @@ namespace {
         return std::nullopt;
     }
 
+    // Roster photos are pictures that browsers show: JPEG, PNG or WebP. OpenCV would try every
+    // format it knows on anything else, and some of its decoders (DICOM's) end the process on a
+    // malformed file.
+    bool isWebImage(std::string_view bytes)
+    {
+        using namespace std::string_view_literals;
+        return bytes.starts_with("\xff\xd8\xff"sv) || bytes.starts_with("\x89PNG\r\n\x1a\n"sv)
+            || (bytes.size() >= 12 && bytes.starts_with("RIFF"sv) && bytes.substr(8, 4) == "WEBP"sv);
+    }
+
     cv::Mat decoded(std::string_view bytes)
     {
-        if (bytes.empty())
+        if (!isWebImage(bytes)) {
+            logVerbose("[Roster] photo not decoded: not a JPEG, PNG or WebP image");
             return {};
+        }
         if (auto pixels = declaredPixels(bytes); pixels && *pixels > maximumPixels) {
             logVerbose("[Roster] photo not decoded: " + std::to_string(std::llround(*pixels)) + " pixels");
             return {};

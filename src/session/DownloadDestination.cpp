@@ -16,13 +16,17 @@ namespace {
     // A longer "extension" is part of the name, not a type to keep.
     constexpr size_t maximumExtensionBytes = 16;
 
-    // Cuts at most `size` bytes from the start of `text`, never inside a UTF-8 character.
+    // At most `size` bytes from the start of `text`, never cutting a UTF-8 character (of at most
+    // four bytes); bytes that are no UTF-8 are cut anywhere.
     std::string utf8Prefix(const std::string& text, size_t size)
     {
         if (text.size() <= size)
             return text;
-        while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80)
-            --size;
+        auto isContinuation = [&](size_t index) { return (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80; };
+        for (size_t end = size; end + 3 >= size && end > 0; --end) {
+            if (!isContinuation(end))
+                return text.substr(0, end);
+        }
         return text.substr(0, size);
     }
 

@@ -1,7 +1,7 @@
 # The two commands of README.md, plus the build they share.
 BUILD_DIR := build
 
-.PHONY: all build configure deps check demo deb benchmark sanitize format pot clean
+.PHONY: all build configure deps check demo deb benchmark sanitize fuzz format pot clean
 
 all: build
 
@@ -19,8 +19,9 @@ build: configure
 check: deps
 	$(MAKE) build
 	@test -f build-sanitize/build.ninja || cmake --preset sanitize
-	cmake --build build-sanitize --target halcyra-unit-tests
+	cmake --build build-sanitize --target halcyra-unit-tests halcyra-fuzz-replay
 	ASAN_OPTIONS=detect_leaks=1 build-sanitize/bin/halcyra-unit-tests --gtest_brief=1
+	ASAN_OPTIONS=detect_leaks=1 build-sanitize/bin/halcyra-fuzz-replay tests/fuzz/corpus
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
 
 demo: deps
@@ -46,6 +47,15 @@ sanitize: deps
 	cmake --build build-sanitize
 	ctest --test-dir build-sanitize --output-on-failure
 
+# Each fuzz target (clang, libFuzzer) for FUZZ_SECONDS, or only those named in FUZZ_TARGETS; what
+# they found is listed at the end and kept in build-fuzz/fuzz-findings.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?=
+fuzz: deps
+	@test -f build-fuzz/build.ninja || cmake --preset fuzz
+	cmake --build build-fuzz --target fuzz-targets
+	tests/fuzz/run-fuzzers build-fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 format:
 	git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' | xargs clang-format -i
 
@@ -54,4 +64,4 @@ pot: configure
 	cmake --build $(BUILD_DIR) --target pot
 
 clean:
-	rm -rf $(BUILD_DIR) build-sanitize
+	rm -rf $(BUILD_DIR) build-sanitize build-fuzz

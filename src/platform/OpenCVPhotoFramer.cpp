@@ -40,8 +40,8 @@ namespace {
 
     cv::Mat decoded(std::string_view bytes)
     {
-        if (bytes.empty())
-            return {};
+        // Formats whose size cannot be read are not decoded at all: some of OpenCV's decoders
+        // (DICOM's) end the process on a malformed file.
         auto pixels = declaredPixelCount(bytes);
         if (!pixels) {
             logVerbose("[Roster] photo not decoded: not a JPEG, PNG, TIFF, WebP or BMP image");

@@ -11,6 +11,38 @@ namespace {
     constexpr std::string_view fallbackFileName = "Download";
     // A folder in which this many names are taken is not one to keep counting in.
     constexpr int maximumCounter = 10000;
+    // File systems take names of at most 255 bytes; this leaves room for " (10000)".
+    constexpr size_t maximumNameBytes = 240;
+    // A longer "extension" is part of the name, not a type to keep.
+    constexpr size_t maximumExtensionBytes = 16;
+
+    // At most `size` bytes from the start of `text`, never cutting a UTF-8 character (of at most
+    // four bytes); bytes that are no UTF-8 are cut anywhere.
+    std::string utf8Prefix(const std::string& text, size_t size)
+    {
+        if (text.size() <= size)
+            return text;
+        auto isContinuation = [&](size_t index) { return (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80; };
+        for (size_t end = size; end + 3 >= size && end > 0; --end) {
+            if (!isContinuation(end))
+                return text.substr(0, end);
+        }
+        return text.substr(0, size);
+    }
+
+    // A name the file system refuses would fail the download: long names are shortened, keeping
+    // their extension.
+    std::string shortened(const std::string& name)
+    {
+        if (name.size() <= maximumNameBytes)
+            return name;
+        auto dot = name.rfind('.');
+        std::string extension;
+        if (dot != std::string::npos && dot > 0 && name.size() - dot <= maximumExtensionBytes)
+            extension = name.substr(dot);
+        auto base = extension.empty() ? name : name.substr(0, dot);
+        return utf8Prefix(base, maximumNameBytes - extension.size()) + extension;
+    }
 
 }
 
@@ -37,7 +69,7 @@ std::string downloadFileName(std::string_view suggestedName)
 
     if (name.empty() || name == "." || name == "..")
         return std::string(fallbackFileName);
-    return name;
+    return shortened(name);
 }
 
 std::optional<std::filesystem::path> uniqueDownloadDestination(const DownloadsFolder& folder, std::string_view suggestedName)

@@ -10,6 +10,12 @@ namespace {
 
     TEST(DownloadDestination, takenNamesGetTheFirstFreeCounterAndDirectoryPartsAndHostileNamesAreDropped)
     {
+        auto repeated = [](const std::string& text, int count) {
+            std::string result;
+            while (count-- > 0)
+                result += text;
+            return result;
+        };
         const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
             { { "report.xlsx", "report (1).xlsx" }, "report.xlsx", "report (2).xlsx" },
             { { "README" }, "README", "README (1)" },
@@ -18,6 +24,9 @@ namespace {
             { {}, "", "Download" },
             { {}, "..", "Download" },
             { {}, "reports/", "reports" },
+            { {}, std::string(300, 'a') + ".pdf", std::string(236, 'a') + ".pdf" },
+            // Too long for a file system: shortened between characters, keeping the extension.
+            { {}, "a" + repeated("\u00e9", 150), "a" + repeated("\u00e9", 119) },
         };
         for (const auto& [taken, suggested, expected] : cases) {
             TemporaryFolder downloads;

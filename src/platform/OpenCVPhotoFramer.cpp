@@ -14,14 +14,19 @@ namespace halcyra {
 
 namespace {
 
-    // Chosen by measurement on a set of 17 portraits, group photos and photos without a person
-    // (faces found, false boxes, time): the frontal "alt2" cascade found 15 of 16 faces with no
-    // false box; the profile cascade on both sides, asked only when no frontal face is found
-    // and with 5 neighbours, adds the profile that the frontal detectors miss without a box on
-    // the cat or still lifes. dlib's HOG detector found no more faces and drew a false box.
+    // Chosen by measurement (benchmarks/CompareFaceDetectors, tests/roster/no-person) on the face
+    // set of 16 faces and photos with no person (animals, flowers, landscapes, textures): the
+    // frontal "alt2" cascade finds 15 of the 16 faces but also draws faces on a bird, a leaf,
+    // bricks or coins; the profile cascade on both sides, asked only when no frontal face is
+    // found and with 5 neighbours, adds the profile it misses. A frontal box counts as a face only
+    // when an eye cascade finds an eye in its upper part, and in a colour photo every box must
+    // be mostly skin-coloured (a leaf's stripes pass the eye check, not this one): that keeps
+    // every face of the set and leaves no false face on the no-person photos. An upper body needs
+    // an eye and skin in its head region.
     constexpr int frontalNeighbours = 3;
     constexpr int profileNeighbours = 5;
     constexpr int upperBodyNeighbours = 3;
+    constexpr int eyeNeighbours = 2;
     constexpr double scaleStep = 1.1;
     constexpr int jpegQuality = 85;
 
@@ -76,6 +81,70 @@ namespace {
         return gray;
     }
 
+    // Whether `eyes` finds an eye in `region`, where a face of `faceWidth` pixels would show one.
+    // The cascade knows eyes of 20 pixels and more, about a fifth of a face: a smaller face is
+    // enlarged first.
+    bool hasEye(cv::CascadeClassifier& eyes, const cv::Mat& gray, cv::Rect region, double faceWidth)
+    {
+        region &= cv::Rect(0, 0, gray.cols, gray.rows);
+        if (eyes.empty() || region.empty() || faceWidth < 1)
+            return false;
+        try {
+            cv::Mat part = gray(region);
+            double scale = std::max(1.0, 160 / faceWidth);
+            if (scale > 1.0)
+                cv::resize(part, part, {}, scale, scale, cv::INTER_LINEAR);
+            int width = int(faceWidth * scale);
+            std::vector<cv::Rect> found;
+            eyes.detectMultiScale(part, found, scaleStep, eyeNeighbours, 0, { width / 8, width / 8 }, { width / 2, width / 2 });
+            return !found.empty();
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] detection failed: ") + exception.what());
+            return false;
+        }
+    }
+
+    // The eyes of a face box lie in its upper part.
+    bool hasEyeInFace(cv::CascadeClassifier& eyes, const cv::Mat& gray, const PixelBox& box)
+    {
+        cv::Rect upper(int(box.x), int(box.y), int(box.width), int(box.height * 0.6));
+        return hasEye(eyes, gray, upper, box.width);
+    }
+
+    // An upper-body box holds the head in the middle of its upper half, about a third as wide.
+    bool hasEyeInHead(cv::CascadeClassifier& eyes, const cv::Mat& gray, const PixelBox& box)
+    {
+        cv::Rect head(int(box.x + box.width * 0.25), int(box.y), int(box.width * 0.5), int(box.height * 0.5));
+        return hasEye(eyes, gray, head, box.width / 3);
+    }
+
+    // The display image's colours, or nothing for a photo in shades of grey (where skin cannot be
+    // told by colour).
+    cv::Mat colourOrNothing(const DisplayImage& image)
+    {
+        cv::Mat rgb(image.height, image.width, CV_8UC3, const_cast<std::uint8_t*>(image.rgb.data()));
+        cv::Mat hsv;
+        cv::cvtColor(rgb, hsv, cv::COLOR_RGB2HSV);
+        constexpr double greySaturation = 20;
+        return cv::mean(hsv)[1] < greySaturation ? cv::Mat() : rgb;
+    }
+
+    // Whether the middle of `box` is mostly skin-coloured (the usual chroma range, which holds for
+    // every skin tone); always so in a grey photo.
+    bool isSkinColoured(const cv::Mat& rgb, const PixelBox& box)
+    {
+        if (rgb.empty())
+            return true;
+        auto middle = cv::Rect(int(box.x + box.width / 4), int(box.y + box.height / 4), int(box.width / 2), int(box.height / 2)) & cv::Rect(0, 0, rgb.cols, rgb.rows);
+        if (middle.empty())
+            return false;
+        cv::Mat chroma, skin;
+        cv::cvtColor(rgb(middle), chroma, cv::COLOR_RGB2YCrCb);
+        cv::inRange(chroma, cv::Scalar(0, 133, 77), cv::Scalar(255, 173, 127), skin);
+        constexpr double minimumSkinShare = 0.5;
+        return cv::countNonZero(skin) >= minimumSkinShare * middle.area();
+    }
+
     std::vector<PixelBox> detect(cv::CascadeClassifier& classifier, const cv::Mat& gray, int neighbours, bool bothSides)
     {
         if (classifier.empty() || gray.empty())
@@ -109,6 +178,7 @@ struct OpenCVPhotoFramer::Cascades {
     cv::CascadeClassifier frontalFace;
     cv::CascadeClassifier profileFace;
     cv::CascadeClassifier upperBody;
+    cv::CascadeClassifier eyes;
 };
 
 std::filesystem::path OpenCVPhotoFramer::defaultCascadeFolder()
@@ -140,6 +210,7 @@ OpenCVPhotoFramer::Cascades& OpenCVPhotoFramer::cascades()
     load(m_cascades->frontalFace, "haarcascade_frontalface_alt2.xml");
     load(m_cascades->profileFace, "haarcascade_profileface.xml");
     load(m_cascades->upperBody, "haarcascade_upperbody.xml");
+    load(m_cascades->eyes, "haarcascade_eye_tree_eyeglasses.xml");
     return *m_cascades;
 }
 
@@ -167,20 +238,34 @@ std::optional<DisplayImage> OpenCVPhotoFramer::displayImage(std::string_view byt
 
 std::vector<PixelBox> OpenCVPhotoFramer::faces(const DisplayImage& image)
 {
+    auto& cascades = this->cascades();
     auto gray = equalizedGray(image);
-    auto boxes = detect(cascades().frontalFace, gray, frontalNeighbours, false);
+    auto colour = colourOrNothing(image);
+    auto boxes = detect(cascades.frontalFace, gray, frontalNeighbours, false);
+    std::erase_if(boxes, [&](const PixelBox& box) { return !hasEyeInFace(cascades.eyes, gray, box) || !isSkinColoured(colour, box); });
     for (auto& box : boxes) {
         box.y += frontalBoxTopOffset * box.height;
         box.height *= frontalBoxHeightScale;
     }
-    if (boxes.empty())
-        boxes = detect(cascades().profileFace, gray, profileNeighbours, true);
+    if (boxes.empty()) {
+        // A turned head often shows one eye too small or too shaded for the eye cascade.
+        boxes = detect(cascades.profileFace, gray, profileNeighbours, true);
+        std::erase_if(boxes, [&](const PixelBox& box) { return !isSkinColoured(colour, box); });
+    }
     return boxes;
 }
 
 std::vector<PixelBox> OpenCVPhotoFramer::upperBodies(const DisplayImage& image)
 {
-    return detect(cascades().upperBody, equalizedGray(image), upperBodyNeighbours, false);
+    auto& cascades = this->cascades();
+    auto gray = equalizedGray(image);
+    auto colour = colourOrNothing(image);
+    auto boxes = detect(cascades.upperBody, gray, upperBodyNeighbours, false);
+    std::erase_if(boxes, [&](const PixelBox& box) {
+        PixelBox head { box.x + box.width / 3, box.y, box.width / 3, box.height / 2 };
+        return !hasEyeInHead(cascades.eyes, gray, box) || !isSkinColoured(colour, head);
+    });
+    return boxes;
 }
 
 std::optional<std::string> OpenCVPhotoFramer::cropJPEG(std::string_view bytes, const CropRect& rect)

@@ -8,8 +8,8 @@
 namespace halcyra {
 
 // Roster photos on OpenCV: decoding with the EXIF orientation applied, Haar cascades from
-// opencv-data for faces (frontal, then profile) and upper bodies, JPEG encoding. Not for use
-// from two threads at once.
+// opencv-data for faces (frontal, then profile) and upper bodies, confirmed by an eye cascade
+// and, in a colour photo, by skin colour; JPEG encoding. Not for use from two threads at once.
 class OpenCVPhotoFramer final : public PhotoFramer {
 public:
     static std::filesystem::path defaultCascadeFolder();

@@ -1,6 +1,7 @@
 // The OpenCV framing on photographs with known faces (../shared/testdata/faces, ground truth in
-// faces.json, boxes in upright pixels) and JPEG crops of real files. The export of a whole roster
-// to a vCard parser runs in the engine's roster test.
+// faces.json, boxes in upright pixels), on photographs with no person (no-person/, kept in the
+// repository), and JPEG crops of real files. The export of a whole roster to a vCard parser runs
+// in the engine's roster test.
 
 #include "platform/OpenCVPhotoFramer.h"
 #include "roster/CropGeometry.h"
@@ -18,6 +19,7 @@ namespace halcyra {
 namespace {
 
     const std::filesystem::path faceFolder = HALCYRA_SHARED_DIR "/testdata/faces";
+    const std::filesystem::path noPersonFolder = HALCYRA_SOURCE_DIR "/tests/roster/no-person";
 
     std::string contentsOf(const std::filesystem::path& path)
     {
@@ -39,7 +41,15 @@ namespace {
         return cv::imdecode(cv::Mat(1, int(bytes.size()), CV_8U, const_cast<char*>(bytes.data())), cv::IMREAD_UNCHANGED);
     }
 
-    class FaceSet : public ::testing::Test {
+    // Photographs made here or kept in the repository.
+    class PhotoFiles : public ::testing::Test {
+    protected:
+        OpenCVPhotoFramer framer;
+    };
+
+    // The face set comes beside the repository, not in it: without it these tests are skipped,
+    // and ctest reports them skipped.
+    class FaceSet : public PhotoFiles {
     protected:
         void SetUp() override
         {
@@ -50,7 +60,6 @@ namespace {
         }
 
         nlohmann::json groundTruth;
-        OpenCVPhotoFramer framer;
     };
 
     TEST_F(FaceSet, proposedCropFramesTheLargestFaceOrTheCentredSquare)
@@ -100,7 +109,24 @@ namespace {
         std::printf("detection: %.1f ms per photo on average over %zu photos\n", totalMilliseconds / groundTruth.size(), groundTruth.size());
     }
 
-    TEST_F(FaceSet, cropIsASquareJPEGOfAtMost512CutFromTheUprightPhoto)
+    TEST_F(PhotoFiles, photoWithNoPersonKeepsTheCentredSquare)
+    {
+        // Animals, flowers, landscapes, textures and drawings, where a detector sees a face in
+        // an eye-like spot or a symmetric pattern.
+        int count = 0;
+        for (auto& file : std::filesystem::directory_iterator(noPersonFolder)) {
+            if (file.path().extension() != ".jpg")
+                continue;
+            SCOPED_TRACE(file.path().filename().string());
+            auto display = framer.displayImage(contentsOf(file.path()), PhotoFramer::displayPixelSize);
+            ASSERT_TRUE(display);
+            EXPECT_EQ(detectCrop(framer, *display), clamped(defaultCrop, display->width, display->height));
+            ++count;
+        }
+        EXPECT_GE(count, 15) << "the no-person set is in " << noPersonFolder;
+    }
+
+    TEST_F(PhotoFiles, cropIsASquareJPEGOfAtMost512CutFromTheUprightPhoto)
     {
         // A PNG strip whose square cut is a pixel wider than high comes out square, in colour.
         cv::Mat strip(299, 1000, CV_8UC3, cv::Scalar(200, 10, 10));

@@ -1,0 +1,146 @@
+// Prints how long a roster export takes on the demo tenant: a generated roster of 200 students
+// (photos taken in turn from the demo set, served full size) from the command to the framing
+// editor, split into reading, photo download and framing; then the framing of one 800-pixel
+// photo on one core and of the whole set over the image workers. Not a test: it asserts nothing.
+//
+//   tests/engine/run-with-display tests/platform/run-with-services build/bin/halcyra-roster-benchmark
+//
+// HALCYRA_ROSTER_STUDENTS sets the roster's size (200 by default).
+
+#include "EngineSession.h"
+#include "platform/OpenCVPhotoFramer.h"
+#include "roster/ContactExport.h"
+#include "roster/FrameContacts.h"
+#include "roster/RosterExporter.h"
+#include "support/MainLoopTask.h"
+#include "support/TemporaryFolder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+using namespace halcyra;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// As the application runs it: one image worker.
+unsigned imageWorkerCount()
+{
+    return 1;
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string contentsOf(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+class RosterBenchmark : public EngineSessionTest { };
+
+TEST_F(RosterBenchmark, exportFromCommandToFramingEditor)
+{
+    const char* size = std::getenv("HALCYRA_ROSTER_STUDENTS");
+    int students = size ? std::atoi(size) : 200;
+    TemporaryFolder downloads;
+    auto run = startSignedIn(downloads.path());
+    s_tenant->control("POST", "/roster", { { "generate", students } });
+
+    OpenCVPhotoFramer framer;
+    WorkerPool imageWork(run->runLoop, imageWorkerCount());
+    CropSession session(run->runLoop, [&](std::vector<CropContact> contacts, std::string title) {
+        return exportContacts(std::move(contacts), std::move(title), { framer, imageWork, run->downloadsFolder, run->downloadAnnouncer });
+    });
+    RosterExporter exporter({ run->runLoop, s_configuration->endpoints.tenantHost, framer, imageWork, session });
+    exporter.attach(run->coordinator.webView());
+    run->coordinator.webView()->load(*URL::parse("https://" + s_configuration->endpoints.tenantHost + "/ashgrove/d/task/1422$2579.htmld"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return exporter.isRosterPage(); }, 60s));
+
+    // The stages, by the progress texts the user sees.
+    auto start = Clock::now();
+    std::optional<double> downloadStarted, framingStarted;
+    auto observation = exporter.observeWillChange([&] {
+        run->runLoop.post([&] {
+            auto& text = exporter.progress();
+            if (text && text->starts_with("Downloading") && !downloadStarted)
+                downloadStarted = secondsSince(start);
+            if (text && text->starts_with("Finding") && !framingStarted)
+                framingStarted = secondsSince(start);
+        });
+    });
+    exporter.exportRoster();
+    ASSERT_TRUE(runMainLoopUntil([&] { return session.isPresented() || exporter.errorMessage(); }, 600s));
+    double total = secondsSince(start);
+    ASSERT_FALSE(exporter.errorMessage()) << *exporter.errorMessage();
+    std::size_t withPhoto = std::ranges::count_if(session.contacts(), [](auto& contact) { return contact.display != nullptr; });
+    std::printf("roster of %zu students (%zu photos framed), %u image workers on %u cores\n", session.contacts().size(), withPhoto,
+        imageWorkerCount(), std::thread::hardware_concurrency());
+    std::printf("  reading the roster   %6.2f s\n", downloadStarted.value_or(0));
+    std::printf("  downloading photos   %6.2f s\n", framingStarted.value_or(0) - downloadStarted.value_or(0));
+    std::printf("  framing photos       %6.2f s\n", total - framingStarted.value_or(0));
+    std::printf("  command to editor    %6.2f s\n", total);
+}
+
+// Decoding to the display size and detection, for each photo of the demo set, on this thread
+// alone; then the whole set over the image workers as the export runs it.
+TEST_F(RosterBenchmark, framingPerPhoto)
+{
+    std::vector<std::string> photos;
+    for (auto& file : std::filesystem::directory_iterator(HALCYRA_SHARED_DIR "/testdata/faces")) {
+        if (file.path().extension() != ".json" && file.path().extension() != ".md")
+            photos.push_back(contentsOf(file.path()));
+    }
+    ASSERT_FALSE(photos.empty());
+    OpenCVPhotoFramer framer;
+    framer.displayImage(photos[0], PhotoFramer::displayPixelSize); // loads the detectors
+    detectCrop(framer, *framer.displayImage(photos[0], PhotoFramer::displayPixelSize));
+
+    constexpr int rounds = 3;
+    double decoding = 0, detecting = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (auto& bytes : photos) {
+            auto started = Clock::now();
+            auto display = framer.displayImage(bytes, PhotoFramer::displayPixelSize);
+            decoding += secondsSince(started);
+            started = Clock::now();
+            if (display)
+                detectCrop(framer, *display);
+            detecting += secondsSince(started);
+        }
+    }
+    double count = rounds * photos.size();
+    std::printf("one core: decoding %.1f ms, detection %.1f ms, framing %.1f ms per photo (%zu photos, %d rounds)\n", decoding * 1000 / count,
+        detecting * 1000 / count, (decoding + detecting) * 1000 / count, photos.size(), rounds);
+
+    // The export's own path: every photo framed through frameContacts on the image workers.
+    GLibRunLoop loop;
+    WorkerPool imageWork(loop, imageWorkerCount());
+    std::vector<Student> students(rounds * photos.size());
+    PhotoMap photoMap;
+    for (std::size_t i = 0; i < students.size(); ++i)
+        photoMap[i] = photos[i % photos.size()];
+    auto started = Clock::now();
+    auto contacts = runOnMainLoop(frameContacts(students, photoMap, framer, imageWork, nullptr));
+    double seconds = secondsSince(started);
+    std::printf("frameContacts: %.1f ms per photo over %u image workers (%zu photos, %.2f s)\n", seconds * 1000 / students.size(),
+        imageWorkerCount(), students.size(), seconds);
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    return runEngineTests(argc, argv);
+}

@@ -86,10 +86,10 @@ private:
 
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
-    Services(const Configuration& configuration, GDBusConnection* sessionBus)
+    Services(const Configuration& configuration, RenderingChoice rendering, GDBusConnection* sessionBus)
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
-        , engine(configuration, engineOptions())
+        , engine(configuration, engineOptions(rendering))
         , downloadsFolder(userDownloadsFolder())
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
@@ -119,10 +119,11 @@ struct Application::Services {
             g_object_remove_weak_pointer(G_OBJECT(cropEditor), reinterpret_cast<gpointer*>(&cropEditor));
     }
 
-    static WebKitEngineOptions engineOptions()
+    static WebKitEngineOptions engineOptions(RenderingChoice rendering)
     {
         auto options = WebKitEngine::defaultOptions();
         options.scriptMessageHandlerNames = { "workdayAuth" };
+        options.compositesPages = rendering.compositesPages;
         return options;
     }
 
@@ -192,8 +193,9 @@ struct Application::Services {
     TaskGroup tasks { runLoop };
 };
 
-Application::Application(Configuration configuration)
+Application::Application(Configuration configuration, RenderingChoice rendering)
     : m_configuration(std::move(configuration))
+    , m_rendering(rendering)
 {
 }
 
@@ -222,13 +224,16 @@ int Application::run(int argc, char** argv)
 
 void Application::startup(void* gtkApplication, Application* self)
 {
+    logLaunchStep("GTK ready");
     auto* sessionBus = g_application_get_dbus_connection(G_APPLICATION(gtkApplication));
-    self->m_services = std::make_unique<Services>(self->m_configuration, sessionBus);
+    self->m_services = std::make_unique<Services>(self->m_configuration, self->m_rendering, sessionBus);
+    logLaunchStep("web context ready");
     auto& services = *self->m_services;
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
         co_await services.keychainStore.deleteLegacyUsername();
         auto credentials = co_await services.keychainStore.load();
+        logLaunchStep("keychain answered");
         if (!credentials)
             services.lockController.openForFirstSignIn();
     }(services));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RenderingChoice.h"
 #include "base/Signal.h"
 #include "config/Configuration.h"
 #include "platform/GRefPtr.h"
@@ -16,7 +17,7 @@ class MainWindow;
 // presents the running instance's window. Wires the real services to the logic.
 class Application {
 public:
-    explicit Application(Configuration);
+    Application(Configuration, RenderingChoice);
     ~Application();
 
     int run(int argc, char** argv);
@@ -37,6 +38,7 @@ private:
     void publishCounts();
 
     Configuration m_configuration;
+    RenderingChoice m_rendering;
     std::unique_ptr<Services> m_services;
     void* m_gtkApplication { nullptr };
     std::unique_ptr<MainWindow> m_mainWindow;

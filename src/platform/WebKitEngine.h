@@ -21,6 +21,10 @@ struct WebKitEngineOptions {
     std::filesystem::path webProcessExtensionDirectory;
     // The script message channels that every frame gets; a view answers only those it was made with.
     std::vector<std::string> scriptMessageHandlerNames;
+    // Off where the only GL is a software rasterizer: the pages are then painted into plain
+    // memory, without GL buffers in the web process and the UI process. Hidden views never
+    // composite either way.
+    bool compositesPages { true };
 };
 
 // The WebKitGTK engine: one persistent network session shared by every view, with the
@@ -44,6 +48,7 @@ private:
     std::shared_ptr<DownloadAdapter> adapterFor(WebKitDownload*) const;
 
     GRefPtr<WebKitNetworkSession> m_networkSession;
+    bool m_compositesPages { true };
     std::map<WebKitDownload*, std::shared_ptr<DownloadAdapter>> m_downloads;
 };
 

@@ -28,7 +28,7 @@ def launchTrace(log):
     for line in log.splitlines():
         match = TRACE.match(line)
         if match:
-            if match.group(2) == "process started":
+            if match.group(2) == "main entered":
                 steps = []
             steps.append((float(match.group(1)), match.group(2)))
     return steps
@@ -43,6 +43,16 @@ def waitForPollCycles(cycles):
         if reading and reading["lastUpdated"]:
             seen.add(reading["lastUpdated"])
         time.sleep(1)
+
+
+def chromiumBeside(tenant, runs):
+    """The same figures for Debian's Chromium, on the same tenant in the same run."""
+    here = Path(__file__).resolve().parent / "chromium"
+    if not Path("/usr/bin/chromium").exists() or not (here / "node_modules" / "playwright-core").exists():
+        print("chromium: not installed (apt-get install chromium; npm install in benchmarks/chromium)")
+        return
+    subprocess.run(["node", str(here / "chromium-benchmark.mjs"), "%s:%d" % tenant.proxy, "%s:%d" % tenant.controlAddress,
+                    "https://workday.ashgrove.test/", "https://wd5.myworkday.test", str(runs)], cwd=here, timeout=900)
 
 
 def main():
@@ -71,6 +81,7 @@ def main():
                 print("signed in, main view and three hidden views, after two poll cycles:")
                 printSnapshot(snapshot(application.process.pid))
             application.quit()
+        chromiumBeside(tenant, runs)
     finally:
         application.quit()
         tenant.cleanUp()

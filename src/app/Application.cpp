@@ -21,8 +21,8 @@
 #include "platform/GLibRunLoop.h"
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
+#include "platform/LoadedPhotoFramer.h"
 #include "platform/LogindWakeMonitor.h"
-#include "platform/OpenCVPhotoFramer.h"
 #include "platform/PamAuthenticator.h"
 #include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
@@ -174,7 +174,7 @@ struct Application::Services {
     GateController lockController;
     // Course roster: the exporter that watches the main web view, the framing session it hands
     // the contacts to, and the one worker thread that frames and renders photos one at a time.
-    OpenCVPhotoFramer photoFramer;
+    LoadedPhotoFramer photoFramer;
     WorkerPool imageWork { runLoop, 1 };
     CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
                                  return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });

@@ -10,7 +10,7 @@
 int main(int argc, char** argv)
 {
     using namespace halcyra;
-    logLaunchStep("process started");
+    logLaunchStep("main entered");
     setlocale(LC_ALL, "");
     bindtextdomain("halcyra", HALCYRA_LOCALE_DIR);
     bind_textdomain_codeset("halcyra", "UTF-8");
@@ -26,6 +26,7 @@ int main(int argc, char** argv)
     auto driverName = probeEGLDriverName();
     auto rendering = chooseRendering(driverName);
     applyWindowRendering(rendering.drawsWindowWithGL);
+    logLaunchStep("rendering chosen");
     logVerbose("[App] GL driver: " + driverName.value_or("unknown") + (rendering.compositesPages ? "; pages composite" : "; drawing without GL"));
     Application application(std::move(*result.configuration), rendering);
     return application.run(argc, argv);

@@ -31,6 +31,7 @@ demo: deps
 benchmark: deps
 	@tools/install-deps tools/benchmark-packages.txt
 	$(MAKE) build
+	cmake --build $(BUILD_DIR) --target halcyra-counts-benchmark
 	benchmarks/run-launch-benchmark 5
 	tests/engine/run-with-display tests/platform/run-with-services $(BUILD_DIR)/bin/halcyra-counts-benchmark
 

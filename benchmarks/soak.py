@@ -18,7 +18,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from halcyra_processes import busCounts, isWebProcess, snapshot, tenantCounts, totalCPUSeconds  # noqa: E402
+from halcyra_processes import asJSON, busCounts, isWebProcess, snapshot, tenantCounts, totalCPUSeconds  # noqa: E402
 from test_application import REPOSITORY, SERVICE, Application, Tenant, homeServedCount, waitFor  # noqa: E402
 
 MINUTES = int(os.environ.get("SOAK_MINUTES", "120"))
@@ -112,6 +112,9 @@ def main():
                     "password_submissions": state["passwordSubmissions"],
                     "sessions_ended": sessionsEnded,
                     "counts_match": countsMatch(tenant),
+                    # What differed, when the counts did not match.
+                    "counts_bus": asJSON((busCounts() or {}).get("counts")),
+                    "counts_tenant": asJSON(tenantCounts(tenant)),
                     "offline": offlineUntil is not None,
                 })
                 print("minute %3d: PSS %6.1f MiB, %d web processes, %d password submissions, counts %s"

@@ -54,9 +54,9 @@ namespace {
 
 std::optional<std::string> probeEGLDriverName()
 {
-    // Asked in a child process: initializing EGL loads the driver, and Mesa's CPU rasterizer
-    // brings LLVM (10 MB PSS measured here) that would otherwise stay in the application for
-    // nothing. Nothing else runs yet, so the fork copies a small, single-threaded process.
+    // Asked in a child process, so that a driver that crashes or hangs cannot take the launch with
+    // it, and the probe's own display connection and driver state end with the child. Nothing else
+    // runs yet, so the fork copies a small, single-threaded process.
     int pipeEnds[2];
     if (pipe(pipeEnds))
         return std::nullopt;

@@ -18,7 +18,7 @@ import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from halcyra_processes import asJSON, busCounts, isWebProcess, snapshot, tenantCounts, totalCPUSeconds  # noqa: E402
+from halcyra_processes import asJSON, busCounts, isWebProcess, memoryKiB, snapshot, tenantCounts, totalCPUSeconds  # noqa: E402
 from test_application import REPOSITORY, SERVICE, Application, Tenant, homeServedCount, waitFor  # noqa: E402
 
 MINUTES = int(os.environ.get("SOAK_MINUTES", "120"))
@@ -106,6 +106,10 @@ def main():
                     "pss_ui_mib": round(pss(lambda name: name == "halcyra"), 1),
                     "pss_network_mib": round(pss(lambda name: name.startswith("WebKitNetwork")), 1),
                     "pss_web_mib": round(pss(isWebProcess), 1),
+                    # Private memory alone: PSS moves whenever another program maps the same libraries.
+                    "uss_total_mib": round(sum(memoryKiB(row[1], "Private_Clean", "smaps_rollup")
+                                               + memoryKiB(row[1], "Private_Dirty", "smaps_rollup")
+                                               for row in processes) / 1024, 1),
                     "web_processes": sum(1 for row in processes if isWebProcess(row[0])),
                     "pss_per_process_mib": " ".join("%s:%d=%.0f" % (name, pid, value / 1024)
                                                     for name, pid, _, value in processes),

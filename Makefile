@@ -1,7 +1,7 @@
 # The two commands of README.md, plus the build they share.
 BUILD_DIR := build
 
-.PHONY: all build configure deps check demo deb benchmark sanitize fuzz format pot clean
+.PHONY: all build configure deps check demo deb benchmark soak sanitize fuzz format pot clean
 
 all: build
 
@@ -38,9 +38,18 @@ deb: deps
 
 # Prints launch-to-home time and memory, then the cost of counts polling; not part of the tests.
 benchmark: deps
+	@tools/install-deps tools/benchmark-packages.txt
 	$(MAKE) build
+	cmake --build $(BUILD_DIR) --target halcyra-counts-benchmark
 	benchmarks/run-launch-benchmark 5
 	tests/engine/run-with-display tests/platform/run-with-services $(BUILD_DIR)/bin/halcyra-counts-benchmark
+
+# A working day in fast motion (SOAK_MINUTES, 120 by default): memory, web processes, password
+# submissions and counts every minute while sessions end, the network drops and the computer
+# sleeps; writes build/soak.csv and prints a summary. Not part of the tests.
+soak: deps
+	$(MAKE) build
+	benchmarks/run-soak
 
 sanitize: deps
 	cmake --preset sanitize

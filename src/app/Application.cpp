@@ -23,8 +23,8 @@
 #include "platform/GLibRunLoop.h"
 #include "platform/GioNetworkPathMonitor.h"
 #include "platform/LibsecretKeychain.h"
+#include "platform/LoadedPhotoFramer.h"
 #include "platform/LogindWakeMonitor.h"
-#include "platform/OpenCVPhotoFramer.h"
 #include "platform/PamAuthenticator.h"
 #include "platform/PolkitAuthenticator.h"
 #include "platform/RecentFilesAnnouncer.h"
@@ -103,11 +103,11 @@ struct Application::Services {
         std::function<void()> presentMainWindow;
     };
 
-    Services(const Configuration& configuration, GApplication* application, WindowHooks window)
+    Services(const Configuration& configuration, RenderingChoice rendering, GApplication* application, WindowHooks window)
         : settings(FileSettingsStore::defaultPath(), runLoop)
         , keychainStore(keychain, settings)
         , webNotifications(application, std::move(window.presentMainWindow))
-        , engine(configuration, engineOptions(configuration))
+        , engine(configuration, engineOptions(configuration, rendering))
         , downloadsFolder(desktopDownloadsFolder(), g_get_home_dir())
         , offScreenHost(runLoop, settings)
         , pollSession(runLoop, keychainStore)
@@ -147,12 +147,13 @@ struct Application::Services {
             taskNotifier.takeAdoptedReading(counts);
     }
 
-    WebKitEngineOptions engineOptions(const Configuration& configuration)
+    WebKitEngineOptions engineOptions(const Configuration& configuration, RenderingChoice rendering)
     {
         auto options = WebKitEngine::defaultOptions();
         options.scriptMessageHandlerNames = { "workdayAuth" };
         options.notificationOrigins = { configuration.endpoints.notificationOrigin() };
         options.showNotification = [this](WebKitNotification* notification) { webNotifications.show(notification); };
+        options.compositesPages = rendering.compositesPages;
         return options;
     }
 
@@ -206,7 +207,7 @@ struct Application::Services {
     GateController lockController;
     // Course roster: the exporter that watches the main web view, the framing session it hands
     // the contacts to, and the one worker thread that frames and renders photos one at a time.
-    OpenCVPhotoFramer photoFramer;
+    LoadedPhotoFramer photoFramer;
     WorkerPool imageWork { runLoop, 1 };
     CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
                                  return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });
@@ -225,8 +226,9 @@ struct Application::Services {
     TaskGroup tasks { runLoop };
 };
 
-Application::Application(Configuration configuration)
+Application::Application(Configuration configuration, RenderingChoice rendering)
     : m_configuration(std::move(configuration))
+    , m_rendering(rendering)
 {
 }
 
@@ -255,16 +257,19 @@ int Application::run(int argc, char** argv)
 
 void Application::startup(void* gtkApplication, Application* self)
 {
+    logLaunchStep("GTK ready");
     Services::WindowHooks window {
         [self] { return self->m_mainWindow && gtk_window_is_active(self->m_mainWindow->window()); },
         [self] { self->presentMainWindow(); },
     };
-    self->m_services = std::make_unique<Services>(self->m_configuration, G_APPLICATION(gtkApplication), std::move(window));
+    self->m_services = std::make_unique<Services>(self->m_configuration, self->m_rendering, G_APPLICATION(gtkApplication), std::move(window));
+    logLaunchStep("web context ready");
     auto& services = *self->m_services;
     services.lockController.start();
     services.tasks.spawn([](Services& services) -> Task<void> {
         co_await services.keychainStore.deleteLegacyUsername();
         co_await services.lockController.openForFirstSignInUnlessCredentialsAreSaved(services.keychainStore);
+        logLaunchStep("keychain answered");
     }(services));
     services.countsSync.start();
     // The framing editor opens whenever the session is presented and closes itself after.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RenderingChoice.h"
 #include "base/Signal.h"
 #include "config/Configuration.h"
 #include "platform/GRefPtr.h"
@@ -17,7 +18,7 @@ class MainWindow;
 // presents the running instance's window. Wires the real services to the logic.
 class Application {
 public:
-    explicit Application(Configuration);
+    Application(Configuration, RenderingChoice);
     ~Application();
 
     int run(int argc, char** argv);
@@ -39,6 +40,7 @@ private:
     void publishCounts();
 
     Configuration m_configuration;
+    RenderingChoice m_rendering;
     std::unique_ptr<Services> m_services;
     void* m_gtkApplication { nullptr };
     std::unique_ptr<MainWindow> m_mainWindow;

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
+#include <unistd.h>
 
 namespace halcyra {
 
@@ -61,6 +65,34 @@ void logVerbose(std::string_view line)
     }
     if (isVerboseLoggingEnabled())
         writeLine(stdout, line);
+}
+
+void logLaunchStep(std::string_view step)
+{
+    if (!isVerboseLoggingEnabled())
+        return;
+    static std::set<std::string, std::less<>> loggedSteps;
+    if (loggedSteps.contains(step))
+        return;
+    loggedSteps.emplace(step);
+    // The process's start, in clock ticks since boot (the 22nd field of its stat line), against
+    // the boot-time clock now.
+    std::ifstream file("/proc/self/stat");
+    std::string line;
+    std::getline(file, line);
+    unsigned long long startTicks = 0;
+    if (auto close = line.rfind(')'); close != std::string::npos) {
+        std::istringstream fields(line.substr(close + 2));
+        std::string field;
+        for (int index = 3; index < 22 && fields >> field; ++index) { }
+        fields >> startTicks;
+    }
+    timespec now {};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    double seconds = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 - static_cast<double>(startTicks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    logVerbose(std::string("[Launch] ") + text + " s " + std::string(step));
 }
 
 void logError(std::string_view line)

@@ -27,6 +27,10 @@ struct WebKitEngineOptions {
     std::vector<std::string> notificationOrigins;
     // Shows a notification of a page in a view that a window may show; hidden views show none.
     std::function<void(WebKitNotification*)> showNotification;
+    // Off where the only GL is a software rasterizer: the pages are then painted into plain
+    // memory, without GL buffers in the web process and the UI process. Hidden views never
+    // composite either way.
+    bool compositesPages { true };
 };
 
 // The WebKitGTK engine: one persistent network session shared by every view, with the
@@ -53,6 +57,7 @@ private:
     GRefPtr<WebKitNetworkSession> m_networkSession;
     std::vector<std::string> m_notificationOrigins;
     std::function<void(WebKitNotification*)> m_showNotification;
+    bool m_compositesPages { true };
     std::map<WebKitDownload*, std::shared_ptr<DownloadAdapter>> m_downloads;
 };
 

@@ -149,9 +149,22 @@
         document.addEventListener("submit", saveTypedCredentials, true);
         attemptAutofill();
         var attempts = 1;
+        // The form is rendered by script: trying again as soon as the page changes fills it the
+        // moment it appears, where the 250 ms attempts alone would leave up to a quarter second.
+        var observer = typeof MutationObserver === "function" && !autofillStarted && isSSOPage() && !isAfterDuo()
+            ? new MutationObserver(function () {
+                attemptAutofill();
+                if (autofillStarted)
+                    observer.disconnect();
+            })
+            : null;
+        if (observer)
+            observer.observe(document, { childList: true, subtree: true });
         var timer = setInterval(function () {
             if (autofillStarted || attempts >= 60) {
                 clearInterval(timer);
+                if (observer)
+                    observer.disconnect();
                 return;
             }
             attempts += 1;

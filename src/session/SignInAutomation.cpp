@@ -129,6 +129,7 @@ Task<ScriptReply> SignInAutomation::getCredentials(nlohmann::json body)
     if (showsError != body.end() && showsError->is_boolean() && showsError->get<bool>())
         markPasswordRejected("error shown on the form");
 
+    logLaunchStep("CAS form asked for the credentials");
     auto credentials = co_await m_keychain.load();
     // What follows decides and records a hand-out in one step, so that requests answered
     // together by the keychain still see each other's hand-outs.

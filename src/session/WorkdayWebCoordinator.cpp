@@ -158,6 +158,7 @@ void WorkdayWebCoordinator::loadHome()
 
 void WorkdayWebCoordinator::loadEntry(WebView& webView)
 {
+    logLaunchStep("first request");
     webView.load(m_endpoints.entryURL());
 }
 
@@ -224,6 +225,8 @@ NavigationActionPolicy WorkdayWebCoordinator::decidePolicyForNavigationAction(We
         logVerbose("[Workday] BLOCKED back/forward nav to " + redactedURL(action.requestURL));
         return NavigationActionPolicy::cancel;
     }
+    if (action.type == NavigationType::formSubmitted && action.requestURL && action.requestURL->host() == m_endpoints.ssoHost)
+        logLaunchStep("CAS form submitted");
     if (action.shouldPerformDownload)
         return NavigationActionPolicy::download;
     if (isForMainFrame)
@@ -260,6 +263,14 @@ void WorkdayWebCoordinator::didReceiveServerRedirectForProvisionalNavigation(Web
 void WorkdayWebCoordinator::didCommitNavigation(WebView& webView, NavigationID)
 {
     auto url = webView.url();
+    if (auto host = url ? url->host() : std::nullopt) {
+        if (*host == m_endpoints.ssoHost)
+            logLaunchStep("CAS page committed");
+        else if (m_endpoints.isDuoAPIHost(*host))
+            logLaunchStep("Duo page committed");
+        else if (m_endpoints.isHomeURL(url))
+            logLaunchStep("home committed");
+    }
     // Built once the home page has committed, not when it is asked for: the hidden views share
     // the main view's web process only while the main view is on the tenant's own site.
     if (m_endpoints.isHomeURL(url))

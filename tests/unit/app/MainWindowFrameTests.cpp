@@ -1,4 +1,5 @@
 #include "app/MainWindowFrame.h"
+#include "app/RenderingChoice.h"
 #include "base/SettingsStore.h"
 
 #include <gtest/gtest.h>
@@ -41,4 +42,28 @@ TEST(MainWindowFrame, frameIsReadOnlyOnceItsOriginWasSavedAndMissingKeysReadAsZe
     EXPECT_EQ(savedMainWindowFrame(settings), (Rect { 10, 20, 800, 0 }));
     settings.removeValue("mainWindowFrameX");
     EXPECT_EQ(savedMainWindowFrame(settings), std::nullopt);
+}
+
+// A desktop without a GPU (a virtual machine, a remote session) gets CPU drawing, which holds no
+// GL buffers; a real GPU keeps GL, and so does a driver that could not be told.
+TEST(RenderingChoice, softwareGLDriversDrawWithoutGLAndRealGPUsKeepIt)
+{
+    struct Case {
+        std::optional<std::string> driverName;
+        bool usesGL;
+    } cases[] = {
+        { "swrast", false },
+        { "kms_swrast", false },
+        { "llvmpipe (LLVM 15.0.6, 256 bits)", false },
+        { "Mesa softpipe", false },
+        { "iris", true },
+        { "radeonsi", true },
+        { "NVIDIA", true },
+        { std::nullopt, true },
+    };
+    for (auto& testCase : cases) {
+        auto choice = chooseRendering(testCase.driverName);
+        EXPECT_EQ(choice.drawsWindowWithGL, testCase.usesGL) << testCase.driverName.value_or("unknown");
+        EXPECT_EQ(choice.compositesPages, testCase.usesGL) << testCase.driverName.value_or("unknown");
+    }
 }

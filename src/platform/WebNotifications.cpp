@@ -18,7 +18,9 @@ WebNotifications::~WebNotifications()
 
 std::string WebNotifications::desktopID(std::uint64_t notificationID)
 {
-    return "web-" + std::to_string(notificationID);
+    std::string id = "web-";
+    id += std::to_string(notificationID);
+    return id;
 }
 
 void WebNotifications::show(WebKitNotification* notification)

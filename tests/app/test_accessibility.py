@@ -46,6 +46,11 @@ TOOLBAR = {("push button", "Back"), ("push button", "Forward"), ("push button", 
 BUBBLES = {("push button", "3 outstanding tasks. Tap to review."), ("push button", "2 notifications. Tap to view.")}
 
 
+def namesIn(tree):
+    """The controls of a look, by role and name."""
+    return {(control["role"], control["name"]) for control in tree["controls"]}
+
+
 class ScreenReader(ApplicationTestCase):
     def setUp(self):
         super().setUp()
@@ -68,15 +73,25 @@ class ScreenReader(ApplicationTestCase):
             with self.subTest(window=title):
                 if opener:
                     opener()
-                found = waitFor(lambda: (lambda tree: tree if tree.get("controls") else None)(look(title)),
-                                what="the %s window over AT-SPI" % title)
+                # Controls come as the window fills in (the count bubbles after the first
+                # reading): look until they are all there, then judge the last look.
+                looks = []
+
+                def isComplete():
+                    looks.append(look(title))
+                    return looks[-1].get("controls") and expected <= namesIn(looks[-1])
+                try:
+                    waitFor(isComplete, what="the %s window's controls over AT-SPI" % title)
+                except AssertionError:
+                    pass
+                found = looks[-1]
+                self.assertTrue(found.get("controls"), "the %s window over AT-SPI" % title)
                 if not opener:
                     # GTK registers the application from an idle callback, which a window
                     # repainting without pause (spinners, under software rendering) puts off.
                     print("\n%s: a screen reader found the window %.1f s after launch" % (self.id(), time.monotonic() - launched))
                 self.assertEqual(found["problems"], [], title)
-                names = {(control["role"], control["name"]) for control in found["controls"]}
-                self.assertLessEqual(expected, names, title)
+                self.assertLessEqual(expected, namesIn(found), title)
 
     def test_firstLaunchUnlockedForTheSignIn(self):
         self.checkWindows([("Ashgrove Workday", None, TOOLBAR | {("push button", "Lock Workday")}),
@@ -87,7 +102,7 @@ class ScreenReader(ApplicationTestCase):
         subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
                        input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
         self.tenant.set("/counts", {"task": 3, "notification": 2, "prepaid": 4, "draft": 1})
-        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday (Touch ID)"), ("push button", "Unlock Workday")}),
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday")}),
                            ("Settings", openSettings, {("check box", "Notify about new tasks"), ("page tab", "General")}),
                            ("Unlock Workday", openPasswordDialog, {("password text", "Password"), ("push button", "Unlock")})])
 

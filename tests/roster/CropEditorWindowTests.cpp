@@ -2,6 +2,7 @@
 // alone, what a screen reader finds in it over AT-SPI, and closing when the session ends.
 
 #include "support/FakeLockCollaborators.h"
+#include "support/MainLoopWait.h"
 
 #include "lock/GateController.h"
 #include "lock/TouchIDGate.h"
@@ -39,19 +40,6 @@ namespace {
     void runPendingEvents()
     {
         while (g_main_context_iteration(nullptr, FALSE)) { }
-    }
-
-    // Runs the loop until the condition holds (a limit, not a measurement).
-    bool runUntil(const std::function<bool()>& condition, double seconds = 20)
-    {
-        auto deadline = g_get_monotonic_time() + gint64(seconds * G_USEC_PER_SEC);
-        while (!condition()) {
-            if (g_get_monotonic_time() > deadline)
-                return false;
-            g_main_context_iteration(nullptr, FALSE);
-            g_usleep(1000);
-        }
-        return true;
     }
 
     std::vector<GtkWidget*> findAll(GtkWidget* widget, const std::function<bool(GtkWidget*)>& matches)
@@ -126,7 +114,7 @@ namespace {
         auto* launcher = g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, nullptr, "/usr/libexec/at-spi-bus-launcher", "--launch-immediately", nullptr);
         EXPECT_TRUE(launcher) << "at-spi2-core is installed";
         auto* session = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        EXPECT_TRUE(runUntil([&] {
+        EXPECT_TRUE(runMainLoopUntil([&] {
             GVariant* reply = g_dbus_connection_call_sync(session, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
                 g_variant_new("(s)", "org.a11y.Bus"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
             gboolean hasOwner = FALSE;
@@ -157,7 +145,7 @@ namespace {
             auto* result = static_cast<Result*>(data);
             g_subprocess_communicate_utf8_finish(G_SUBPROCESS(walker), asyncResult, &result->output, nullptr, nullptr);
             result->isDone = true; }, &result);
-        runUntil([&] { return result.isDone; }, 60);
+        runMainLoopUntil([&] { return result.isDone; }, std::chrono::seconds(60));
         g_object_unref(walker);
         std::string output = result.output ? result.output : "";
         g_free(result.output);
@@ -221,15 +209,15 @@ namespace {
         for (int presses = 0; presses < 12 && !gtk_widget_has_focus(photo); ++presses) {
             auto* focus = gtk_window_get_focus(window);
             pressKey("Adjust Photos", "Tab");
-            runUntil([&] { return gtk_window_get_focus(window) != focus; }, 2);
+            runMainLoopUntil([&] { return gtk_window_get_focus(window) != focus; }, std::chrono::seconds(2));
         }
         ASSERT_TRUE(gtk_widget_has_focus(photo)) << "Tab reaches the framing tile";
         pressKey("Adjust Photos", "plus");
-        EXPECT_TRUE(runUntil([&] { return std::abs(session.contacts()[0].crop.side - 0.5 / 1.15) < 1e-9; })) << "+ zooms in";
+        EXPECT_TRUE(runMainLoopUntil([&] { return std::abs(session.contacts()[0].crop.side - 0.5 / 1.15) < 1e-9; })) << "+ zooms in";
         pressKey("Adjust Photos", "Right");
-        EXPECT_TRUE(runUntil([&] { return session.contacts()[0].crop.center.x > 0.5; })) << "an arrow key moves the framing";
+        EXPECT_TRUE(runMainLoopUntil([&] { return session.contacts()[0].crop.center.x > 0.5; })) << "an arrow key moves the framing";
         pressKey("Adjust Photos", "BackSpace");
-        EXPECT_TRUE(runUntil([&] { return session.contacts()[0].crop == automatic; })) << "Backspace resets the framing";
+        EXPECT_TRUE(runMainLoopUntil([&] { return session.contacts()[0].crop == automatic; })) << "Backspace resets the framing";
 
         session.present(session.contacts(), "");
         runPendingEvents();
@@ -274,7 +262,7 @@ namespace {
             auto* window = CropEditorWindow::create(session, lockController);
             gtk_window_set_default_size(window, width, height);
             gtk_window_present(window);
-            EXPECT_TRUE(runUntil([&] {
+            EXPECT_TRUE(runMainLoopUntil([&] {
                 auto columns = tileColumns(window);
                 return columns.size() == 12 && gtk_widget_get_width(gtk_widget_get_first_child(columns.back())) > 0;
             }));
@@ -322,12 +310,12 @@ namespace {
         // The wheel turns while the photo is dragged: the photo moves, the grid does not.
         auto before = session.contacts()[0].crop;
         xdotool("mousemove --window %1 " + std::to_string(int(middle.x)) + " " + std::to_string(int(middle.y)) + " mousedown 1 mousemove_relative -- 30 30 click 5 click 5 mouseup 1");
-        ASSERT_TRUE(runUntil([&] { return session.contacts()[0].crop != before; })) << "the drag moved the photo";
+        ASSERT_TRUE(runMainLoopUntil([&] { return session.contacts()[0].crop != before; })) << "the drag moved the photo";
         EXPECT_EQ(gtk_adjustment_get_value(offset), 0);
 
         // Without a drag the wheel scrolls the grid.
         xdotool("click 5");
-        EXPECT_TRUE(runUntil([&] { return gtk_adjustment_get_value(offset) > 0; }));
+        EXPECT_TRUE(runMainLoopUntil([&] { return gtk_adjustment_get_value(offset) > 0; }));
         gtk_window_destroy(window);
     }
 }

@@ -106,3 +106,15 @@ def tenantCounts(tenant):
 
 def asJSON(value):
     return json.dumps(value, sort_keys=True)
+
+
+def startSignedInApplication(prefix):
+    """A demo tenant, the demo account saved in the keyring and the application not yet launched,
+    in a new home folder: what every benchmark measures from."""
+    from test_application import SERVICE, Application, Tenant
+    import tempfile
+    tenant = Tenant().start()
+    home = Path(tempfile.mkdtemp(prefix=prefix))
+    subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
+                   input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
+    return tenant, home, Application(tenant, home)

@@ -11,13 +11,12 @@ import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from halcyra_processes import busCounts, printSnapshot, snapshot  # noqa: E402
-from test_application import SERVICE, Application, Tenant, homeServedCount, waitFor  # noqa: E402
+from halcyra_processes import busCounts, printSnapshot, snapshot, startSignedInApplication  # noqa: E402
+from test_application import homeServedCount, waitFor  # noqa: E402
 
 TRACE = re.compile(r"^\[Launch\] +([0-9.]+) s (.*)$")
 
@@ -57,11 +56,7 @@ def chromiumBeside(tenant, runs):
 
 def main():
     runs = int(sys.argv[1]) if len(sys.argv) > 1 else 5
-    tenant = Tenant().start()
-    home = Path(tempfile.mkdtemp(prefix="halcyra-benchmark-"))
-    subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
-                   input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
-    application = Application(tenant, home)
+    tenant, home, application = startSignedInApplication("halcyra-benchmark-")
     durations = []
     traces = []
     try:

@@ -13,13 +13,12 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from halcyra_processes import asJSON, busCounts, isWebProcess, memoryKiB, snapshot, tenantCounts, totalCPUSeconds  # noqa: E402
-from test_application import REPOSITORY, SERVICE, Application, Tenant, homeServedCount, waitFor  # noqa: E402
+from halcyra_processes import asJSON, busCounts, isWebProcess, memoryKiB, snapshot, startSignedInApplication, tenantCounts, totalCPUSeconds  # noqa: E402
+from test_application import REPOSITORY, homeServedCount, waitFor  # noqa: E402
 
 MINUTES = int(os.environ.get("SOAK_MINUTES", "120"))
 CSV_PATH = Path(os.environ.get("SOAK_CSV", REPOSITORY / "build" / "soak.csv"))
@@ -48,11 +47,7 @@ def countsMatch(tenant):
 
 
 def main():
-    tenant = Tenant().start()
-    home = Path(tempfile.mkdtemp(prefix="halcyra-soak-"))
-    subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
-                   input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
-    application = Application(tenant, home)
+    tenant, home, application = startSignedInApplication("halcyra-soak-")
     rows = []
     sessionsEnded = 0
     endedEarly = None

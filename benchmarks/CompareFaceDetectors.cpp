@@ -8,7 +8,7 @@
 //
 // --only keeps the candidates whose name holds the text.
 
-#include "platform/OpenCVPhotoFramer.h"
+#include "platform/vision/OpenCVPhotoFramer.h"
 
 #include <dlib/image_processing/frontal_face_detector.h>
 #include <dlib/opencv/cv_image.h>

@@ -8,7 +8,7 @@
 // HALCYRA_ROSTER_STUDENTS sets the roster's size (200 by default).
 
 #include "EngineSession.h"
-#include "platform/OpenCVPhotoFramer.h"
+#include "platform/vision/OpenCVPhotoFramer.h"
 #include "roster/ContactExport.h"
 #include "roster/FrameContacts.h"
 #include "roster/RosterExporter.h"

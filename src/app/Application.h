@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/RenderingChoice.h"
+#include "window/RenderingChoice.h"
 #include "base/Signal.h"
 #include "config/Configuration.h"
-#include "platform/GRefPtr.h"
+#include "platform/glib/GRefPtr.h"
 #include "ui/SingleWindow.h"
 
 #include <gio/gio.h>

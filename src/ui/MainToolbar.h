@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/GRefPtr.h"
+#include "platform/glib/GRefPtr.h"
 #include "ui/CountBubbles.h"
 
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Signal.h"
-#include "platform/GRefPtr.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <functional>
 #include <gtk/gtk.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/PasswordPrompt.h"
+#include "platform/auth/PasswordPrompt.h"
 
 #include <gtk/gtk.h>
 

@@ -2,7 +2,7 @@
 
 #include "base/Localization.h"
 
-#include "platform/GRefPtr.h"
+#include "platform/glib/GRefPtr.h"
 #include "ui/AccessibleNames.h"
 
 #include <adwaita.h>

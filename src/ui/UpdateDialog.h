@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SoftwareUpdater.h"
+#include "update/SoftwareUpdater.h"
 
 #include <gtk/gtk.h>
 

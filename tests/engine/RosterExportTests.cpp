@@ -1,5 +1,5 @@
 #include "EngineSession.h"
-#include "platform/OpenCVPhotoFramer.h"
+#include "platform/vision/OpenCVPhotoFramer.h"
 #include "roster/ContactExport.h"
 #include "roster/PhotoDownload.h"
 #include "roster/RosterExporter.h"

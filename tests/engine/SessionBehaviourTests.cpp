@@ -1,7 +1,7 @@
 #include "EngineSession.h"
-#include "platform/GRefPtr.h"
-#include "platform/RecentFilesAnnouncer.h"
-#include "platform/WebKitView.h"
+#include "platform/glib/GRefPtr.h"
+#include "platform/desktop/RecentFilesAnnouncer.h"
+#include "platform/webkit/WebKitView.h"
 #include "support/LogCapture.h"
 #include "support/TemporaryFolder.h"
 

@@ -1,5 +1,5 @@
 #include "FuzzTarget.h"
-#include "platform/AppcastParser.h"
+#include "platform/network/AppcastParser.h"
 
 using namespace halcyra;
 

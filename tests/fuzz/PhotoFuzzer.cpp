@@ -1,5 +1,5 @@
 #include "FuzzTarget.h"
-#include "platform/OpenCVPhotoFramer.h"
+#include "platform/vision/OpenCVPhotoFramer.h"
 
 using namespace halcyra;
 

@@ -1,5 +1,5 @@
 #include "FuzzTarget.h"
-#include "platform/JSONConversion.h"
+#include "platform/webkit/JSONConversion.h"
 
 using namespace halcyra;
 

@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/CountsBusObject.h"
+#include "platform/desktop/CountsBusObject.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/DesktopSessionIdleTime.h"
+#include "platform/desktop/DesktopSessionIdleTime.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "ServiceTestSupport.h"
 #include "base/WorkerPool.h"
-#include "platform/GLibRunLoop.h"
+#include "platform/glib/GLibRunLoop.h"
 
 #include <gtest/gtest.h>
 #include <thread>

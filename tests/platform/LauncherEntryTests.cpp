@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/UnityLauncherEntry.h"
+#include "platform/desktop/UnityLauncherEntry.h"
 
 #include <gtest/gtest.h>
 

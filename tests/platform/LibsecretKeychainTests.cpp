@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/LibsecretKeychain.h"
+#include "platform/secrets/LibsecretKeychain.h"
 #include "support/MainLoopTask.h"
 
 #include <gtest/gtest.h>

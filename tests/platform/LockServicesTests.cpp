@@ -1,7 +1,7 @@
 #include "ServiceTestSupport.h"
-#include "platform/DesktopScreenEvents.h"
-#include "platform/GLibRunLoop.h"
-#include "platform/PolkitAuthenticator.h"
+#include "platform/desktop/DesktopScreenEvents.h"
+#include "platform/glib/GLibRunLoop.h"
+#include "platform/auth/PolkitAuthenticator.h"
 #include "support/EnvironmentOverride.h"
 #include "support/FakeLockCollaborators.h"
 

@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/LogindWakeMonitor.h"
+#include "platform/desktop/LogindWakeMonitor.h"
 
 #include <gtest/gtest.h>
 

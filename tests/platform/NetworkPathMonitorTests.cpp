@@ -1,5 +1,5 @@
 #include "ServiceTestSupport.h"
-#include "platform/GioNetworkPathMonitor.h"
+#include "platform/network/GioNetworkPathMonitor.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "ServiceTestSupport.h"
-#include "platform/GLibRunLoop.h"
-#include "platform/PolkitAuthenticator.h"
+#include "platform/glib/GLibRunLoop.h"
+#include "platform/auth/PolkitAuthenticator.h"
 #include "support/FakeLockCollaborators.h"
 
 #include <gtest/gtest.h>

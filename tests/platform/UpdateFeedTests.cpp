@@ -1,6 +1,6 @@
 #include "ServiceTestSupport.h"
-#include "platform/AppcastParser.h"
-#include "platform/SoupUpdateFeed.h"
+#include "platform/network/AppcastParser.h"
+#include "platform/network/SoupUpdateFeed.h"
 
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>

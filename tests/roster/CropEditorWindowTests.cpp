@@ -6,7 +6,7 @@
 
 #include "lock/GateController.h"
 #include "lock/TouchIDGate.h"
-#include "platform/GLibRunLoop.h"
+#include "platform/glib/GLibRunLoop.h"
 #include "roster/CropSession.h"
 #include "ui/CropEditorWindow.h"
 

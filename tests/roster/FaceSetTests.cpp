@@ -3,7 +3,7 @@
 // repository), and JPEG crops of real files. The export of a whole roster to a vCard parser runs
 // in the engine's roster test.
 
-#include "platform/OpenCVPhotoFramer.h"
+#include "platform/vision/OpenCVPhotoFramer.h"
 #include "roster/CropGeometry.h"
 
 #include <chrono>

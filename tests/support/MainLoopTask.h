@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/GLibRunLoop.h"
+#include "platform/glib/GLibRunLoop.h"
 #include "support/RunTask.h"
 
 namespace halcyra {

@@ -1,6 +1,6 @@
 #include "../platform/ServiceTestSupport.h"
 #include "lock/TouchIDGate.h"
-#include "platform/GLibRunLoop.h"
+#include "platform/glib/GLibRunLoop.h"
 #include "support/FakeLockCollaborators.h"
 #include "ui/LockGateOverlay.h"
 

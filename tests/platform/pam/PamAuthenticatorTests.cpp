@@ -1,5 +1,5 @@
 #include "../ServiceTestSupport.h"
-#include "platform/PamAuthenticator.h"
+#include "platform/auth/PamAuthenticator.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -1,0 +1,90 @@
+#include "platform/desktop/CountsBusObject.h"
+
+#include "base/Log.h"
+
+#include <gio/gio.h>
+
+namespace halcyra {
+
+namespace {
+
+    constexpr const char* objectPath = "/com/ashgrove/Halcyra";
+    constexpr const char* interfaceName = "com.ashgrove.Halcyra.Counts";
+    constexpr const char* introspection = R"(<node>
+  <interface name="com.ashgrove.Halcyra.Counts">
+    <property name="Counts" type="a{sx}" access="read"/>
+    <property name="LastUpdated" type="x" access="read"/>
+    <property name="State" type="s" access="read"/>
+    <property name="StatusText" type="s" access="read"/>
+  </interface>
+</node>)";
+
+    GDBusInterfaceInfo* interfaceInfo()
+    {
+        static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, nullptr);
+        return node->interfaces[0];
+    }
+
+}
+
+CountsBusObject::CountsBusObject(GDBusConnection* connection)
+    : m_connection(connection)
+{
+    if (!m_connection)
+        return;
+    static const GDBusInterfaceVTable vtable = { nullptr, property, nullptr, { nullptr } };
+    GUniqueOutPtr<GError> error;
+    m_registrationID = g_dbus_connection_register_object(m_connection.get(), objectPath, interfaceInfo(), &vtable, this, nullptr, error.outPtr());
+    if (!m_registrationID)
+        logVerbose(std::string("[App] counts not published on D-Bus: ") + error->message);
+}
+
+CountsBusObject::~CountsBusObject()
+{
+    if (m_registrationID)
+        g_dbus_connection_unregister_object(m_connection.get(), m_registrationID);
+}
+
+GVariant* CountsBusObject::property(GDBusConnection*, const char*, const char*, const char*, const char* name, GError**, gpointer data)
+{
+    return static_cast<CountsBusObject*>(data)->propertyValue(name);
+}
+
+GVariant* CountsBusObject::propertyValue(const std::string& name) const
+{
+    if (name == "Counts") {
+        GVariantBuilder counts;
+        g_variant_builder_init(&counts, G_VARIANT_TYPE("a{sx}"));
+        for (auto& [kind, count] : m_published.counts)
+            g_variant_builder_add(&counts, "{sx}", kind.c_str(), static_cast<gint64>(count));
+        return g_variant_builder_end(&counts);
+    }
+    if (name == "LastUpdated")
+        return g_variant_new_int64(m_published.lastUpdated);
+    if (name == "State")
+        return g_variant_new_string(m_published.state.c_str());
+    if (name == "StatusText")
+        return g_variant_new_string(m_published.statusText.c_str());
+    return nullptr;
+}
+
+void CountsBusObject::update(const PublishedCounts& published)
+{
+    auto previous = std::exchange(m_published, published);
+    if (!m_registrationID || previous == published)
+        return;
+    GVariantBuilder changed;
+    g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+    auto addIfChanged = [&](const char* name, bool hasChanged) {
+        if (hasChanged)
+            g_variant_builder_add(&changed, "{sv}", name, propertyValue(name));
+    };
+    addIfChanged("Counts", previous.counts != published.counts);
+    addIfChanged("LastUpdated", previous.lastUpdated != published.lastUpdated);
+    addIfChanged("State", previous.state != published.state);
+    addIfChanged("StatusText", previous.statusText != published.statusText);
+    g_dbus_connection_emit_signal(m_connection.get(), nullptr, objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        g_variant_new("(sa{sv}as)", interfaceName, &changed, nullptr), nullptr);
+}
+
+}

@@ -1,0 +1,44 @@
+#include "platform/desktop/FileChooserOpenPanel.h"
+
+#include "platform/glib/GRefPtr.h"
+#include "platform/webkit/WebKitView.h"
+
+#include <gtk/gtk.h>
+
+namespace halcyra {
+
+void FileChooserOpenPanel::run(WebView& view, const OpenPanelParameters& parameters, OpenPanelCompletion completion)
+{
+    // Attached to the view's window when it is in one; otherwise modal for the application.
+    GtkWindow* parent = nullptr;
+    if (auto* webKitView = dynamic_cast<WebKitView*>(&view)) {
+        if (auto* root = gtk_widget_get_root(webKitView->widget()); root && gtk_widget_get_visible(GTK_WIDGET(root)))
+            parent = GTK_WINDOW(root);
+    }
+    // GTK's chooser picks either files or folders; files are always allowed.
+    auto* chooser = gtk_file_chooser_native_new(nullptr, parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), parameters.allowsMultipleSelection);
+
+    auto* pending = new OpenPanelCompletion(std::move(completion));
+    g_signal_connect(chooser, "response", G_CALLBACK(+[](GtkNativeDialog* dialog, int response, gpointer data) {
+        std::unique_ptr<OpenPanelCompletion> completion(static_cast<OpenPanelCompletion*>(data));
+        std::optional<std::vector<std::filesystem::path>> chosen;
+        if (response == GTK_RESPONSE_ACCEPT) {
+            chosen.emplace();
+            auto files = adoptGRef(gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog)));
+            for (guint index = 0; index < g_list_model_get_n_items(files.get()); ++index) {
+                auto file = adoptGRef(G_FILE(g_list_model_get_item(files.get(), index)));
+                GUniquePtr<char> path(g_file_get_path(file.get()));
+                if (path)
+                    chosen->emplace_back(path.get());
+            }
+        }
+        (*completion)(std::move(chosen));
+        g_object_unref(dialog);
+    }),
+        pending);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+}
+
+}

@@ -1,0 +1,294 @@
+#include "platform/vision/OpenCVPhotoFramer.h"
+
+#include "base/Log.h"
+#include "roster/ImageHeader.h"
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace halcyra {
+
+namespace {
+
+    // Chosen by measurement (benchmarks/CompareFaceDetectors, tests/roster/no-person) on the face
+    // set of 16 faces and photos with no person (animals, flowers, landscapes, textures): the
+    // frontal "alt2" cascade finds 15 of the 16 faces but also draws faces on a bird, a leaf,
+    // bricks or coins; the profile cascade on both sides, asked only when no frontal face is
+    // found and with 5 neighbours, adds the profile it misses. A frontal box counts as a face only
+    // when an eye cascade finds an eye in its upper part, and in a colour photo every box must
+    // be mostly skin-coloured (a leaf's stripes pass the eye check, not this one): that keeps
+    // every face of the set and leaves no false face on the no-person photos. An upper body needs
+    // an eye and skin in its head region.
+    constexpr int frontalNeighbours = 3;
+    constexpr int profileNeighbours = 5;
+    constexpr int upperBodyNeighbours = 3;
+    constexpr int eyeNeighbours = 2;
+    constexpr double scaleStep = 1.1;
+    constexpr int jpegQuality = 85;
+
+    // The frontal cascade's box runs from mid-forehead to just above the chin. The framing takes
+    // a face box to end at the chin (eyebrows to chin); measured on the face set, that box starts
+    // 0.26 and ends 1.14 cascade-box heights below the cascade box's top.
+    constexpr double frontalBoxTopOffset = 0.26;
+    constexpr double frontalBoxHeightScale = 0.88;
+
+    // A few kilobytes of any image format can claim 60000 x 60000 pixels, and OpenCV's own limit
+    // (2^30 pixels, 3 GB decoded) lets one such photo exhaust memory. OpenCV reads its
+    // OPENCV_IO_MAX_IMAGE_PIXELS only as the library loads, before main, so the size is read here
+    // before decoding; a format whose size is not read here is not decoded. 100 megapixels is more
+    // than any camera's photo.
+    constexpr std::uint64_t maximumPixels = 100'000'000;
+
+    cv::Mat decoded(std::string_view bytes)
+    {
+        // Formats whose size cannot be read are not decoded at all: some of OpenCV's decoders
+        // (DICOM's) end the process on a malformed file.
+        auto pixels = declaredPixelCount(bytes);
+        if (!pixels) {
+            logVerbose("[Roster] photo not decoded: not a JPEG, PNG, TIFF, WebP or BMP image");
+            return {};
+        }
+        if (*pixels > maximumPixels) {
+            logVerbose("[Roster] photo not decoded: " + std::to_string(*pixels) + " pixels");
+            return {};
+        }
+        try {
+            // IMREAD_COLOR turns the image upright by its EXIF orientation and gives 8-bit BGR
+            // whatever the file holds (grey, alpha, 16 bits).
+            cv::Mat buffer(1, static_cast<int>(bytes.size()), CV_8U, const_cast<char*>(bytes.data()));
+            return cv::imdecode(buffer, cv::IMREAD_COLOR);
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] photo not decoded: ") + exception.what());
+            return {};
+        }
+    }
+
+    int minimumBoxSide(int width, int height)
+    {
+        return std::max(24, std::min(width, height) / 12);
+    }
+
+    cv::Mat equalizedGray(const DisplayImage& image)
+    {
+        cv::Mat rgb(image.height, image.width, CV_8UC3, const_cast<std::uint8_t*>(image.rgb.data()));
+        cv::Mat gray;
+        cv::cvtColor(rgb, gray, cv::COLOR_RGB2GRAY);
+        cv::equalizeHist(gray, gray);
+        return gray;
+    }
+
+    // Whether `eyes` finds an eye in `region`, where a face of `faceWidth` pixels would show one.
+    // The cascade knows eyes of 20 pixels and more, about a fifth of a face: a smaller face is
+    // enlarged first.
+    bool hasEye(cv::CascadeClassifier& eyes, const cv::Mat& gray, cv::Rect region, double faceWidth)
+    {
+        region &= cv::Rect(0, 0, gray.cols, gray.rows);
+        if (eyes.empty() || region.empty() || faceWidth < 1)
+            return false;
+        try {
+            cv::Mat part = gray(region);
+            double scale = std::max(1.0, 160 / faceWidth);
+            if (scale > 1.0)
+                cv::resize(part, part, {}, scale, scale, cv::INTER_LINEAR);
+            int width = int(faceWidth * scale);
+            std::vector<cv::Rect> found;
+            eyes.detectMultiScale(part, found, scaleStep, eyeNeighbours, 0, { width / 8, width / 8 }, { width / 2, width / 2 });
+            return !found.empty();
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] detection failed: ") + exception.what());
+            return false;
+        }
+    }
+
+    // The eyes of a face box lie in its upper part.
+    bool hasEyeInFace(cv::CascadeClassifier& eyes, const cv::Mat& gray, const PixelBox& box)
+    {
+        cv::Rect upper(int(box.x), int(box.y), int(box.width), int(box.height * 0.6));
+        return hasEye(eyes, gray, upper, box.width);
+    }
+
+    // An upper-body box holds the head in the middle of its upper half, about a third as wide.
+    bool hasEyeInHead(cv::CascadeClassifier& eyes, const cv::Mat& gray, const PixelBox& box)
+    {
+        cv::Rect head(int(box.x + box.width * 0.25), int(box.y), int(box.width * 0.5), int(box.height * 0.5));
+        return hasEye(eyes, gray, head, box.width / 3);
+    }
+
+    // The display image's colours, or nothing for a photo in shades of grey (where skin cannot be
+    // told by colour).
+    cv::Mat colourOrNothing(const DisplayImage& image)
+    {
+        cv::Mat rgb(image.height, image.width, CV_8UC3, const_cast<std::uint8_t*>(image.rgb.data()));
+        cv::Mat hsv;
+        cv::cvtColor(rgb, hsv, cv::COLOR_RGB2HSV);
+        constexpr double greySaturation = 20;
+        return cv::mean(hsv)[1] < greySaturation ? cv::Mat() : rgb;
+    }
+
+    // Whether the middle of `box` is mostly skin-coloured (the usual chroma range, which holds for
+    // every skin tone); always so in a grey photo.
+    bool isSkinColoured(const cv::Mat& rgb, const PixelBox& box)
+    {
+        if (rgb.empty())
+            return true;
+        auto middle = cv::Rect(int(box.x + box.width / 4), int(box.y + box.height / 4), int(box.width / 2), int(box.height / 2)) & cv::Rect(0, 0, rgb.cols, rgb.rows);
+        if (middle.empty())
+            return false;
+        cv::Mat chroma, skin;
+        cv::cvtColor(rgb(middle), chroma, cv::COLOR_RGB2YCrCb);
+        cv::inRange(chroma, cv::Scalar(0, 133, 77), cv::Scalar(255, 173, 127), skin);
+        constexpr double minimumSkinShare = 0.5;
+        return cv::countNonZero(skin) >= minimumSkinShare * middle.area();
+    }
+
+    std::vector<PixelBox> detect(cv::CascadeClassifier& classifier, const cv::Mat& gray, int neighbours, bool bothSides)
+    {
+        if (classifier.empty() || gray.empty())
+            return {};
+        auto minimum = minimumBoxSide(gray.cols, gray.rows);
+        std::vector<PixelBox> boxes;
+        try {
+            std::vector<cv::Rect> found;
+            classifier.detectMultiScale(gray, found, scaleStep, neighbours, 0, { minimum, minimum });
+            for (auto& box : found)
+                boxes.push_back({ double(box.x), double(box.y), double(box.width), double(box.height) });
+            if (bothSides) {
+                // The profile cascade knows faces turned one way only; the mirror finds the other.
+                cv::Mat mirrored;
+                cv::flip(gray, mirrored, 1);
+                found.clear();
+                classifier.detectMultiScale(mirrored, found, scaleStep, neighbours, 0, { minimum, minimum });
+                for (auto& box : found)
+                    boxes.push_back({ double(gray.cols - box.x - box.width), double(box.y), double(box.width), double(box.height) });
+            }
+        } catch (const cv::Exception& exception) {
+            logVerbose(std::string("[Roster] detection failed: ") + exception.what());
+            return {};
+        }
+        return boxes;
+    }
+
+}
+
+struct OpenCVPhotoFramer::Cascades {
+    cv::CascadeClassifier frontalFace;
+    cv::CascadeClassifier profileFace;
+    cv::CascadeClassifier upperBody;
+    cv::CascadeClassifier eyes;
+};
+
+std::filesystem::path OpenCVPhotoFramer::defaultCascadeFolder()
+{
+    return "/usr/share/opencv4/haarcascades";
+}
+
+OpenCVPhotoFramer::OpenCVPhotoFramer(std::filesystem::path cascadeFolder)
+    : m_cascadeFolder(std::move(cascadeFolder))
+{
+}
+
+OpenCVPhotoFramer::~OpenCVPhotoFramer() = default;
+
+OpenCVPhotoFramer::Cascades& OpenCVPhotoFramer::cascades()
+{
+    if (m_cascades)
+        return *m_cascades;
+    m_cascades = std::make_unique<Cascades>();
+    auto load = [&](cv::CascadeClassifier& classifier, const char* name) {
+        auto path = m_cascadeFolder / name;
+        try {
+            if (classifier.load(path.string()))
+                return;
+        } catch (const cv::Exception&) {
+        }
+        logError("[Roster] couldn't load the detector " + path.string() + "; photos are framed without it");
+    };
+    load(m_cascades->frontalFace, "haarcascade_frontalface_alt2.xml");
+    load(m_cascades->profileFace, "haarcascade_profileface.xml");
+    load(m_cascades->upperBody, "haarcascade_upperbody.xml");
+    load(m_cascades->eyes, "haarcascade_eye_tree_eyeglasses.xml");
+    return *m_cascades;
+}
+
+std::optional<DisplayImage> OpenCVPhotoFramer::displayImage(std::string_view bytes, std::optional<int> maximumPixelSize)
+{
+    auto image = decoded(bytes);
+    if (image.empty() || image.cols < 1 || image.rows < 1)
+        return std::nullopt;
+    auto longer = std::max(image.cols, image.rows);
+    try {
+        if (maximumPixelSize && *maximumPixelSize >= 1 && longer > *maximumPixelSize) {
+            double scale = double(*maximumPixelSize) / longer;
+            cv::Size size(std::max(1, int(std::lround(image.cols * scale))), std::max(1, int(std::lround(image.rows * scale))));
+            cv::resize(image, image, size, 0, 0, cv::INTER_AREA);
+        }
+        DisplayImage display { image.cols, image.rows, std::vector<std::uint8_t>(std::size_t(image.cols) * image.rows * 3) };
+        cv::Mat rgb(image.rows, image.cols, CV_8UC3, display.rgb.data());
+        cv::cvtColor(image, rgb, cv::COLOR_BGR2RGB);
+        return display;
+    } catch (const cv::Exception& exception) {
+        logVerbose(std::string("[Roster] photo not decoded: ") + exception.what());
+        return std::nullopt;
+    }
+}
+
+std::vector<PixelBox> OpenCVPhotoFramer::faces(const DisplayImage& image)
+{
+    auto& cascades = this->cascades();
+    auto gray = equalizedGray(image);
+    auto colour = colourOrNothing(image);
+    auto boxes = detect(cascades.frontalFace, gray, frontalNeighbours, false);
+    std::erase_if(boxes, [&](const PixelBox& box) { return !hasEyeInFace(cascades.eyes, gray, box) || !isSkinColoured(colour, box); });
+    for (auto& box : boxes) {
+        box.y += frontalBoxTopOffset * box.height;
+        box.height *= frontalBoxHeightScale;
+    }
+    if (boxes.empty()) {
+        // A turned head often shows one eye too small or too shaded for the eye cascade.
+        boxes = detect(cascades.profileFace, gray, profileNeighbours, true);
+        std::erase_if(boxes, [&](const PixelBox& box) { return !isSkinColoured(colour, box); });
+    }
+    return boxes;
+}
+
+std::vector<PixelBox> OpenCVPhotoFramer::upperBodies(const DisplayImage& image)
+{
+    auto& cascades = this->cascades();
+    auto gray = equalizedGray(image);
+    auto colour = colourOrNothing(image);
+    auto boxes = detect(cascades.upperBody, gray, upperBodyNeighbours, false);
+    std::erase_if(boxes, [&](const PixelBox& box) {
+        PixelBox head { box.x + box.width / 3, box.y, box.width / 3, box.height / 2 };
+        return !hasEyeInHead(cascades.eyes, gray, box) || !isSkinColoured(colour, head);
+    });
+    return boxes;
+}
+
+std::optional<std::string> OpenCVPhotoFramer::cropJPEG(std::string_view bytes, const CropRect& rect)
+{
+    auto image = decoded(bytes);
+    if (image.empty())
+        return std::nullopt;
+    auto cut = cropCut(rect, image.cols, image.rows);
+    if (!cut)
+        return std::nullopt;
+    try {
+        cv::Mat square;
+        cv::resize(image(cv::Rect(cut->x, cut->y, cut->width, cut->height)), square, { cut->outputSide, cut->outputSide }, 0, 0, cv::INTER_AREA);
+        // OpenCV keeps no colour profile: pixels are taken as sRGB, and a JPEG without a
+        // profile is read as sRGB.
+        std::vector<unsigned char> encoded;
+        if (!cv::imencode(".jpg", square, encoded, { cv::IMWRITE_JPEG_QUALITY, jpegQuality }))
+            return std::nullopt;
+        return std::string(encoded.begin(), encoded.end());
+    } catch (const cv::Exception& exception) {
+        logVerbose(std::string("[Roster] photo not cropped: ") + exception.what());
+        return std::nullopt;
+    }
+}
+
+}

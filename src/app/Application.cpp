@@ -110,7 +110,7 @@ struct Application::Services {
         , engine(configuration, engineOptions(configuration, rendering))
         , downloadsFolder(desktopDownloadsFolder(), g_get_home_dir())
         , offScreenHost(runLoop, settings)
-        , pollSession(runLoop, keychainStore)
+        , pollSession(runLoop, keychainStore, [this] { return &coordinator; })
         , badgeSettings(settings)
         , badgeSink(g_application_get_dbus_connection(application), desktopFileID)
         , desktopNotifications(application)
@@ -129,8 +129,6 @@ struct Application::Services {
         , updateFeed(configuration.updateFeedURL.empty() ? nullptr : std::make_unique<SoupUpdateFeed>(configuration.updateFeedURL, configuration.proxyURL))
         , updater(updateFeed.get(), PROJECT_VERSION)
     {
-        offScreenHost.setCoordinator(&coordinator);
-        pollSession.setCoordinator(&coordinator);
         countsPublisher.setSync(&countsSync);
     }
 
@@ -285,7 +283,7 @@ void Application::startup(void* gtkApplication, Application* self)
             gtk_window_present(services.cropEditor);
         });
     });
-    services.offScreenHost.startAfterLaunch([self] { return self->m_mainWindow != nullptr; });
+    services.offScreenHost.startAfterLaunch(services.coordinator, [self] { return self->m_mainWindow != nullptr; });
     self->m_countsObservation = services.poller.observeWillChange([self] { self->schedulePublishCounts(); });
     self->publishCounts();
 

@@ -9,22 +9,26 @@ namespace halcyra {
 
 std::shared_ptr<WebView> CoordinatorPollSession::mainWebView() const
 {
-    return m_coordinator ? m_coordinator->webView() : nullptr;
+    auto* coordinator = m_coordinator();
+    return coordinator ? coordinator->webView() : nullptr;
 }
 
 bool CoordinatorPollSession::isRecoveryInProgress() const
 {
-    return m_coordinator && m_coordinator->isRecoveryInProgress();
+    auto* coordinator = m_coordinator();
+    return coordinator && coordinator->isRecoveryInProgress();
 }
 
 std::optional<MonotonicTime> CoordinatorPollSession::lastRecoveryAttempt() const
 {
-    return m_coordinator ? m_coordinator->lastRecoveryAttempt() : std::nullopt;
+    auto* coordinator = m_coordinator();
+    return coordinator ? coordinator->lastRecoveryAttempt() : std::nullopt;
 }
 
 bool CoordinatorPollSession::isPasswordWithheld() const
 {
-    return m_coordinator && m_coordinator->isPasswordWithheld();
+    auto* coordinator = m_coordinator();
+    return coordinator && coordinator->isPasswordWithheld();
 }
 
 std::optional<bool> CoordinatorPollSession::hasSavedCredentials()
@@ -45,8 +49,8 @@ Task<void> CoordinatorPollSession::readSavedCredentials()
 
 void CoordinatorPollSession::recoverSession(const std::optional<URL>& url)
 {
-    if (m_coordinator)
-        m_coordinator->recoverSession(url);
+    if (auto* coordinator = m_coordinator())
+        coordinator->recoverSession(url);
 }
 
 }

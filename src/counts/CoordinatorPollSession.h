@@ -3,22 +3,24 @@
 #include "PollSession.h"
 #include "base/TaskGroup.h"
 
+#include <functional>
+
 namespace halcyra {
 
 class KeychainStore;
 class WorkdayWebCoordinator;
 
-// The session as the coordinator and the credential store keep it. The coordinator is made
-// after the poller, which it calls, so it is handed over once it exists.
+// The session as the coordinator and the credential store keep it. The coordinator calls the
+// poller and so is made after it: the session reaches it through `coordinator`, which is asked
+// only when the poller polls, by then with the coordinator made (null answers "no session").
 class CoordinatorPollSession final : public PollSession {
 public:
-    CoordinatorPollSession(RunLoop& loop, KeychainStore& keychainStore)
+    CoordinatorPollSession(RunLoop& loop, KeychainStore& keychainStore, std::function<WorkdayWebCoordinator*()> coordinator)
         : m_keychainStore(keychainStore)
+        , m_coordinator(std::move(coordinator))
         , m_tasks(loop)
     {
     }
-
-    void setCoordinator(WorkdayWebCoordinator* coordinator) { m_coordinator = coordinator; }
 
     std::shared_ptr<WebView> mainWebView() const override;
     bool isRecoveryInProgress() const override;
@@ -31,13 +33,13 @@ private:
     Task<void> readSavedCredentials();
 
     KeychainStore& m_keychainStore;
+    std::function<WorkdayWebCoordinator*()> m_coordinator;
     // The poller asks on every cycle and cannot wait for the keychain: it is answered from the
     // store's memory, and from the last read when the memory cannot tell. A keychain that failed
     // has answered too: it holds no password the automatic sign-in could use.
     TaskGroup m_tasks;
     bool m_isReading { false };
     std::optional<bool> m_lastReadHasCredentials;
-    WorkdayWebCoordinator* m_coordinator { nullptr };
 };
 
 }

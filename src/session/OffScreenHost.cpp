@@ -35,18 +35,16 @@ void OffScreenHost::setWebView(std::shared_ptr<WebView> webView)
         m_webView = std::move(webView);
 }
 
-void OffScreenHost::hostOffScreen()
+void OffScreenHost::hostOffScreen(WorkdayWebCoordinator& coordinator)
 {
-    if (!m_coordinator)
-        return;
     if (m_webView) {
         if (!m_webView->url())
-            m_coordinator->loadEntry(*m_webView);
+            coordinator.loadEntry(*m_webView);
         return;
     }
-    auto webView = m_coordinator->makeWebView(offScreenWidth, offScreenHeight);
-    m_coordinator->attach(webView);
-    m_coordinator->loadEntry(*webView);
+    auto webView = coordinator.makeWebView(offScreenWidth, offScreenHeight);
+    coordinator.attach(webView);
+    coordinator.loadEntry(*webView);
     m_webView = webView;
     m_webView->hostOffScreen();
     m_isHostedOffScreen = true;
@@ -60,22 +58,24 @@ void OffScreenHost::endOffScreenHosting()
     m_isHostedOffScreen = false;
 }
 
-void OffScreenHost::startAfterLaunch(std::function<bool()> hasMainWindow)
+void OffScreenHost::startAfterLaunch(WorkdayWebCoordinator& coordinator, std::function<bool()> hasMainWindow)
 {
     if (isHiddenOnLaunch()) {
-        hostOffScreen();
+        hostOffScreen(coordinator);
         return;
     }
-    m_tasks.spawn(hostUnlessAMainWindowAppears(std::move(hasMainWindow)));
+    m_tasks.spawn(hostUnlessAMainWindowAppears(coordinator, std::move(hasMainWindow)));
 }
 
-Task<void> OffScreenHost::hostUnlessAMainWindowAppears(std::function<bool()> hasMainWindow)
+// The coordinator goes only at shutdown, with no turn of the loop before this host and its
+// waiting task go too.
+Task<void> OffScreenHost::hostUnlessAMainWindowAppears(WorkdayWebCoordinator& coordinator, std::function<bool()> hasMainWindow)
 {
     bool hasElapsed = co_await sleep(m_runLoop, launchFallbackDelay);
     if (!hasElapsed || hasMainWindow())
         co_return;
     logVerbose("[App] no main window 3.0 seconds after launch; loading Workday in the background");
-    hostOffScreen();
+    hostOffScreen(coordinator);
 }
 
 }

@@ -23,7 +23,7 @@ struct CountsRun : FakeCoordinatorCollaborators {
 
     CountsRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, Poller choice)
         : keychainStore(keychain, settings)
-        , pollSession(runLoop, keychainStore)
+        , pollSession(runLoop, keychainStore, [this] { return &coordinator; })
         , badgeSettings(settings)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , realPoller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, publisher)
@@ -31,7 +31,6 @@ struct CountsRun : FakeCoordinatorCollaborators {
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
               { choice == Poller::real ? static_cast<CountsPoller&>(realPoller) : poller, pollWebView, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
     {
-        pollSession.setCoordinator(&coordinator);
         auto view = coordinator.makeWebView(800, 900);
         view->hostOffScreen();
         coordinator.attach(view);

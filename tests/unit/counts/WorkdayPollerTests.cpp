@@ -153,7 +153,7 @@ namespace {
         CountsHarness harness;
         FakeKeychain keychain;
         KeychainStore store(keychain, harness.settings);
-        CoordinatorPollSession storeSession(harness.loop, store);
+        CoordinatorPollSession storeSession(harness.loop, store, [] { return nullptr; });
         harness.session.credentialsFrom = &storeSession;
         keychain.isHoldingAnswers = true;
         harness.mainView->changeURL(casURL);

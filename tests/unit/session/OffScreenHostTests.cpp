@@ -12,11 +12,7 @@ namespace {
 // The background host with the real coordinator over the fake engine.
 class OffScreenHostTest : public testing::Test {
 protected:
-    OffScreenHostTest()
-    {
-        session.start(host);
-        host.setCoordinator(session.coordinator.get());
-    }
+    OffScreenHostTest() { session.start(host); }
     ~OffScreenHostTest() override { session.coordinator.reset(); }
 
     size_t viewCount() { return session.engine.views().size(); }
@@ -32,7 +28,7 @@ protected:
 TEST_F(OffScreenHostTest, hiddenLaunchSignsInOffScreenAndTheWindowLaterTakesTheSameView)
 {
     session.settings.setBoolean("hideOnLaunch", true);
-    host.startAfterLaunch([this] { return hasMainWindow; });
+    host.startAfterLaunch(*session.coordinator, [this] { return hasMainWindow; });
 
     ASSERT_EQ(viewCount(), 1u);
     auto& view = session.engine.lastView();
@@ -50,7 +46,7 @@ TEST_F(OffScreenHostTest, hiddenLaunchSignsInOffScreenAndTheWindowLaterTakesTheS
 
 TEST_F(OffScreenHostTest, aMainWindowWithinThreeSecondsMeansNoBackgroundHost)
 {
-    host.startAfterLaunch([this] { return hasMainWindow; });
+    host.startAfterLaunch(*session.coordinator, [this] { return hasMainWindow; });
     session.loop.advance(2s);
     session.coordinator->webViewForMainWindow();
     hasMainWindow = true;
@@ -61,7 +57,7 @@ TEST_F(OffScreenHostTest, aMainWindowWithinThreeSecondsMeansNoBackgroundHost)
 
 TEST_F(OffScreenHostTest, noMainWindowAfterThreeSecondsLoadsWorkdayInTheBackgroundOnce)
 {
-    host.startAfterLaunch([this] { return hasMainWindow; });
+    host.startAfterLaunch(*session.coordinator, [this] { return hasMainWindow; });
     session.loop.advance(2.9s);
     EXPECT_EQ(viewCount(), 0u);
     session.loop.advance(0.1s);
@@ -71,7 +67,7 @@ TEST_F(OffScreenHostTest, noMainWindowAfterThreeSecondsLoadsWorkdayInTheBackgrou
     EXPECT_EQ(log.lines(), std::vector<std::string> { "[App] no main window 3.0 seconds after launch; loading Workday in the background" });
 
     // Hosting again never makes a second view; it only loads a view that has no page.
-    host.hostOffScreen();
+    host.hostOffScreen(*session.coordinator);
     EXPECT_EQ(viewCount(), 1u);
     EXPECT_EQ(session.engine.lastView().loadedURLs().size(), 2u);
 }

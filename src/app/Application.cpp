@@ -1,10 +1,7 @@
 #include "Application.h"
 
-#include "update/SoftwareUpdater.h"
-#include "badge/BadgeComponent.h"
 #include "badge/BadgeSettings.h"
 #include "base/FileSettingsStore.h"
-#include "base/Localization.h"
 #include "base/Log.h"
 #include "base/TaskGroup.h"
 #include "counts/CoordinatorPollSession.h"
@@ -14,29 +11,30 @@
 #include "credentials/KeychainStore.h"
 #include "lock/GateController.h"
 #include "notifications/NewTaskNotifier.h"
+#include "platform/auth/PamAuthenticator.h"
+#include "platform/auth/PolkitAuthenticator.h"
 #include "platform/desktop/CountsBusObject.h"
 #include "platform/desktop/DesktopExternalOpener.h"
 #include "platform/desktop/DesktopNotifications.h"
 #include "platform/desktop/DesktopScreenEvents.h"
 #include "platform/desktop/DesktopSessionIdleTime.h"
 #include "platform/desktop/FileChooserOpenPanel.h"
+#include "platform/desktop/LogindWakeMonitor.h"
+#include "platform/desktop/RecentFilesAnnouncer.h"
+#include "platform/desktop/UnityLauncherEntry.h"
 #include "platform/glib/GLibRunLoop.h"
 #include "platform/network/GioNetworkPathMonitor.h"
-#include "platform/secrets/LibsecretKeychain.h"
-#include "platform/vision/LoadedPhotoFramer.h"
-#include "platform/desktop/LogindWakeMonitor.h"
-#include "platform/auth/PamAuthenticator.h"
-#include "platform/auth/PolkitAuthenticator.h"
-#include "platform/desktop/RecentFilesAnnouncer.h"
 #include "platform/network/SoupRecordStore.h"
 #include "platform/network/SoupUpdateFeed.h"
-#include "platform/desktop/UnityLauncherEntry.h"
+#include "platform/secrets/LibsecretKeychain.h"
+#include "platform/vision/LoadedPhotoFramer.h"
 #include "platform/webkit/WebKitEngine.h"
 #include "platform/webkit/WebKitView.h"
 #include "platform/webkit/WebNotifications.h"
 #include "roster/ContactExport.h"
 #include "roster/CropSession.h"
 #include "roster/RosterExporter.h"
+#include "roster/RosterPage.h"
 #include "session/DownloadsFolder.h"
 #include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
@@ -44,13 +42,16 @@
 #include "sync/CountsSync.h"
 #include "sync/SyncServerAddress.h"
 #include "ui/AboutWindow.h"
+#include "ui/ApplicationActions.h"
+#include "ui/ApplicationMenu.h"
 #include "ui/CountBubbles.h"
-#include "ui/CropEditorWindow.h"
+#include "ui/CropEditorPresentation.h"
 #include "ui/MainWindow.h"
 #include "ui/PasswordDialog.h"
-#include "ui/PreferencesWindow.h"
+#include "ui/PreferencesPresentation.h"
 #include "ui/UpdateDialog.h"
 #include "ui/WindowActivityMonitor.h"
+#include "update/SoftwareUpdater.h"
 
 #include <adwaita.h>
 #include <glib-unix.h>
@@ -62,7 +63,6 @@ namespace {
 
     constexpr const char* applicationID = "com.ashgrove.Halcyra";
     constexpr const char* desktopFileID = "com.ashgrove.Halcyra.desktop";
-    constexpr const char* rosterPagePath = "/ashgrove/d/task/1422$2579.htmld";
 
     // The Downloads folder that xdg-user-dirs names, if any.
     std::optional<std::filesystem::path> desktopDownloadsFolder()
@@ -122,6 +122,7 @@ struct Application::Services {
         , authenticator(passwordAuthenticator)
         , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents })
         , rosterReader({ runLoop, configuration.endpoints.tenantHost, photoFramer, imageWork, cropSession })
+        , cropEditor(runLoop, cropSession, lockController, windowActivity, GTK_APPLICATION(application))
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
         , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { adoptSyncedCounts(counts); })
@@ -130,12 +131,6 @@ struct Application::Services {
         , updater(updateFeed.get(), PROJECT_VERSION)
     {
         countsPublisher.setSync(&countsSync);
-    }
-
-    ~Services()
-    {
-        if (cropEditor)
-            g_object_remove_weak_pointer(G_OBJECT(cropEditor), reinterpret_cast<gpointer*>(&cropEditor));
     }
 
     void adoptSyncedCounts(const SyncedCounts& counts)
@@ -204,16 +199,15 @@ struct Application::Services {
     PolkitAuthenticator authenticator;
     GateController lockController;
     // Course roster: the exporter that watches the main web view, the framing session it hands
-    // the contacts to, and the one worker thread that frames and renders photos one at a time.
+    // the contacts to and its editor, and the one worker thread that frames and renders photos
+    // one at a time.
     LoadedPhotoFramer photoFramer;
     WorkerPool imageWork { runLoop, 1 };
     CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
                                  return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });
                              } };
     RosterExporter rosterReader;
-    Connection cropEditorPresentation;
-    // The open framing editor; cleared by GObject when the window goes.
-    GtkWindow* cropEditor { nullptr };
+    CropEditorPresentation cropEditor;
 
     WorkdayWebCoordinator coordinator;
     std::unique_ptr<SoupRecordStore> syncStore;
@@ -221,6 +215,7 @@ struct Application::Services {
     CountsBusObject countsBusObject;
     std::unique_ptr<SoupUpdateFeed> updateFeed;
     SoftwareUpdater updater;
+    PreferencesPresentation preferences { { runLoop, settings, taskNotifier, badgeSettings, keychainStore, windowActivity } };
     TaskGroup tasks { runLoop };
 };
 
@@ -234,10 +229,9 @@ Application::~Application() = default;
 
 int Application::run(int argc, char** argv)
 {
-    auto* application = adw_application_new(applicationID, G_APPLICATION_DEFAULT_FLAGS);
-    m_gtkApplication = application;
-    g_signal_connect(application, "startup", G_CALLBACK(startup), this);
-    g_signal_connect(application, "activate", G_CALLBACK(activate), this);
+    m_gtkApplication = adoptGRef(GTK_APPLICATION(adw_application_new(applicationID, G_APPLICATION_DEFAULT_FLAGS)));
+    g_signal_connect(m_gtkApplication.get(), "startup", G_CALLBACK(startup), this);
+    g_signal_connect(m_gtkApplication.get(), "activate", G_CALLBACK(activate), this);
     // GApplication would read "-HalcyraVerbose" as a run of unknown short options; the log reads
     // it from the process's own arguments, so everything else is passed on.
     std::vector<char*> arguments;
@@ -246,14 +240,15 @@ int Application::run(int argc, char** argv)
             arguments.push_back(argv[index]);
     }
     arguments.push_back(nullptr);
-    int status = g_application_run(G_APPLICATION(application), static_cast<int>(arguments.size() - 1), arguments.data());
+    int status = g_application_run(G_APPLICATION(m_gtkApplication.get()), static_cast<int>(arguments.size() - 1), arguments.data());
     m_mainWindow.reset();
+    m_actions.reset();
     m_services.reset();
-    g_object_unref(application);
+    m_gtkApplication = nullptr;
     return status;
 }
 
-void Application::startup(void* gtkApplication, Application* self)
+void Application::startup(GtkApplication* gtkApplication, Application* self)
 {
     logLaunchStep("GTK ready");
     Services::WindowHooks window {
@@ -270,19 +265,6 @@ void Application::startup(void* gtkApplication, Application* self)
         logLaunchStep("keychain answered");
     }(services));
     services.countsSync.start();
-    // The framing editor opens whenever the session is presented and closes itself after.
-    services.cropEditorPresentation = services.cropSession.observeWillChange([self] {
-        self->m_services->runLoop.dispatch([self] {
-            auto& services = *self->m_services;
-            if (!services.cropSession.isPresented() || services.cropEditor)
-                return;
-            services.cropEditor = CropEditorWindow::create(services.cropSession, services.lockController, GTK_APPLICATION(self->m_gtkApplication));
-            g_object_add_weak_pointer(G_OBJECT(services.cropEditor), reinterpret_cast<gpointer*>(&services.cropEditor));
-            // Adjusting photos is using Halcyra: it keeps the idle lock away as the main window does.
-            services.windowActivity.watch(GTK_WIDGET(services.cropEditor));
-            gtk_window_present(services.cropEditor);
-        });
-    });
     services.offScreenHost.startAfterLaunch(services.coordinator, [self] { return self->m_mainWindow != nullptr; });
     self->m_countsObservation = services.poller.observeWillChange([self] { self->schedulePublishCounts(); });
     self->publishCounts();
@@ -302,101 +284,42 @@ void Application::startup(void* gtkApplication, Application* self)
 
 void Application::installActions()
 {
-    auto* application = G_ACTION_MAP(m_gtkApplication);
-    auto add = [&](const char* name, void (*handler)(GSimpleAction*, GVariant*, gpointer)) {
-        GRefPtr<GSimpleAction> action = adoptGRef(g_simple_action_new(name, nullptr));
-        g_signal_connect(action.get(), "activate", G_CALLBACK(handler), this);
-        // Started by D-Bus for an action, the process's launch was that action's: the user's
-        // next activation (the launcher) shows the window even when it is hidden on launch.
-        g_signal_connect_swapped(action.get(), "activate", G_CALLBACK(+[](Application* self) { self->m_hasActivated = true; }), this);
-        g_action_map_add_action(application, G_ACTION(action.get()));
-        return action;
+    auto& services = *m_services;
+    auto* application = m_gtkApplication.get();
+    ApplicationActions::Handlers handlers;
+    handlers.quit = [application] {
+        g_application_release(G_APPLICATION(application));
+        g_application_quit(G_APPLICATION(application));
     };
-    add(
-        "quit", +[](GSimpleAction*, GVariant*, gpointer self) {
-            auto* application = G_APPLICATION(static_cast<Application*>(self)->m_gtkApplication);
-            g_application_release(application);
-            g_application_quit(application);
-        });
-    add(
-        "course-roster", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showRosterPage(RosterRequest::showPage); });
-    // A click on the new-tasks notification: the inbox, as from the task bubble.
-    add(
-        DesktopNotifications::openInboxAction, +[](GSimpleAction*, GVariant*, gpointer self) {
-            auto* application = static_cast<Application*>(self);
-            application->presentMainWindow();
-            application->m_mainWindow->openInbox();
-        });
-    // A click on a notification of a Workday page: the window, and the page told of the click.
-    GRefPtr<GSimpleAction> webNotificationClicked = adoptGRef(g_simple_action_new(WebNotifications::clickedAction, G_VARIANT_TYPE_UINT64));
-    g_signal_connect(webNotificationClicked.get(), "activate", G_CALLBACK(+[](GSimpleAction*, GVariant* id, gpointer self) {
-        static_cast<Application*>(self)->m_services->webNotifications.clicked(g_variant_get_uint64(id));
-    }),
-        this);
-    g_action_map_add_action(application, G_ACTION(webNotificationClicked.get()));
-    add(
-        "preferences", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showPreferences(); });
-    add(
-        "about", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->showAbout(); });
-    add(
-        "lock", +[](GSimpleAction*, GVariant*, gpointer self) {
-            auto& lockController = static_cast<Application*>(self)->m_services->lockController;
-            if (!lockController.isLocked())
-                lockController.toggle();
-        });
-    auto exportRoster = add(
-        "export-roster", +[](GSimpleAction*, GVariant*, gpointer self) {
-            static_cast<Application*>(self)->showRosterPage(RosterRequest::exportContacts);
-        });
-    // Disabled while an export runs; the exporter tells before it changes.
-    m_rosterObservation = m_services->rosterReader.observeWillChange([this, action = exportRoster.get()] {
-        m_services->runLoop.dispatch([this, action] { g_simple_action_set_enabled(action, !m_services->rosterReader.progress()); });
-    });
-    auto checkUpdates = add(
-        "check-updates", +[](GSimpleAction*, GVariant*, gpointer self) { static_cast<Application*>(self)->checkForUpdates(); });
-    auto updateEnabled = [this, action = checkUpdates.get()] {
-        g_simple_action_set_enabled(action, m_services->updater.canCheckForUpdates());
+    handlers.showCourseRoster = [this] { showRosterPage(RosterVisit::show); };
+    handlers.exportRosterContacts = [this] { showRosterPage(RosterVisit::exportContacts); };
+    handlers.openInbox = [this] {
+        presentMainWindow();
+        m_mainWindow->openInbox();
     };
-    updateEnabled();
-    // The updater tells before it changes; the action follows once the change is made.
-    m_updaterObservation = m_services->updater.observeCanCheckForUpdates([this, updateEnabled] { m_services->runLoop.dispatch(updateEnabled); });
-
-    const char* quitAccelerators[] = { "<Control>q", nullptr };
-    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.quit", quitAccelerators);
-    const char* preferencesAccelerators[] = { "<Control>comma", nullptr };
-    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.preferences", preferencesAccelerators);
-    // Closing hides the window; the session goes on.
-    const char* closeAccelerators[] = { "<Control>w", nullptr };
-    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "window.close", closeAccelerators);
-    const char* lockAccelerators[] = { "<Control>l", nullptr };
-    gtk_application_set_accels_for_action(GTK_APPLICATION(m_gtkApplication), "app.lock", lockAccelerators);
+    handlers.webNotificationClicked = [&services](std::uint64_t id) { services.webNotifications.clicked(id); };
+    handlers.showPreferences = [this, application] { m_services->preferences.present(application, mainWindow()); };
+    // One About window: asked again, the open one comes to the front.
+    handlers.showAbout = [this, application] {
+        m_aboutWindow.present([&] {
+            auto* window = makeAboutWindow(mainWindow(), { PROJECT_VERSION, m_configuration.website });
+            if (!m_mainWindow)
+                gtk_window_set_application(window, application);
+            return window;
+        });
+    };
+    handlers.lock = [&lockController = services.lockController] {
+        if (!lockController.isLocked())
+            lockController.toggle();
+    };
+    handlers.checkForUpdates = [this] {
+        m_services->updater.checkForUpdates([this](const UpdateCheckResult& result) { presentUpdateCheckResult(mainWindow(), result, PROJECT_VERSION); });
+    };
+    handlers.didActivate = [this] { m_hasActivated = true; };
+    m_actions = std::make_unique<ApplicationActions>(application, services.runLoop, services.rosterReader, services.updater, std::move(handlers));
 }
 
-GMenuModel* Application::primaryMenu()
-{
-    if (m_primaryMenu)
-        return G_MENU_MODEL(m_primaryMenu.get());
-    m_primaryMenu = adoptGRef(g_menu_new());
-    GRefPtr<GMenu> academics = adoptGRef(g_menu_new());
-    g_menu_append(academics.get(), _("Course Roster…"), "app.course-roster");
-    g_menu_append(academics.get(), _("Export Roster Contacts…"), "app.export-roster");
-    g_menu_append_section(m_primaryMenu.get(), _("Academics"), G_MENU_MODEL(academics.get()));
-    GRefPtr<GMenu> application = adoptGRef(g_menu_new());
-    g_menu_append(application.get(), _("Lock"), "app.lock");
-    g_menu_append(application.get(), _("Preferences"), "app.preferences");
-    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(application.get()));
-    // The update check comes right after About, both about the application itself.
-    GRefPtr<GMenu> information = adoptGRef(g_menu_new());
-    g_menu_append(information.get(), _("About Halcyra"), "app.about");
-    g_menu_append(information.get(), _("Check for Updates…"), "app.check-updates");
-    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(information.get()));
-    GRefPtr<GMenu> quit = adoptGRef(g_menu_new());
-    g_menu_append(quit.get(), _("Quit"), "app.quit");
-    g_menu_append_section(m_primaryMenu.get(), nullptr, G_MENU_MODEL(quit.get()));
-    return G_MENU_MODEL(m_primaryMenu.get());
-}
-
-void Application::activate(void*, Application* self)
+void Application::activate(GtkApplication*, Application* self)
 {
     // Started hidden, the launch itself shows no window; a later activation (the user
     // starting Halcyra again from the launcher) does.
@@ -420,81 +343,22 @@ void Application::presentMainWindow()
     services.offScreenHost.endOffScreenHosting();
     MainWindowModels models { services.runLoop, services.settings, services.coordinator, services.poller, services.lockController,
         services.authenticator, services.windowActivity, services.wakeMonitor, services.rosterReader };
-    m_mainWindow = std::make_unique<MainWindow>(GTK_APPLICATION(m_gtkApplication), webView, models, primaryMenu());
+    m_mainWindow = std::make_unique<MainWindow>(m_gtkApplication.get(), webView, models, G_MENU_MODEL(makeApplicationMenu().get()));
     m_mainWindow->present();
 }
 
-void Application::showRosterPage(RosterRequest request)
+// The parent of the application's other windows and dialogs; none before the main window exists.
+GtkWindow* Application::mainWindow() const
+{
+    return m_mainWindow ? m_mainWindow->window() : nullptr;
+}
+
+void Application::showRosterPage(RosterVisit visit)
 {
     presentMainWindow();
-    m_mainWindow->performUnlocked([this, request] {
+    m_mainWindow->performUnlocked([this, visit] {
         auto& services = *m_services;
-        if (request == RosterRequest::showPage)
-            services.rosterReader.autoExportRequested.reset();
-        services.coordinator.navigate("https://" + services.coordinator.endpoints().tenantHost + rosterPagePath);
-        if (request == RosterRequest::exportContacts)
-            services.rosterReader.autoExportRequested = services.runLoop.now();
-    });
-}
-
-void Application::showPreferences()
-{
-    auto& services = *m_services;
-    auto preference = [](std::string title, std::string help, std::function<bool()> value, std::function<void(bool)> setValue) {
-        return PreferenceSwitch { std::move(title), std::move(help), std::move(value), std::move(setValue) };
-    };
-    PreferencesModel model;
-    model.hideOnLaunch = preference(
-        _("Hide window on launch"),
-        _("When enabled, the window stays hidden on launch while Workday logs in behind the scenes. Click the Dock icon to bring the window back."),
-        [&settings = services.settings] { return settings.boolean(OffScreenHost::hideOnLaunchKey).value_or(false); },
-        [&settings = services.settings](bool value) { settings.setBoolean(OffScreenHost::hideOnLaunchKey, value); });
-    model.notifyAboutNewTasks = preference(
-        _("Notify about new tasks"),
-        _("A desktop notification tells when new tasks arrive in your Workday inbox while Halcyra is in the background."),
-        [&notifier = services.taskNotifier] { return notifier.isEnabled(); },
-        [&settings = services.settings](bool value) { settings.setBoolean(NewTaskNotifier::enabledKey, value); });
-    for (auto& component : badgeComponents()) {
-        model.badgeSwitches.push_back(preference(
-            _(component.title.c_str()), _(component.help.c_str()),
-            [&badge = services.badgeSettings, field = component.keyPath] { return badge.value(field); },
-            [&badge = services.badgeSettings, field = component.keyPath](bool value) { badge.setValue(field, value); }));
-    }
-    model.forgetSavedCredentials = [&services](std::function<void(bool)> done) {
-        services.tasks.spawn([](KeychainStore& store, std::function<void(bool)> done) -> Task<void> {
-            bool hasForgotten = true;
-            try {
-                co_await store.deleteCredentials();
-            } catch (const DeletionError&) {
-                hasForgotten = false;
-            }
-            done(hasForgotten);
-        }(services.keychainStore, std::move(done)));
-    };
-    // One Settings window: asked again, the open one comes to the front.
-    m_preferencesWindow.present([&] {
-        auto* window = makePreferencesWindow(m_mainWindow ? m_mainWindow->window() : nullptr, std::move(model));
-        if (!m_mainWindow)
-            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
-        services.windowActivity.watch(GTK_WIDGET(window));
-        return window;
-    });
-}
-
-void Application::showAbout()
-{
-    m_aboutWindow.present([&] {
-        auto* window = makeAboutWindow(m_mainWindow ? m_mainWindow->window() : nullptr, { PROJECT_VERSION, m_configuration.website });
-        if (!m_mainWindow)
-            gtk_window_set_application(window, GTK_APPLICATION(m_gtkApplication));
-        return window;
-    });
-}
-
-void Application::checkForUpdates()
-{
-    m_services->updater.checkForUpdates([this](const UpdateCheckResult& result) {
-        presentUpdateCheckResult(m_mainWindow ? m_mainWindow->window() : nullptr, result, PROJECT_VERSION);
+        openRosterPage(services.coordinator, services.rosterReader, services.runLoop, visit);
     });
 }
 

@@ -1,21 +1,23 @@
 #pragma once
 
-#include "window/RenderingChoice.h"
 #include "base/Signal.h"
 #include "config/Configuration.h"
 #include "platform/glib/GRefPtr.h"
 #include "ui/SingleWindow.h"
+#include "window/RenderingChoice.h"
 
-#include <gio/gio.h>
+#include <gtk/gtk.h>
 
 #include <memory>
 
 namespace halcyra {
 
+class ApplicationActions;
 class MainWindow;
+enum class RosterVisit;
 
 // The GTK application: one instance per user session ("com.ashgrove.Halcyra"); a second launch
-// presents the running instance's window. Wires the real services to the logic.
+// presents the running instance's window. Wires the real services to the logic and the windows.
 class Application {
 public:
     Application(Configuration, RenderingChoice);
@@ -25,32 +27,24 @@ public:
 
 private:
     struct Services;
-    static void startup(void* application, Application*);
-    static void activate(void* application, Application*);
+    static void startup(GtkApplication*, Application*);
+    static void activate(GtkApplication*, Application*);
     void installActions();
-    GMenuModel* primaryMenu();
     void presentMainWindow();
-    enum class RosterRequest { showPage,
-        exportContacts };
-    void showRosterPage(RosterRequest);
-    void showPreferences();
-    void showAbout();
-    void checkForUpdates();
+    GtkWindow* mainWindow() const;
+    void showRosterPage(RosterVisit);
     void schedulePublishCounts();
     void publishCounts();
 
     Configuration m_configuration;
     RenderingChoice m_rendering;
     std::unique_ptr<Services> m_services;
-    void* m_gtkApplication { nullptr };
+    GRefPtr<GtkApplication> m_gtkApplication;
     std::unique_ptr<MainWindow> m_mainWindow;
     bool m_hasActivated { false };
-    GRefPtr<GMenu> m_primaryMenu;
-    SingleWindow m_preferencesWindow;
+    std::unique_ptr<ApplicationActions> m_actions;
     SingleWindow m_aboutWindow;
     Connection m_countsObservation;
-    Connection m_updaterObservation;
-    Connection m_rosterObservation;
     bool m_isCountsPublicationPending { false };
 };
 

@@ -1,11 +1,11 @@
 #include "app/Application.h"
-#include "window/RenderingChoice.h"
 #include "base/FileSettingsStore.h"
 #include "base/InstallPrefix.h"
 #include "base/Localization.h"
 #include "base/Log.h"
 #include "config/Configuration.h"
 #include "platform/webkit/RenderingProbe.h"
+#include "window/RenderingChoice.h"
 
 #include <clocale>
 

@@ -189,15 +189,6 @@ namespace {
         EXPECT_EQ(unconfirmedCount(), 1u);
     }
 
-    TEST_F(SignInAutomationTest, withoutSavedCredentialsTheReplyIsEmpty)
-    {
-        session.run(session.keychainStore->deleteCredentials());
-        auto reply = session.requestCredentials();
-        ASSERT_TRUE(reply && !reply->isError());
-        EXPECT_EQ(*reply->value, (nlohmann::json { { "username", "" }, { "password", "" } }));
-        EXPECT_EQ(unconfirmedCount(), 0u);
-    }
-
     TEST_F(SignInAutomationTest, withholdingOnABlockedSignInPageShowsNotSignedInAndEndsTheRecovery)
     {
         session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
@@ -211,12 +202,18 @@ namespace {
         EXPECT_EQ(session.poller.lastState, PollState::notSignedIn());
     }
 
-    TEST_F(SignInAutomationTest, storedSubmitListOfTheWrongShapeReadsAsEmpty)
+    // A stored list of the wrong shape reads as empty; without saved credentials the reply is empty.
+    TEST_F(SignInAutomationTest, storedSubmitListOfTheWrongShapeReadsAsEmptyAndNoCredentialsGiveAnEmptyReply)
     {
         double now = secondsSince1970(session.loop.wallNow());
         session.settings.setValue("ssoUnconfirmedAutoSubmits", nlohmann::json::array({ now - 10, now - 20, "x" }));
         EXPECT_EQ(unconfirmedCount(), 0u);
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
+        EXPECT_EQ(unconfirmedCount(), 1u);
+
+        session.run(session.keychainStore->deleteCredentials());
+        session.loop.advance(120s);
+        EXPECT_EQ(send(getCredentials()).value, (nlohmann::json { { "username", "" }, { "password", "" } }));
         EXPECT_EQ(unconfirmedCount(), 1u);
     }
 

@@ -80,9 +80,9 @@ namespace {
         EXPECT_EQ(click("https://www.example.org/two"), NavigationActionPolicy::cancel);
         EXPECT_TRUE(session.externalOpener.openedURLs.empty());
 
-        session.lockController.fakeGate.finishAuthentication(false);
+        session.lockController.finishAuthentication(false);
         EXPECT_TRUE(session.externalOpener.openedURLs.empty());
-        session.lockController.fakeGate.finishAuthentication(true);
+        session.lockController.finishAuthentication(true);
         EXPECT_EQ(session.externalOpener.openedURLs, std::vector<URL> { url("https://www.example.org/two") });
     }
 
@@ -137,7 +137,7 @@ namespace {
         NavigationAction askForHome;
         askForHome.requestURL = url("https://evilmyworkday.test/ashgrove/d/home.htmld");
         session.view().decideAction(askForHome);
-        EXPECT_EQ(session.lockController.fakeGate.lockCount, 0);
+        EXPECT_EQ(session.lockController.lockCount, 0);
         askForHome.requestURL = url(homePage);
         session.view().decideAction(askForHome);
         EXPECT_GE(session.lockController.homePageReachedCount, 1);

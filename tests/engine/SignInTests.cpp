@@ -14,12 +14,6 @@ namespace {
 
 class SignInTest : public EngineSessionTest {
 protected:
-    std::optional<Credentials> savedCredentials()
-    {
-        KeychainStore store(m_keychain, m_settings);
-        return runOnMainLoop(store.load());
-    }
-
     // What the attacking page recorded in its origin's storage.
     static nlohmann::json attackOutcomes(SessionRun& run)
     {
@@ -36,7 +30,8 @@ protected:
             EXPECT_TRUE(outcome.starts_with("sent ") || outcome == "rejected");
             EXPECT_EQ(entry.dump().find("ashgrove-demo"), std::string::npos);
         }
-        EXPECT_EQ(savedCredentials(), (Credentials { "demo", "ashgrove-demo" }));
+        KeychainStore store(m_keychain, m_settings);
+        EXPECT_EQ(runOnMainLoop(store.load()), (Credentials { "demo", "ashgrove-demo" }));
         EXPECT_FALSE(m_settings.boolean("ssoPasswordRejected").value_or(false));
     }
 };

@@ -14,12 +14,6 @@ namespace {
 
 class SignInTest : public EngineSessionTest {
 protected:
-    std::optional<Credentials> savedCredentials()
-    {
-        KeychainStore store(m_keychain, m_settings);
-        return runOnMainLoop(store.load());
-    }
-
     // What the attacking page recorded in its origin's storage.
     static nlohmann::json attackOutcomes(SessionRun& run)
     {
@@ -36,7 +30,8 @@ protected:
             EXPECT_TRUE(outcome.starts_with("sent ") || outcome == "rejected");
             EXPECT_EQ(entry.dump().find("ashgrove-demo"), std::string::npos);
         }
-        EXPECT_EQ(savedCredentials(), (Credentials { "demo", "ashgrove-demo" }));
+        KeychainStore store(m_keychain, m_settings);
+        EXPECT_EQ(runOnMainLoop(store.load()), (Credentials { "demo", "ashgrove-demo" }));
         EXPECT_FALSE(m_settings.boolean("ssoPasswordRejected").value_or(false));
     }
 };
@@ -120,15 +115,6 @@ constexpr const char* keptChannelAttack = R"JS((function (asOpener) {
 
 }
 
-TEST_F(SignInTest, savedCredentialsSignInWithExactlyOneSubmission)
-{
-    auto run = startSignedIn();
-    EXPECT_EQ(passwordSubmissions(), 1);
-    EXPECT_EQ(s_tenant->state()["lastUsername"], "demo");
-    // Reaching Workday confirmed the sign-in.
-    EXPECT_TRUE(m_settings.array("ssoUnconfirmedAutoSubmits").value_or(nlohmann::json::array_t {}).empty());
-}
-
 TEST_F(SignInTest, rejectedPasswordIsSubmittedOnceEvenAcrossReloadsAndRestarts)
 {
     const std::string withheld = "[Workday] withholding the saved password: CAS rejected the saved password";
@@ -175,35 +161,11 @@ TEST_F(SignInTest, rejectedPasswordIsSubmittedOnceEvenAcrossReloadsAndRestarts)
     }
 }
 
-TEST_F(SignInTest, endedSessionIsSignedBackInOnceWithin180Seconds)
+TEST_F(SignInTest, savedCredentialsSignInOnceAndAKeptMessageChannelAnswersNoOtherDocument)
 {
     auto run = startSignedIn();
-    auto submissionsAfterSignIn = passwordSubmissions();
-
-    // Past the two minutes in which the same sign-in never gets the password twice.
-    run->runLoop.shiftClock(121s);
-    s_tenant->control("POST", "/expire-sessions");
-    run->coordinator.loadHome();
-    ASSERT_TRUE(runMainLoopUntil([&] { return passwordSubmissions() == submissionsAfterSignIn + 1; }, 20s));
-    // The recovery ends once the home page has committed.
-    ASSERT_TRUE(runMainLoopUntil([&] { return run->isOnHomePage() && !run->coordinator.webView()->isLoading() && !run->coordinator.recovery().isRecoveryInProgress(); }, 30s));
-
-    // A second end within three minutes of that recovery is left for the user: the page that
-    // says so finishes loading (the recovery would have begun at its commit) and stays.
-    auto recovery = run->coordinator.recovery().lastRecoveryAttempt();
-    run->runLoop.shiftClock(121s);
-    s_tenant->control("POST", "/expire-sessions");
-    run->coordinator.loadHome();
-    ASSERT_TRUE(runMainLoopUntil([&] { return s_configuration->endpoints.isSessionEndedURL(run->url()) && !run->coordinator.webView()->isLoading(); }, 20s))
-        << run->urlText();
-    EXPECT_EQ(run->coordinator.recovery().lastRecoveryAttempt(), recovery);
-    EXPECT_FALSE(run->coordinator.recovery().isRecoveryInProgress());
-    EXPECT_EQ(passwordSubmissions(), submissionsAfterSignIn + 1);
-}
-
-TEST_F(SignInTest, aKeptMessageChannelAnswersNoOtherDocument)
-{
-    auto run = startSignedIn();
+    EXPECT_EQ(passwordSubmissions(), 1);
+    EXPECT_EQ(s_tenant->state()["lastUsername"], "demo");
     // Past the two minutes in which the password is handed out once: any answer now carries it.
     run->runLoop.shiftClock(121s);
     ASSERT_FALSE(run->evaluate(std::string(keptChannelAttack) + "(false)").isError());

@@ -12,6 +12,7 @@
 #include "session/RosterReader.h"
 #include "session/WorkdayWebCoordinator.h"
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -50,35 +51,31 @@ public:
     int discardCount { 0 };
 };
 
-// A gate whose authentication the test completes by hand.
-class FakeLockGate final : public LockGate {
-public:
-    void lock() override { ++lockCount; }
-    void authenticate(std::function<void(bool)> completion) override { pendingAuthentications.push_back(std::move(completion)); }
-
-    void finishAuthentication(bool succeeded)
-    {
-        auto completion = std::move(pendingAuthentications.front());
-        pendingAuthentications.erase(pendingAuthentications.begin());
-        completion(succeeded);
-    }
-
-    int lockCount { 0 };
-    std::vector<std::function<void(bool)>> pendingAuthentications;
-};
-
-class FakeLockController final : public LockController {
+// The lock and its gate, whose authentication the test completes by hand.
+class FakeLockController final : public LockController, public LockGate {
 public:
     bool isLocked() const override { return locked; }
     bool isOpenForSignIn() const override { return openForSignIn; }
     void endSignInOpening() override { openForSignIn = false; }
     void homePageReached() override { ++homePageReachedCount; }
-    LockGate* gate() override { return &fakeGate; }
+    LockGate* gate() override { return this; }
+    void lock() override { ++lockCount; }
+    void authenticate(std::function<void(bool)> completion) override { m_pendingAuthentications.push_back(std::move(completion)); }
+
+    void finishAuthentication(bool succeeded)
+    {
+        auto completion = std::move(m_pendingAuthentications.front());
+        m_pendingAuthentications.pop_front();
+        completion(succeeded);
+    }
 
     int homePageReachedCount { 0 };
+    int lockCount { 0 };
     bool locked { false };
     bool openForSignIn { false };
-    FakeLockGate fakeGate;
+
+private:
+    std::deque<std::function<void(bool)>> m_pendingAuthentications;
 };
 
 class FakeBackgroundSession final : public BackgroundSession {

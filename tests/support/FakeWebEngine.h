@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace halcyra {
@@ -14,7 +15,10 @@ namespace halcyra {
 // test plays the engine's part (navigation events, script results, messages, downloads).
 class FakeWebView final : public WebView {
 public:
-    explicit FakeWebView(WebViewConfiguration);
+    explicit FakeWebView(WebViewConfiguration configuration)
+        : m_configuration(std::move(configuration))
+    {
+    }
 
     const WebViewConfiguration& configuration() const { return m_configuration; }
     WebViewClient* client() const { return m_client; }
@@ -34,43 +38,107 @@ public:
     // Every script the view was asked to run, in order.
     const std::vector<std::string>& scriptLog() const { return m_scriptLog; }
     // Answers the oldest pending script.
-    void answerScript(ScriptReply);
+    void answerScript(ScriptReply result)
+    {
+        if (m_pendingScripts.empty())
+            throw std::logic_error("no script is waiting for a result");
+        auto script = std::move(m_pendingScripts.front());
+        m_pendingScripts.pop_front();
+        script.completion(std::move(result));
+    }
     // When set, scripts are answered at once by this function instead of waiting.
     std::function<std::optional<ScriptReply>(const PendingScript&)> scriptResponder;
 
     // Engine events, as the engine delivers them to the client.
     NavigationActionPolicy decideAction(NavigationAction action) { return m_client ? m_client->decidePolicyForNavigationAction(*this, action) : NavigationActionPolicy::allow; }
     NavigationResponsePolicy decideResponse(NavigationResponse response) { return m_client ? m_client->decidePolicyForNavigationResponse(*this, response) : NavigationResponsePolicy::allow; }
-    NavigationID startNavigation(); // provisional start of a new navigation
-    void commit(NavigationID, const URL&); // the URL changes here, as in the engine
-    void finish(NavigationID);
-    void fail(NavigationID, WebError);
-    void failProvisional(NavigationID, WebError);
+    // Provisional start of a new navigation.
+    NavigationID startNavigation()
+    {
+        m_isLoading = true;
+        if (m_client)
+            m_client->didStartProvisionalNavigation(*this, m_nextNavigationID);
+        return m_nextNavigationID++;
+    }
+    // The URL changes here, as in the engine.
+    void commit(NavigationID navigation, const URL& url)
+    {
+        changeURL(url);
+        if (m_client)
+            m_client->didCommitNavigation(*this, navigation);
+    }
+    void finish(NavigationID navigation)
+    {
+        m_isLoading = false;
+        if (m_client)
+            m_client->didFinishNavigation(*this, navigation);
+    }
+    void fail(NavigationID navigation, WebError error)
+    {
+        m_isLoading = false;
+        if (m_client)
+            m_client->didFailNavigation(*this, navigation, error);
+    }
+    void failProvisional(NavigationID navigation, WebError error)
+    {
+        m_isLoading = false;
+        if (m_client)
+            m_client->didFailProvisionalNavigation(*this, navigation, error);
+    }
     // The URL changes without a navigation (history.pushState in a single-page app).
-    void changeURL(const std::optional<URL>&);
+    void changeURL(const std::optional<URL>& url)
+    {
+        if (m_url == url)
+            return;
+        auto old = std::exchange(m_url, url);
+        notifyURLChanged(old, m_url);
+    }
     void terminateWebProcess(WebProcessTermination termination = WebProcessTermination::crashed)
     {
         if (m_client)
             m_client->webProcessDidTerminate(*this, termination);
     }
-    void setTitle(const std::string&);
+    void setTitle(const std::string& title)
+    {
+        m_title = title;
+        notifyTitleChanged(title);
+    }
 
     // A script message from a frame with the given origin; gives the reply once the client sent it.
-    std::optional<ScriptReply> sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin);
+    std::optional<ScriptReply> sendScriptMessage(const std::string& name, nlohmann::json body, SecurityOrigin origin)
+    {
+        if (!m_client)
+            return std::nullopt;
+        // A client that answers later writes into the shared slot; the test sees only prompt replies.
+        auto reply = std::make_shared<std::optional<ScriptReply>>();
+        m_client->didReceiveScriptMessage({ name, std::move(body), weak_from_this(), std::move(origin) }, [reply, weakView = weak_from_this()](ScriptReply answer) {
+            if (auto view = std::static_pointer_cast<FakeWebView>(weakView.lock()); view && view->onScriptReply)
+                view->onScriptReply(answer);
+            *reply = std::move(answer);
+        });
+        return *reply;
+    }
     // Told of every reply to a script message, also of those that come after the call returned.
     std::function<void(const ScriptReply&)> onScriptReply;
 
     // WebView
     void setClient(WebViewClient* client) override { m_client = client; }
-    NavigationID load(const URL&) override;
+    NavigationID load(const URL& url) override
+    {
+        m_loadedURLs.push_back(url);
+        return reload();
+    }
     // Tests hand out no engine requests: the application never has one to load.
     NavigationID load(const NavigationRequest&) override { throw std::logic_error("a fake view has no engine requests to load"); }
-    NavigationID reload() override;
+    NavigationID reload() override
+    {
+        m_isLoading = true;
+        return m_nextNavigationID++;
+    }
     NavigationID loadHTML(const std::string& html) override
     {
         m_loadedHTML.push_back(html);
-        m_isLoading = true;
-        return m_nextNavigationID++;
+        return reload();
     }
     void stopLoading() override { m_isLoading = false; }
     std::optional<URL> url() const override { return m_url; }
@@ -86,9 +154,19 @@ public:
     void endOffScreenHosting() override { m_isHostedOffScreen = false; }
 
 private:
-    std::string m_title;
-    void runScript(PendingScript);
+    void runScript(PendingScript script)
+    {
+        m_scriptLog.push_back(script.source);
+        if (scriptResponder) {
+            if (auto result = scriptResponder(script)) {
+                script.completion(std::move(*result));
+                return;
+            }
+        }
+        m_pendingScripts.push_back(std::move(script));
+    }
 
+    std::string m_title;
     WebViewConfiguration m_configuration;
     WebViewClient* m_client { nullptr };
     std::optional<URL> m_url;
@@ -103,7 +181,10 @@ private:
 
 class FakeWebEngine final : public WebEngine {
 public:
-    std::shared_ptr<WebView> makeWebView(const WebViewConfiguration&) override;
+    std::shared_ptr<WebView> makeWebView(const WebViewConfiguration& configuration) override
+    {
+        return m_views.emplace_back(std::make_shared<FakeWebView>(configuration));
+    }
 
     const std::vector<std::shared_ptr<FakeWebView>>& views() const { return m_views; }
     FakeWebView& lastView() { return *m_views.back(); }

@@ -1,5 +1,6 @@
 #include "session/Endpoints.h"
 #include "session/LogFormatting.h"
+#include "session/PageScripts.h"
 #include "session/WebEngine.h"
 #include "support/DemoEndpoints.h"
 
@@ -81,4 +82,10 @@ TEST(LogFormatting, redactedURLKeepsOnlySchemeHostAndPort)
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(redactedURL(text ? URL::parse(*text) : std::nullopt), expected) << text.value_or("no URL");
+}
+
+// The configured hosts are written into the sign-in page's script as string literals.
+TEST(PageScripts, aConfiguredHostCannotEndTheSignInScriptsStringEarly)
+{
+    EXPECT_NE(signInPageScript({ "a\"];alert(1);//" }).find("var hosts = [\"a\\\"];alert(1);//\"];"), std::string::npos);
 }

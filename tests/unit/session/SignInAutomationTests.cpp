@@ -78,48 +78,41 @@ namespace {
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
     }
 
-    TEST_F(SignInAutomationTest, unauthorizedAnswerRejectsPasswordOnlyFromSSOHostMainFrameOverHTTPS)
+    // For each address: whether a 401 answer for it rejects the password (only the sign-in host's
+    // main frame over https on port 443), and whether reaching it confirms the sign-in (only a
+    // signed-in tenant page or Duo), which lifts a rejection too.
+    TEST_F(SignInAutomationTest, only401sFromTheSignInHostRejectAndOnlySignedInTenantPagesOrDuoConfirm)
     {
-        auto respond = [&](const std::string& address, bool isForMainFrame) {
+        const std::tuple<std::string, bool, bool, bool> cases[] = {
+            { "https://login.ashgrove.test:443/cas/login", true, true, false },
+            { "https://login.ashgrove.test/cas/login", false, false, false },
+            { "https://login.ashgrove.test:8443/cas/login", true, false, false },
+            { "http://login.ashgrove.test/cas/login", true, false, false },
+            { "https://wd5.myworkday.test/ashgrove/d/inbox.htmld", true, false, true },
+            { "http://wd5.myworkday.test/ashgrove/d/home.htmld", true, false, false },
+            { "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld", true, false, false },
+            { "https://api-d3m0.duosecurity.test/frame/prompt", true, false, true },
+            { "https://api-d3m0duosecurity.test/frame/prompt", true, false, false },
+            { "https://evilmyworkday.test/ashgrove/d/inbox.htmld", true, false, false },
+        };
+        for (const auto& [address, isForMainFrame, rejects, confirms] : cases) {
+            SCOPED_TRACE(address);
+            session.loop.advance(120s);
+            EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
             NavigationResponse response;
             response.httpStatus = 401;
             response.url = url(address);
             response.isForMainFrame = isForMainFrame;
-            return session.view().decideResponse(response);
-        };
+            EXPECT_EQ(session.view().decideResponse(response), NavigationResponsePolicy::allow);
+            EXPECT_EQ(session.session().signIn().isPasswordRejected(), rejects);
 
-        EXPECT_EQ(respond("https://wd5.myworkday.test/cas/login", true), NavigationResponsePolicy::allow);
-        EXPECT_EQ(respond("https://login.ashgrove.test/cas/login", false), NavigationResponsePolicy::allow);
-        respond("https://login.ashgrove.test:8443/cas/login", true);
-        respond("http://login.ashgrove.test/cas/login", true);
-        EXPECT_FALSE(session.session().signIn().isPasswordRejected());
-
-        EXPECT_EQ(respond("https://login.ashgrove.test:443/cas/login", true), NavigationResponsePolicy::allow);
-        EXPECT_TRUE(log.contains("[Workday] CAS rejected the password (HTTP 401); not auto-submitting it again"));
-        EXPECT_EQ(session.handedOutPassword(), "");
-    }
-
-    TEST_F(SignInAutomationTest, onlyASignedInTenantPageOrDuoConfirmsTheSignIn)
-    {
-        const std::vector<std::pair<std::string, bool>> pages {
-            { "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld", false },
-            { "http://wd5.myworkday.test/ashgrove/d/home.htmld", false },
-            { "https://login.ashgrove.test/cas/login", false },
-            { "https://wd5.myworkday.test/ashgrove/d/inbox.htmld", true },
-            { "https://api-d3m0.duosecurity.test/frame/prompt", true },
-            { "https://api-d3m0duosecurity.test/frame/prompt", false },
-            { "https://evilmyworkday.test/ashgrove/d/inbox.htmld", false },
-        };
-        for (auto& [page, confirms] : pages) {
-            session.settings.removeValue("ssoUnconfirmedAutoSubmits");
-            EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo") << page;
-            session.loop.advance(120s);
             session.requestCredentials(true);
-            session.commit(page);
-            EXPECT_EQ(unconfirmedCount() == 0, confirms) << page;
-            EXPECT_EQ(session.session().signIn().isPasswordRejected(), !confirms) << page;
+            session.commit(address);
+            EXPECT_EQ(unconfirmedCount() == 0, confirms);
+            EXPECT_EQ(session.session().signIn().isPasswordRejected(), !confirms);
             session.session().signIn().confirmSignIn(url("https://wd5.myworkday.test/ashgrove/d/home.htmld"));
         }
+        EXPECT_TRUE(log.contains("[Workday] CAS rejected the password (HTTP 401); not auto-submitting it again"));
     }
 
     // Typed credentials are saved and lift the rejection; an empty or missing password saves nothing.
@@ -189,15 +182,6 @@ namespace {
         EXPECT_EQ(unconfirmedCount(), 1u);
     }
 
-    TEST_F(SignInAutomationTest, withoutSavedCredentialsTheReplyIsEmpty)
-    {
-        session.run(session.keychainStore->deleteCredentials());
-        auto reply = session.requestCredentials();
-        ASSERT_TRUE(reply && !reply->isError());
-        EXPECT_EQ(*reply->value, (nlohmann::json { { "username", "" }, { "password", "" } }));
-        EXPECT_EQ(unconfirmedCount(), 0u);
-    }
-
     TEST_F(SignInAutomationTest, withholdingOnABlockedSignInPageShowsNotSignedInAndEndsTheRecovery)
     {
         session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
@@ -211,12 +195,18 @@ namespace {
         EXPECT_EQ(session.poller.lastState, PollState::notSignedIn());
     }
 
-    TEST_F(SignInAutomationTest, storedSubmitListOfTheWrongShapeReadsAsEmpty)
+    // A stored list of the wrong shape reads as empty; without saved credentials the reply is empty.
+    TEST_F(SignInAutomationTest, storedSubmitListOfTheWrongShapeReadsAsEmptyAndNoCredentialsGiveAnEmptyReply)
     {
         double now = secondsSince1970(session.loop.wallNow());
         session.settings.setValue("ssoUnconfirmedAutoSubmits", nlohmann::json::array({ now - 10, now - 20, "x" }));
         EXPECT_EQ(unconfirmedCount(), 0u);
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
+        EXPECT_EQ(unconfirmedCount(), 1u);
+
+        session.run(session.keychainStore->deleteCredentials());
+        session.loop.advance(120s);
+        EXPECT_EQ(send(getCredentials()).value, (nlohmann::json { { "username", "" }, { "password", "" } }));
         EXPECT_EQ(unconfirmedCount(), 1u);
     }
 

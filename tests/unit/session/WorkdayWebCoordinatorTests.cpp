@@ -80,9 +80,9 @@ namespace {
         EXPECT_EQ(click("https://www.example.org/two"), NavigationActionPolicy::cancel);
         EXPECT_TRUE(session.externalOpener.openedURLs.empty());
 
-        session.lockController.fakeGate.finishAuthentication(false);
+        session.lockController.finishAuthentication(false);
         EXPECT_TRUE(session.externalOpener.openedURLs.empty());
-        session.lockController.fakeGate.finishAuthentication(true);
+        session.lockController.finishAuthentication(true);
         EXPECT_EQ(session.externalOpener.openedURLs, std::vector<URL> { url("https://www.example.org/two") });
     }
 
@@ -137,7 +137,7 @@ namespace {
         NavigationAction askForHome;
         askForHome.requestURL = url("https://evilmyworkday.test/ashgrove/d/home.htmld");
         session.view().decideAction(askForHome);
-        EXPECT_EQ(session.lockController.fakeGate.lockCount, 0);
+        EXPECT_EQ(session.lockController.lockCount, 0);
         askForHome.requestURL = url(homePage);
         session.view().decideAction(askForHome);
         EXPECT_GE(session.lockController.homePageReachedCount, 1);
@@ -146,10 +146,14 @@ namespace {
         EXPECT_EQ(session.pollBrowser.createCount, 1);
     }
 
-    // 3 s after the last Workday page finishes the counts refresh once and the banner closes.
+    // 3 s after the last Workday page finishes the counts refresh once and the banner closes; the
+    // window's back and forward buttons follow each navigation.
     TEST_F(WorkdayWebCoordinatorTest, workdayPageLoadsRefreshTheCountsAndCloseTheBanner3SecondsAfterTheLastOne)
     {
+        int buttonRefreshes = 0;
+        auto connection = session.session().observeNavigationStateRevision([&] { ++buttonRefreshes; });
         session.land(homePage);
+        EXPECT_GT(buttonRefreshes, 0);
         session.loop.advance(2s);
         session.land(inboxPage);
         session.loop.advance(Seconds(2.9));
@@ -164,9 +168,8 @@ namespace {
         EXPECT_EQ(session.poller.refreshCount, 1);
     }
 
-    // An ended web process brings its page back (the hidden views are rebuilt once home commits)
-    // until it ends for the third time within five minutes; then a page says so and offers a
-    // reload, which counts on from there.
+    // An ended web process brings its page back until it ends for the third time within five
+    // minutes; then a page says so (its reload link is followed in the engine's test).
     TEST_F(WorkdayWebCoordinatorTest, anEndedWebProcessReloadsThePageUntilItEndsThreeTimesInFiveMinutes)
     {
         struct Case {
@@ -191,24 +194,6 @@ namespace {
             EXPECT_EQ(view.loadedHTML().size(), endsApart.size() - reloads);
             EXPECT_EQ(harness.pollBrowser.discardCount, static_cast<int>(endsApart.size()));
         }
-
-        session.land(casPage);
-        for (int end = 0; end < 3; ++end)
-            session.view().terminateWebProcess(WebProcessTermination::exceededMemoryLimit);
-        ASSERT_EQ(session.view().loadedHTML().size(), 1u);
-        EXPECT_NE(session.view().loadedHTML()[0].find("<a href=\"" + casPage + "\">Reload</a>"), std::string::npos);
-        EXPECT_EQ(session.pollBrowser.createCount, 0);
-        session.land(homePage);
-        EXPECT_EQ(session.pollBrowser.createCount, 1);
-    }
-
-    // The window's back and forward buttons follow each navigation.
-    TEST_F(WorkdayWebCoordinatorTest, navigationEventsTellTheWindowToRefreshItsButtons)
-    {
-        int notifications = 0;
-        auto connection = session.session().observeNavigationStateRevision([&] { ++notifications; });
-        session.land(homePage);
-        EXPECT_GT(notifications, 0);
     }
 
     TEST_F(WorkdayWebCoordinatorTest, navigateLoadsValidURLsAndLogsInvalidOnes)

@@ -63,10 +63,11 @@ namespace {
         EXPECT_DOUBLE_EQ(contacts[0].autoCrop.side, 0.3125);
         EXPECT_EQ(contacts[0].crop, contacts[0].autoCrop);
         EXPECT_FALSE(contacts[1].original);
+        EXPECT_TRUE(contacts[2].display && contacts[3].display) << "the photos after it are framed";
         EXPECT_EQ(std::set<std::string>({ contacts[0].id, contacts[1].id, contacts[2].id, contacts[3].id }).size(), 4u);
         EXPECT_TRUE(log.contains("[Roster] framed 4 photos for 4 students"));
-        contacts[0].crop.side = 0.5;
-        contacts[2].original = "out of memory";
+        contacts[0].original = "out of memory";
+        contacts[2].crop.side = 0.5;
         contacts[3].original = "broken";
         ContactExportServices services { framer, queue, downloads, announcer };
 
@@ -77,7 +78,7 @@ namespace {
         EXPECT_EQ(first.file, folder / "COMP 112- Lab-Lecture Roster.vcf");
         EXPECT_EQ(second.file, folder / "COMP 112- Lab-Lecture Roster (1).vcf");
         EXPECT_EQ(announcer.announcedPaths, (std::vector { std::filesystem::canonical(*first.file), std::filesystem::canonical(*second.file) }));
-        EXPECT_EQ(contentsOf(*first.file), vCardData(students, { { 0, "jpeg(image:800x600 0.500000)" } }));
+        EXPECT_EQ(contentsOf(*first.file), vCardData(students, { { 2, "jpeg(image:80x60 0.500000)" } }));
         EXPECT_EQ(log.count("[Roster] exported 4 contacts, 1 with photos"), 2);
         EXPECT_EQ(log.count("[Roster] photo left out: std::bad_alloc"), 3);
         for (auto& entry : std::filesystem::directory_iterator(folder))

@@ -8,10 +8,10 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <sstream>
 
 namespace halcyra {
 namespace {
@@ -22,9 +22,7 @@ namespace {
     std::string contentsOf(const std::filesystem::path& path)
     {
         std::ifstream file(path, std::ios::binary);
-        std::stringstream contents;
-        contents << file.rdbuf();
-        return contents.str();
+        return { std::istreambuf_iterator<char>(file), {} };
     }
 
     class PhotoFiles : public ::testing::Test {

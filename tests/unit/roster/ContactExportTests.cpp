@@ -12,8 +12,8 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace halcyra {
@@ -28,9 +28,7 @@ namespace {
     std::string contentsOf(const std::filesystem::path& path)
     {
         std::ifstream file(path, std::ios::binary);
-        std::stringstream contents;
-        contents << file.rdbuf();
-        return contents.str();
+        return { std::istreambuf_iterator<char>(file), {} };
     }
 
     class ContactExportTest : public ::testing::Test {

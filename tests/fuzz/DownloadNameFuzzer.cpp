@@ -7,13 +7,10 @@ using namespace halcyra;
 namespace {
 
 // The first few names asked for are taken, so that the numbered names are tried too.
-class CrowdedDownloadsFolder final : public DownloadsFolder {
-public:
+struct CrowdedDownloadsFolder final : DownloadsFolder {
     std::optional<std::filesystem::path> location() const override { return "/home/jdoe/Downloads"; }
-    bool fileExists(const std::filesystem::path&) const override { return ++m_asked <= 3; }
-
-private:
-    mutable int m_asked { 0 };
+    bool fileExists(const std::filesystem::path&) const override { return ++asked <= 3; }
+    mutable int asked { 0 };
 };
 
 }

@@ -16,7 +16,8 @@ class FakePhotoFramer final : public PhotoFramer {
 public:
     std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int>) override
     {
-        throwIfOutOfMemory(bytes);
+        if (bytes == "out of memory")
+            throw std::bad_alloc();
         int width, height;
         if (std::sscanf(std::string(bytes).c_str(), "image:%dx%d", &width, &height) != 2)
             return std::nullopt;
@@ -26,20 +27,14 @@ public:
     std::vector<PixelBox> upperBodies(const DisplayImage&) override { return bodyBoxes; }
     std::optional<std::string> cropJPEG(std::string_view bytes, const CropRect& rect) override
     {
-        throwIfOutOfMemory(bytes);
+        if (bytes == "out of memory")
+            throw std::bad_alloc();
         if (!bytes.starts_with("image:"))
             return std::nullopt;
         return "jpeg(" + std::string(bytes) + " " + std::to_string(rect.side) + ")";
     }
 
     std::vector<PixelBox> faceBoxes, bodyBoxes;
-
-private:
-    static void throwIfOutOfMemory(std::string_view bytes)
-    {
-        if (bytes == "out of memory")
-            throw std::bad_alloc();
-    }
 };
 
 }

@@ -77,6 +77,9 @@ for (var level = 0; ancestor && level < 10; ++level, ancestor = ancestor.parentE
 }
 
 var students = new Map();
+// Every row seen so far (a student once per section). The table holds only a window of rows, so
+// progress is told by rows not seen before, never by the number of row elements.
+var seenRows = new Set();
 
 function collect() {
     var rows = table.querySelectorAll("tbody tr");
@@ -89,6 +92,7 @@ function collect() {
         var email = cellText(row, column.email);
         var key = cellText(row, column.id) || [first, last, email].join("|");
         var section = cellText(row, column.section);
+        seenRows.add(key + "\n" + section);
         var photo = photoURL(row);
         var known = students.get(key);
         if (known) {
@@ -110,22 +114,22 @@ function collect() {
     }
 }
 
-function rowCount() {
-    return table.querySelectorAll("tbody tr").length;
-}
-
 var container = table.closest('[data-automation-id="tableWrapper"]') || table.parentElement;
 collect();
+// A batch of rows usually shows within a few hundred milliseconds of the scroll to the end; waiting
+// in short steps reads it as soon as it is there. Six seconds without new rows end the list.
 var scrollsWithoutRows = 0;
-for (var scroll = 0; scroll < 400 && scrollsWithoutRows < 8; ++scroll) {
-    if (total !== null && rowCount() >= total)
+for (var scroll = 0; scroll < 400 && scrollsWithoutRows < 4; ++scroll) {
+    if (total !== null && seenRows.size >= total)
         break;
-    var before = rowCount();
+    var before = seenRows.size;
     container.scrollTop = container.scrollHeight;
     container.dispatchEvent(new Event("scroll", { bubbles: true }));
-    await sleep(750);
-    collect();
-    if (rowCount() > before)
+    for (var waited = 0; waited < 1500 && seenRows.size === before; waited += 100) {
+        await sleep(100);
+        collect();
+    }
+    if (seenRows.size > before)
         scrollsWithoutRows = 0;
     else
         ++scrollsWithoutRows;

@@ -64,6 +64,21 @@ TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSi
     exportAndCheck(HALCYRA_SHARED_DIR "/demo-tenant/roster.json");
 }
 
+// Ten times the rows the table keeps at once: the reading scrolls until it has seen the last row.
+TEST_F(RosterExportTest, aRosterOfTwoHundredStudentsIsReadToTheLastRow)
+{
+    TemporaryFolder folder;
+    nlohmann::json students = nlohmann::json::array();
+    for (int index = 0; index < 200; ++index) {
+        auto id = std::to_string(700000 + index);
+        students.push_back({ { "studentId", id }, { "first", "Student" }, { "last", id }, { "email", id + "@ashgrove.test" }, { "classOf", "2028" },
+            { "programs", "" }, { "sections", { "COMP 112-01 Introduction to Computing" } }, { "photo", nullptr } });
+    }
+    auto rosterFile = folder.write("roster.json", nlohmann::json { { "students", students } }.dump());
+    s_tenant->control("POST", "/roster", { { "file", rosterFile.string() } });
+    exportAndCheck(rosterFile);
+}
+
 // A section of 50 000 characters, a TIFF declaring 120 megapixels, a 30 MB photo and a file that
 // is no image: each bad photo is left out, every student is exported, and nothing is reported.
 TEST_F(RosterExportTest, badSectionsAndPhotosCostOnlyTheBadPhotos)

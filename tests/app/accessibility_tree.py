@@ -1,11 +1,15 @@
 """Prints, as JSON, what a screen reader finds over AT-SPI in the windows of Halcyra (or of one of
 its test programs, named halcyra-...): for each window its name, role, the texts of its labels, its
 controls with role, name and actions, and the controls it could not use (no name, a class name,
-a name said twice, or a button without an action). Run in a process of its own for each look:
-pyatspi keeps the tree of its first look."""
+a name said twice, or a button without an action). Given a title, only that window, or the
+windows seen instead. Run in a process of its own for each look: pyatspi keeps the tree of its
+first look.
+
+    accessibility_tree.py [WINDOW-TITLE]"""
 
 import json
 import re
+import sys
 
 import pyatspi
 
@@ -69,4 +73,8 @@ def windows():
 
 
 if __name__ == "__main__":
-    print(json.dumps(windows()))
+    found = windows()
+    if len(sys.argv) > 1:
+        named = [window for window in found if window["name"] == sys.argv[1]]
+        found = named[0] if named else {"missing": sys.argv[1], "seen": [window["name"] for window in found]}
+    print(json.dumps(found))

@@ -13,10 +13,11 @@ import unittest
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-sys.path.insert(0, str(HERE.parent / "demo-tenant"))
+REPOSITORY = HERE.parents[1]
+sys.path.insert(0, str(REPOSITORY / "tests" / "demo-tenant"))
 from support import Tenant, stopProcess  # noqa: E402,F401
 
-APPLICATION = Path(os.environ.get("HALCYRA_BINARY", HERE.parents[1] / "build" / "bin" / "halcyra"))
+APPLICATION = Path(os.environ.get("HALCYRA_BINARY", REPOSITORY / "build" / "bin" / "halcyra"))
 SERVICE = ["service", "com.ashgrove.workday.sso", "account", "ashgrove-ss"]
 HALCYRA = ("com.ashgrove.Halcyra", "/com/ashgrove/Halcyra")
 NONE_WAITING = (None, "(uint32 0,)\n")

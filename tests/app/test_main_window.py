@@ -1,7 +1,9 @@
 """The signed-in main window and what Halcyra tells the desktop about it: the counts of a hidden
 launch on its own bus object and the launcher badge, a window that closes without ending the
-session, and the roster error alert as a screen reader reads it. With HALCYRA_SCREENSHOT_DIR set,
-screenshots of the signed-in window, of Settings, About and of the alert are saved there."""
+session, the roster error alert as a screen reader reads it; and what a screen reader finds in
+the windows over AT-SPI (the real accessibility bus and registry): every control named, every
+button with an action. With HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window, of
+Settings, About and of the alert are saved there."""
 
 import json
 import os
@@ -16,10 +18,13 @@ import gi
 gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
-from harness import HALCYRA, ApplicationTestCase, gdbus, look, polkit, visibleWindows, waitFor, xdotool  # noqa: E402
+from harness import HALCYRA, ApplicationTestCase, gdbus, look, polkit, visibleWindows, waitFor, waitForUnlockPrompt, xdotool  # noqa: E402
 
 DEMO_ROSTER = Path(__file__).resolve().parents[3] / "shared" / "demo-tenant" / "roster.json"
 COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
+TOOLBAR = {("push button", "Back"), ("push button", "Forward"), ("push button", "Home"), ("push button", "Main Menu")}
+BUBBLES = {("push button", "3 outstanding tasks. Tap to review."), ("push button", "2 notifications. Tap to view.")}
+SETTINGS = {("check box", "Notify about new tasks"), ("page tab", "General")}
 EVERY_COUNT_IN_THE_BADGE = {"badgeInclude" + name: True for name in ("Task", "Notification", "Prepaid", "Draft")}
 NOTIFICATIONS = ("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
 
@@ -154,6 +159,67 @@ class MainWindowAndDesktop(ApplicationTestCase):
                          what="the roster alert")
         self.assertIn("The roster has no students.", alerts[0]["texts"])
         saveScreenshot("roster-error-alert.png", settle=1)  # the alert is drawn with the window's next refresh
+
+
+def namesIn(window):
+    return {(control["role"], control["name"]) for control in window["controls"]}
+
+
+class ScreenReader(ApplicationTestCase):
+    def setUp(self):
+        super().setUp()
+        self.startAccessibilityBus()
+
+    def openSettings(self):
+        self.application.activate("preferences")
+
+    def openPasswordDialog(self):
+        """The unlock asked for from the locked window, where polkit has no agent to ask: the
+        application's own password dialog."""
+        self.application.activate("course-roster")
+        waitForUnlockPrompt()
+        polkit("Answer", "false", "true")
+
+    def checkWindows(self, windows):
+        """Each window (title, what opens it, controls that must be there by role and name): found
+        over AT-SPI with every control usable."""
+        launched = time.monotonic()
+        self.application.launch()
+        for title, opener, expected in windows:
+            with self.subTest(window=title):
+                if opener:
+                    opener()
+                # Controls come as the window fills in (the count bubbles after the first
+                # reading): look until they are all there, then judge the last look.
+                looks = []
+
+                def isComplete():
+                    looks.append(next((window for window in look() if window["name"] == title), {"controls": []}))
+                    return looks[-1]["controls"] and expected <= namesIn(looks[-1])
+                try:
+                    waitFor(isComplete, what="the %s window's controls over AT-SPI" % title)
+                except AssertionError:
+                    pass
+                found = looks[-1]
+                self.assertTrue(found["controls"], "the %s window over AT-SPI" % title)
+                if not opener:
+                    # GTK registers the application from an idle callback, which a window
+                    # repainting without pause (spinners, under software rendering) puts off.
+                    print("\n%s: a screen reader found the window %.1f s after launch" % (self.id(), time.monotonic() - launched))
+                self.assertEqual(found["problems"], [], title)
+                self.assertLessEqual(expected, namesIn(found), title)
+
+    def test_firstLaunchUnlockedForTheSignIn(self):
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | {("push button", "Lock Workday")}),
+                           ("Settings", self.openSettings, SETTINGS)])
+
+    def test_savedCredentialsLaunchLockedWithItsCountsAndThePasswordDialog(self):
+        polkit("Reset")
+        self.saveCredentials()
+        self.tenant.set("/counts", COUNTS)
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday")}),
+                           ("Settings", self.openSettings, SETTINGS),
+                           ("Unlock Workday", self.openPasswordDialog, {("password text", "Password"), ("push button", "Unlock")})])
 
 
 if __name__ == "__main__":

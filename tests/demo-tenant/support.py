@@ -51,8 +51,7 @@ class Tenant:
                                  % self.process.stderr.read().decode(errors="replace"))
         self.startLine = line.decode()
         info = json.loads(self.startLine)
-        self.proxy = _hostPort(info["proxy"])
-        self.controlAddress = _hostPort(info["control"])
+        self.proxy, self.controlAddress = (_hostPort(info[key]) for key in ("proxy", "control"))
         self.configPath = Path(info["config"])
         self.certPath = self.stateDir / "tls" / "cert.pem"
         return self
@@ -133,9 +132,9 @@ def formFields(formHtml):
     return dict(re.findall(r'<input[^>]*name="([^"]+)"[^>]*value="([^"]*)"', formHtml))
 
 
-def submitPassword(browser, password, username="demo", casUrl=None):
+def submitPassword(browser, password, username="demo"):
     """Loads the CAS form and submits it as a user would; returns the answer."""
-    casPage = browser.follow(browser.get(casUrl or "https://workday.ashgrove.test/"))[-1]
+    casPage = browser.follow(browser.get("https://workday.ashgrove.test/"))[-1]
     form = templateForm(casPage)
     action = re.search(r'<form[^>]*action="([^"]*)"', form).group(1).replace("&amp;", "&")
     return browser.post(urllib.parse.urljoin(casPage.url, action), data=dict(formFields(form), username=username, password=password))
@@ -154,10 +153,10 @@ def rosterRows(browser):
     return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
 
 
-def signIn(browser, tenant, password="ashgrove-demo"):
+def signIn(browser, tenant):
     """Walks the whole chain with Duo answering at once; returns the last page reached."""
     tenant.set("/duo", {"mode": "approve", "delayMs": 0})
-    answer = submitPassword(browser, password)
+    answer = submitPassword(browser, "ashgrove-demo")
     assert answer.status_code == 302, answer
     duoPage = browser.get(location(answer))
     finish = browser.get(approveDuo(browser, duoPage))

@@ -111,7 +111,7 @@ def asJSON(value):
 def startSignedInApplication(prefix):
     """A demo tenant, the demo account saved in the keyring and the application not yet launched,
     in a new home folder: what every benchmark measures from."""
-    from test_application import SERVICE, Application, Tenant
+    from harness import SERVICE, Application, Tenant
     import tempfile
     tenant = Tenant().start()
     home = Path(tempfile.mkdtemp(prefix=prefix))

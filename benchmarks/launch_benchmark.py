@@ -16,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from halcyra_processes import busCounts, printSnapshot, snapshot, startSignedInApplication  # noqa: E402
-from test_application import homeServedCount, waitFor  # noqa: E402
+from harness import homeServedCount, waitFor  # noqa: E402
 
 TRACE = re.compile(r"^\[Launch\] +([0-9.]+) s (.*)$")
 

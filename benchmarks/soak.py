@@ -18,7 +18,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from halcyra_processes import asJSON, busCounts, isWebProcess, memoryKiB, snapshot, startSignedInApplication, tenantCounts, totalCPUSeconds  # noqa: E402
-from test_application import REPOSITORY, homeServedCount, waitFor  # noqa: E402
+from harness import REPOSITORY, homeServedCount, waitFor  # noqa: E402
 
 MINUTES = int(os.environ.get("SOAK_MINUTES", "120"))
 CSV_PATH = Path(os.environ.get("SOAK_CSV", REPOSITORY / "build" / "soak.csv"))

@@ -1,7 +1,9 @@
 """The signed-in main window and what Halcyra tells the desktop about it: the counts of a hidden
 launch on its own bus object and the launcher badge, a window that closes without ending the
-session, and the roster error alert as a screen reader reads it. With HALCYRA_SCREENSHOT_DIR set,
-screenshots of the signed-in window, of Settings, About and of the alert are saved there."""
+session, the roster error alert as a screen reader reads it; and what a screen reader finds in
+the windows over AT-SPI (the real accessibility bus and registry): every control named, every
+button with an action. With HALCYRA_SCREENSHOT_DIR set, screenshots of the signed-in window, of
+Settings, About and of the alert are saved there."""
 
 import json
 import os
@@ -16,88 +18,48 @@ import gi
 gi.require_version("Gio", "2.0")
 from gi.repository import Gio, GLib  # noqa: E402
 
-from test_application import SERVICE, ApplicationTestCase, stopProcess, visibleWindows, waitFor, xdotool  # noqa: E402
+from harness import HALCYRA, ApplicationTestCase, gdbus, look, polkit, visibleWindows, waitFor, waitForUnlockPrompt, xdotool  # noqa: E402
 
 DEMO_ROSTER = Path(__file__).resolve().parents[3] / "shared" / "demo-tenant" / "roster.json"
 COUNTS = {"task": 3, "notification": 2, "prepaid": 4, "draft": 1}
+TOOLBAR = {("push button", "Back"), ("push button", "Forward"), ("push button", "Home"), ("push button", "Main Menu")}
+BUBBLES = {("push button", "3 outstanding tasks. Tap to review."), ("push button", "2 notifications. Tap to view.")}
+SETTINGS = {("check box", "Notify about new tasks"), ("page tab", "General")}
 EVERY_COUNT_IN_THE_BADGE = {"badgeInclude" + name: True for name in ("Task", "Notification", "Prepaid", "Draft")}
+NOTIFICATIONS = ("org.freedesktop.Notifications", "/org/freedesktop/Notifications")
 
 
-def busProperties():
-    """The com.ashgrove.Halcyra.Counts properties, or None while the name is not on the bus."""
-    bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    try:
-        reply = bus.call_sync("com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.freedesktop.DBus.Properties", "GetAll",
-                              GLib.Variant("(s)", ("com.ashgrove.Halcyra.Counts",)), None,
-                              Gio.DBusCallFlags.NO_AUTO_START, 5000, None)
-    except GLib.Error:
-        return None
-    return reply.unpack()[0]
-
-
-def saveScreenshot(name):
-    """What the display shows, for a person to look at, where HALCYRA_SCREENSHOT_DIR says."""
+def saveScreenshot(name, settle=0):
+    """What the display shows, for a person to look at, where HALCYRA_SCREENSHOT_DIR says. A window
+    is shown before it is drawn: `settle` seconds let it draw (the screenshot is for a person)."""
     folder = os.environ.get("HALCYRA_SCREENSHOT_DIR")
     if folder:
+        time.sleep(settle)
         os.makedirs(folder, exist_ok=True)
         subprocess.run(["import", "-window", "root", os.path.join(folder, name)], check=True)
 
 
-# The application's windows as a screen reader reads them: role, name and the texts of their labels.
-ACCESSIBLE_WINDOWS = """
-import json, pyatspi
-def texts(node):
-    found = []
-    for child in node:
-        if child is not None:
-            if child.getRoleName() == "label" and child.name:
-                found.append(child.name)
-            found += texts(child)
-    return found
-print(json.dumps([{"role": window.getRoleName(), "name": window.name, "texts": texts(window)}
-                  for application in pyatspi.Registry.getDesktop(0) if application is not None
-                  for window in application if window is not None]))
-"""
-
-
-def accessibleWindows():
-    """Looks from a new process each time: pyatspi keeps the tree of its first look."""
-    result = subprocess.run(["/usr/bin/python3", "-c", ACCESSIBLE_WINDOWS], capture_output=True, text=True, timeout=30)
-    return json.loads(result.stdout) if result.returncode == 0 and result.stdout.strip() else []
-
-
-def gdbusCall(bus, name, path, method, *arguments):
-    return subprocess.run(["gdbus", "call", "--" + bus, "--dest", name, "--object-path", path, "--method", method, *arguments],
-                          capture_output=True, timeout=20).returncode == 0
+def pressIn(window, key):
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", key)
 
 
 class MainWindowAndDesktop(ApplicationTestCase):
     def setUp(self):
         super().setUp()
-        subprocess.run(["secret-tool", "store", "--label=Workday SSO credentials", *SERVICE],
-                       input=b'{"username":"demo","password":"ashgrove-demo"}', check=True)
+        self.saveCredentials()
         self.tenant.set("/counts", COUNTS)
+        self.bus = self.application.sessionBus
         # dbus-monitor's capture of the launcher Update signals on the session bus.
         self.launcherLog = self.home / "launcher.log"
         with open(self.launcherLog, "w") as output:
-            monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
-                                       stdout=output, stderr=subprocess.DEVNULL)
-        self.addCleanup(stopProcess, monitor)
+            self.start(["dbus-monitor", "--session", "type='signal',interface='com.canonical.Unity.LauncherEntry',member='Update'"],
+                       stdout=output)
         # A notification service that logs what it is asked to show.
         self.notificationLog = self.home / "notifications.log"
-        notifications = subprocess.Popen(["/usr/bin/python3", "-m", "dbusmock", "--session", "--template", "notification_daemon",
-                                          "--logfile", str(self.notificationLog)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(stopProcess, notifications)
-        waitFor(lambda: gdbusCall("session", "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                  "org.freedesktop.Notifications.GetCapabilities"), what="the notification service")
-        # The accessibility bus, as a desktop session starts it. Its registry must answer before
-        # the application starts, or the application never joins it: the first look starts it.
-        launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(stopProcess, launcher)
-        waitFor(lambda: gdbusCall("session", "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"),
-                what="the accessibility bus")
-        accessibleWindows()
+        self.start(["/usr/bin/python3", "-m", "dbusmock", "--session", "--template", "notification_daemon", "--logfile", str(self.notificationLog)])
+        waitFor(lambda: gdbus(self.bus, *NOTIFICATIONS, "org.freedesktop.Notifications.GetCapabilities"), what="the notification service")
+        self.startAccessibilityBus()
 
     def notificationsShown(self):
         return [line for line in self.notificationLog.read_text().splitlines() if " Notify " in line]
@@ -105,19 +67,23 @@ class MainWindowAndDesktop(ApplicationTestCase):
     def launcherCounts(self):
         return [int(count) for count in re.findall(r'string "count"\s+variant\s+int64 (\d+)', self.launcherLog.read_text())]
 
-    def waitForBusCounts(self, counts):
-        """Until a complete reading of these counts is on the bus (the counts come one by one,
-        the time stamp once all four are read)."""
-        def isComplete():
-            properties = busProperties() or {}
-            return properties.get("Counts") == counts and properties.get("StatusText") == "Updated just now"
-        waitFor(isComplete, what="the counts %s on the bus" % counts)
+    def waitForBusCounts(self):
+        """Until a complete reading of the counts is on the bus (the counts come one by one, the
+        time stamp once all four are read); gives the com.ashgrove.Halcyra.Counts properties."""
+        def properties():
+            bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+            try:
+                return bus.call_sync(*HALCYRA, "org.freedesktop.DBus.Properties", "GetAll", GLib.Variant("(s)", ("com.ashgrove.Halcyra.Counts",)),
+                                     None, Gio.DBusCallFlags.NO_AUTO_START, 5000, None).unpack()[0]
+            except GLib.Error:
+                return None
+        return waitFor(lambda: (found := properties()) and found.get("Counts") == COUNTS and found.get("StatusText") == "Updated just now" and found,
+                       what="the counts %s on the bus" % COUNTS)
 
     def test_hiddenLaunchSignsInCountsAndNotifiesNewTasksUntilTheUserOpensTheWindow(self):
         self.application.writeSettings({"hideOnLaunch": True, **EVERY_COUNT_IN_THE_BADGE})
         self.application.launch()
-        self.waitForBusCounts(COUNTS)
-        properties = busProperties()
+        properties = self.waitForBusCounts()
         self.assertEqual(properties["State"], "polling")
         self.assertGreater(properties["LastUpdated"], time.time() - 120)
         self.assertEqual(self.application.windows(), [])
@@ -127,62 +93,51 @@ class MainWindowAndDesktop(ApplicationTestCase):
         # to the one desktop notification (none for the first reading).
         self.tenant.set("/counts", {**COUNTS, "task": 5})
         waitFor(lambda: 12 in self.launcherCounts(), limit=90, what="the launcher badge of 12")
-        waitFor(self.notificationsShown, what="the new-tasks notification")
-        shown = self.notificationsShown()
+        shown = waitFor(self.notificationsShown, what="the new-tasks notification")
         self.assertEqual(len(shown), 1)
         self.assertIn('"2 new Workday tasks"', shown[0])
 
         # A click on it opens the window, signed in already.
-        self.assertTrue(gdbusCall("session", "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                                  "org.freedesktop.DBus.Mock.EmitSignal", "org.freedesktop.Notifications", "ActionInvoked", "us",
-                                  "[<uint32 1>, <'default'>]"))
+        self.assertTrue(gdbus(self.bus, *NOTIFICATIONS, "org.freedesktop.DBus.Mock.EmitSignal", "org.freedesktop.Notifications",
+                              "ActionInvoked", "us", "[<uint32 1>, <'default'>]"))
         waitFor(self.application.windows, what="the window after a click on the notification")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
     def test_closedWindowComesBackSignedInWithoutANewSignIn(self):
         self.application.writeSettings(EVERY_COUNT_IN_THE_BADGE)
         self.application.launch()
-        self.waitForBusCounts(COUNTS)
+        self.waitForBusCounts()
         window = waitFor(self.application.windows, what="the main window")[0]
-        time.sleep(1)  # the bubbles appear on the next refresh of the window
-        saveScreenshot("main-window-signed-in.png")
+        saveScreenshot("main-window-signed-in.png", settle=1)  # the bubbles appear on the next refresh
 
         # Settings opens from the keyboard and closes again without touching the main window.
-        xdotool("windowfocus", "--sync", window)
-        xdotool("key", "ctrl+comma")
+        pressIn(window, "ctrl+comma")
         settings = waitFor(lambda: visibleWindows("Settings"), what="the Settings window")
         xdotool("windowraise", settings[0])
-        time.sleep(2)  # a window is shown before it is drawn; the screenshot is for a person
-        saveScreenshot("settings.png")
+        saveScreenshot("settings.png", settle=2)
         # Asked again, the open Settings window comes forward: there is only ever one, so that
         # closing it (keys are handled in the order they come) leaves none.
-        xdotool("windowfocus", "--sync", window)
-        xdotool("key", "ctrl+comma")
-        xdotool("windowfocus", "--sync", settings[0])
-        xdotool("key", "ctrl+w")
+        pressIn(window, "ctrl+comma")
+        pressIn(settings[0], "ctrl+w")
         waitFor(lambda: not visibleWindows("Settings"), what="the Settings window to close")
 
         # About, from the menu's action as the desktop activates it.
-        self.assertTrue(gdbusCall("session", "com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.gtk.Actions.Activate",
-                                  "about", "[]", "{}"))
+        self.assertTrue(self.application.activate("about"))
         about = waitFor(lambda: visibleWindows("About Halcyra"), what="the About window")
         xdotool("windowraise", about[0])
-        time.sleep(2)
-        saveScreenshot("about.png")
-        xdotool("windowfocus", "--sync", about[0])
-        xdotool("key", "Escape")
+        saveScreenshot("about.png", settle=2)
+        pressIn(about[0], "Escape")
         waitFor(lambda: not visibleWindows("About Halcyra"), what="the About window to close")
 
-        signInPagesBefore = self.tenant.log().count("login.ashgrove.test GET /cas/login")
-        xdotool("windowfocus", "--sync", window)
-        xdotool("key", "ctrl+w")
+        signInPages = lambda: self.tenant.log().count("login.ashgrove.test GET /cas/login")
+        signInPagesBefore = signInPages()
+        pressIn(window, "ctrl+w")
         waitFor(lambda: not self.application.windows(), what="the window to close")
         self.assertIsNone(self.application.process.poll())
-
         self.application.launchAgain()
         self.assertEqual(self.application.waitForOneWindow("the window again"), 1)
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
-        self.assertEqual(self.tenant.log().count("login.ashgrove.test GET /cas/login"), signInPagesBefore)
+        self.assertEqual(signInPages(), signInPagesBefore)
 
     def test_aRosterOfNamelessRowsEndsInTheAlertAfterTheUnlock(self):
         # One row, which readers skip for its empty names: the page is a roster page, with no student.
@@ -193,20 +148,78 @@ class MainWindowAndDesktop(ApplicationTestCase):
         roster.write_text(json.dumps({"course": demoRoster["course"], "students": [nameless]}))
         self.tenant.set("/roster", {"file": str(roster)})
         self.application.launch()
-        self.waitForBusCounts(COUNTS)
+        self.waitForBusCounts()
 
         # The window is locked after an automatic sign-in: the export, run as a desktop shell runs
         # an action, waits for the owner to answer the polkit prompt (no answer while none is open).
-        self.assertTrue(gdbusCall("session", "com.ashgrove.Halcyra", "/com/ashgrove/Halcyra", "org.gtk.Actions.Activate",
-                                  "export-roster", "[]", "{}"))
-        waitFor(lambda: gdbusCall("system", "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
-                                  "org.freedesktop.DBus.Mock.Answer", "true", "false"), what="the unlock prompt")
-        alerts = waitFor(lambda: [window for window in accessibleWindows()
+        self.assertTrue(self.application.activate("export-roster"))
+        waitFor(lambda: polkit("Answer", "true", "false") is not None, what="the unlock prompt")
+        alerts = waitFor(lambda: [window for window in look()
                                   if window["role"] in ("dialog", "alert") and window["name"] == "Couldn't Download the Roster"],
                          what="the roster alert")
         self.assertIn("The roster has no students.", alerts[0]["texts"])
-        time.sleep(1)  # for the screenshot only: the alert is drawn with the window's next refresh
-        saveScreenshot("roster-error-alert.png")
+        saveScreenshot("roster-error-alert.png", settle=1)  # the alert is drawn with the window's next refresh
+
+
+def namesIn(window):
+    return {(control["role"], control["name"]) for control in window["controls"]}
+
+
+class ScreenReader(ApplicationTestCase):
+    def setUp(self):
+        super().setUp()
+        self.startAccessibilityBus()
+
+    def openSettings(self):
+        self.application.activate("preferences")
+
+    def openPasswordDialog(self):
+        """The unlock asked for from the locked window, where polkit has no agent to ask: the
+        application's own password dialog."""
+        self.application.activate("course-roster")
+        waitForUnlockPrompt()
+        polkit("Answer", "false", "true")
+
+    def checkWindows(self, windows):
+        """Each window (title, what opens it, controls that must be there by role and name): found
+        over AT-SPI with every control usable."""
+        launched = time.monotonic()
+        self.application.launch()
+        for title, opener, expected in windows:
+            with self.subTest(window=title):
+                if opener:
+                    opener()
+                # Controls come as the window fills in (the count bubbles after the first
+                # reading): look until they are all there, then judge the last look.
+                looks = []
+
+                def isComplete():
+                    looks.append(next((window for window in look() if window["name"] == title), {"controls": []}))
+                    return looks[-1]["controls"] and expected <= namesIn(looks[-1])
+                try:
+                    waitFor(isComplete, what="the %s window's controls over AT-SPI" % title)
+                except AssertionError:
+                    pass
+                found = looks[-1]
+                self.assertTrue(found["controls"], "the %s window over AT-SPI" % title)
+                if not opener:
+                    # GTK registers the application from an idle callback, which a window
+                    # repainting without pause (spinners, under software rendering) puts off.
+                    print("\n%s: a screen reader found the window %.1f s after launch" % (self.id(), time.monotonic() - launched))
+                self.assertEqual(found["problems"], [], title)
+                self.assertLessEqual(expected, namesIn(found), title)
+
+    def test_firstLaunchUnlockedForTheSignIn(self):
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | {("push button", "Lock Workday")}),
+                           ("Settings", self.openSettings, SETTINGS)])
+
+    def test_savedCredentialsLaunchLockedWithItsCountsAndThePasswordDialog(self):
+        polkit("Reset")
+        self.saveCredentials()
+        self.tenant.set("/counts", COUNTS)
+        self.checkWindows([("Ashgrove Workday", None, TOOLBAR | BUBBLES | {("push button", "Unlock Workday")}),
+                           ("Settings", self.openSettings, SETTINGS),
+                           ("Unlock Workday", self.openPasswordDialog, {("password text", "Password"), ("push button", "Unlock")})])
 
 
 if __name__ == "__main__":

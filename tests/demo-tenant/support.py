@@ -1,13 +1,11 @@
 """Starts a demo tenant for a test and talks to it the way a browser does: through its proxy,
 over TLS checked against the tenant's own certificate, with cookies."""
 
-import http.client
 import json
 import re
 import select
 import shutil
 import signal
-import socket
 import subprocess
 import tempfile
 import unittest
@@ -53,8 +51,7 @@ class Tenant:
                                  % self.process.stderr.read().decode(errors="replace"))
         self.startLine = line.decode()
         info = json.loads(self.startLine)
-        self.proxy = _hostPort(info["proxy"])
-        self.controlAddress = _hostPort(info["control"])
+        self.proxy, self.controlAddress = (_hostPort(info[key]) for key in ("proxy", "control"))
         self.configPath = Path(info["config"])
         self.certPath = self.stateDir / "tls" / "cert.pem"
         return self
@@ -71,26 +68,20 @@ class Tenant:
         if self._ownsDir:
             shutil.rmtree(self.stateDir, ignore_errors=True)
 
-    def control(self, path, body=None, method=None, raw=None):
+    def control(self, path, raw=None, method="POST"):
         """Calls the control API; returns (status, decoded JSON)."""
-        connection = http.client.HTTPConnection(*self.controlAddress, timeout=10)
-        try:
-            data = raw if raw is not None else (json.dumps(body).encode() if body is not None else None)
-            connection.request(method or ("GET" if data is None and path == "/state" else "POST"), path, body=data,
-                               headers={"Content-Type": "application/json"} if data is not None else {})
-            response = connection.getresponse()
-            return response.status, json.loads(response.read())
-        finally:
-            connection.close()
+        response = requests.request(method, "http://%s:%d%s" % (*self.controlAddress, path), data=raw, timeout=10,
+                                    proxies={"http": None}, headers={"Content-Type": "application/json"} if raw is not None else {})
+        return response.status_code, response.json()
 
     def set(self, path, body=None):
-        status, state = self.control(path, body if body is not None else {})
+        status, state = self.control(path, json.dumps(body if body is not None else {}).encode())
         if status != 200:
             raise AssertionError("control %s %s failed: %s %s" % (path, body, status, state))
         return state
 
     def state(self):
-        return self.control("/state")[1]
+        return self.control("/state", method="GET")[1]
 
     def log(self):
         return (self.stateDir / "demo-tenant.log").read_text(errors="replace")
@@ -141,18 +132,12 @@ def formFields(formHtml):
     return dict(re.findall(r'<input[^>]*name="([^"]+)"[^>]*value="([^"]*)"', formHtml))
 
 
-def formAction(formHtml, pageUrl):
-    action = re.search(r'<form[^>]*action="([^"]*)"', formHtml).group(1).replace("&amp;", "&")
-    return urllib.parse.urljoin(pageUrl, action)
-
-
-def submitPassword(browser, password, username="demo", casUrl=None):
+def submitPassword(browser, password, username="demo"):
     """Loads the CAS form and submits it as a user would; returns the answer."""
-    casPage = browser.follow(browser.get(casUrl or "https://workday.ashgrove.test/"))[-1]
+    casPage = browser.follow(browser.get("https://workday.ashgrove.test/"))[-1]
     form = templateForm(casPage)
-    fields = formFields(form)
-    fields.update({"username": username, "password": password})
-    return browser.post(formAction(form, casPage.url), data=fields)
+    action = re.search(r'<form[^>]*action="([^"]*)"', form).group(1).replace("&amp;", "&")
+    return browser.post(urllib.parse.urljoin(casPage.url, action), data=dict(formFields(form), username=username, password=password))
 
 
 def approveDuo(browser, duoPage):
@@ -162,25 +147,21 @@ def approveDuo(browser, duoPage):
     return answer.get("redirect")
 
 
-def continueLink(page):
-    match = re.search(r'<a id="continue" href="([^"]+)"', page.text)
-    return match.group(1).replace("&amp;", "&") if match else None
-
-
 def rosterRows(browser):
     """The rows of the roster page, as the data its script renders from."""
     page = browser.get("https://wd5.myworkday.test/ashgrove/d/task/1422$2579.htmld")
     return json.loads(re.search(r'id="wd-roster-data">(.*?)</script>', page.text, re.S).group(1))["rows"]
 
 
-def signIn(browser, tenant, password="ashgrove-demo"):
+def signIn(browser, tenant):
     """Walks the whole chain with Duo answering at once; returns the last page reached."""
     tenant.set("/duo", {"mode": "approve", "delayMs": 0})
-    answer = submitPassword(browser, password)
+    answer = submitPassword(browser, "ashgrove-demo")
     assert answer.status_code == 302, answer
     duoPage = browser.get(location(answer))
     finish = browser.get(approveDuo(browser, duoPage))
-    return browser.follow(browser.get(continueLink(finish)))[-1]
+    continueLink = re.search(r'<a id="continue" href="([^"]+)"', finish.text).group(1).replace("&amp;", "&")
+    return browser.follow(browser.get(continueLink))[-1]
 
 
 class TenantTestCase(unittest.TestCase):
@@ -198,24 +179,9 @@ class TenantTestCase(unittest.TestCase):
 
     def setUp(self):
         self.tenant.set("/reset")
-        self.browser = Browser(self.tenant)
-        self.addCleanup(self.browser.close)
+        self.browser = self.newBrowser()
 
     def newBrowser(self):
         browser = Browser(self.tenant)
         self.addCleanup(browser.close)
         return browser
-
-    def rawProxyExchange(self, data, readAll=True):
-        """Sends bytes straight to the proxy port; returns what came back before it closed."""
-        with socket.create_connection(self.tenant.proxy, timeout=5) as connection:
-            connection.sendall(data)
-            received = b""
-            while True:
-                chunk = connection.recv(65536)
-                if not chunk:
-                    break
-                received += chunk
-                if not readAll and b"\r\n\r\n" in received:
-                    break
-            return received

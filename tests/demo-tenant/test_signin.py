@@ -15,9 +15,6 @@ PASSWORD_FIELD = r'<input[^>]*type="password"'
 
 
 class SignInChainTests(TenantTestCase):
-    def duoPage(self):
-        return self.browser.get(location(submitPassword(self.browser, "ashgrove-demo")))
-
     def test_wrongPasswordIsAnsweredAsTheRejectModeSaysAndCounted(self):
         for mode, status, showsError in (("form-error", 200, True), ("401", 401, False), ("off", 200, False)):
             with self.subTest(mode=mode):
@@ -45,7 +42,7 @@ class SignInChainTests(TenantTestCase):
         for hold, release in (({"delayMs": 60000}, {"delayMs": 0}), ({"mode": "hold", "delayMs": 0}, {"mode": "approve"})):
             with self.subTest(hold=hold):
                 self.tenant.set("/duo", hold)
-                duoPage = self.duoPage()
+                duoPage = self.browser.get(location(submitPassword(self.browser, "ashgrove-demo")))
                 self.assertEqual(urllib.parse.urlsplit(duoPage.url).hostname, "api-d3m0.duosecurity.test")
                 self.assertIsNone(approveDuo(self.browser, duoPage))
                 self.assertIsNone(approveDuo(self.browser, duoPage))

@@ -63,13 +63,11 @@ int main(int argc, char** argv)
             continue;
         }
         for (auto& entry : std::filesystem::directory_iterator(folder)) {
-            if (!entry.is_regular_file())
-                continue;
-            currentInput = entry.path();
-            std::ifstream file(entry.path(), std::ios::binary);
-            std::string input { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
-            target(input);
-            ++total;
+            if (entry.is_regular_file()) {
+                std::ifstream file(currentInput = entry.path(), std::ios::binary);
+                target(std::string { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() });
+                ++total;
+            }
         }
     }
     std::printf("Fuzz corpora: %d inputs replayed through %zu targets\n", total, halcyra::fuzz::targets().size());

@@ -6,8 +6,8 @@
 #include "sync/CountsCoding.h"
 #include "sync/CountsSync.h"
 
-#include <charconv>
 #include <deque>
+#include <sstream>
 
 using namespace halcyra;
 using namespace std::chrono_literals;
@@ -22,21 +22,28 @@ public:
     ScriptedServer(RunLoop& loop, std::string_view input)
         : m_loop(loop)
     {
-        size_t start = 0;
-        while (start <= input.size() && m_responses.size() < 32) {
-            auto end = input.find("\n--\n", start);
-            auto chunk = input.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-            m_responses.push_back(response(chunk));
-            if (end == std::string_view::npos)
-                break;
-            start = end + 4;
+        for (size_t start = 0, end = 0; end != std::string_view::npos && m_responses.size() < 32; start = end + 4) {
+            end = input.find("\n--\n", start);
+            auto chunk = input.substr(start, end == std::string_view::npos ? end : end - start);
+            auto headerEnd = std::min(chunk.find('\n'), chunk.size());
+            std::istringstream header { std::string(chunk.substr(0, headerEnd)) };
+            RecordResponse response { RecordResponse::Outcome::networkFailure, 0, {}, {}, std::string(chunk.substr(std::min(headerEnd + 1, chunk.size()))), {} };
+            std::string etag, lastModified;
+            if (header >> response.status) {
+                response.outcome = RecordResponse::Outcome::answered;
+                header >> etag;
+                if (!etag.empty() && etag != "-")
+                    response.etag = etag;
+                if (header.get() == ' ' && std::getline(header, lastModified))
+                    response.lastModified = lastModified;
+            }
+            m_responses.push_back(std::move(response));
         }
     }
 
     void send(RecordRequest, std::function<void(RecordResponse)> completion) override
     {
-        RecordResponse answer;
-        answer.outcome = RecordResponse::Outcome::networkFailure;
+        RecordResponse answer { RecordResponse::Outcome::networkFailure, 0, {}, {}, {}, {} };
         if (!m_responses.empty()) {
             answer = std::move(m_responses.front());
             m_responses.pop_front();
@@ -45,29 +52,6 @@ public:
     }
 
 private:
-    static RecordResponse response(std::string_view chunk)
-    {
-        auto headerEnd = chunk.find('\n');
-        auto header = chunk.substr(0, headerEnd);
-        RecordResponse response;
-        response.body = headerEnd == std::string_view::npos ? "" : std::string(chunk.substr(headerEnd + 1));
-        auto [statusEnd, error] = std::from_chars(header.data(), header.data() + header.size(), response.status);
-        if (error != std::errc()) {
-            response.outcome = RecordResponse::Outcome::networkFailure;
-            return response;
-        }
-        auto rest = header.substr(statusEnd - header.data());
-        if (rest.starts_with(' '))
-            rest.remove_prefix(1);
-        auto etagEnd = rest.find(' ');
-        auto etag = rest.substr(0, etagEnd);
-        if (!etag.empty() && etag != "-")
-            response.etag = std::string(etag);
-        if (etagEnd != std::string_view::npos)
-            response.lastModified = std::string(rest.substr(etagEnd + 1));
-        return response;
-    }
-
     RunLoop& m_loop;
     std::deque<RecordResponse> m_responses;
 };

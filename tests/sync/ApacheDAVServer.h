@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TemporaryFolder.h"
+
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
@@ -35,23 +37,6 @@ inline LoopbackListener listeningLoopbackSocket()
     return { descriptor, ntohs(address.sin_port) };
 }
 
-// A port on loopback that nothing listens on at the moment it is asked for.
-inline int freeLoopbackPort()
-{
-    auto listener = listeningLoopbackSocket();
-    close(listener.descriptor);
-    return listener.port;
-}
-
-inline bool acceptsConnections(int port)
-{
-    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    auto address = loopbackAddress(port);
-    bool isConnected = !connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    close(socket);
-    return isConnected;
-}
-
 // Apache with mod_dav and mod_dav_fs in one process (-X) on a free loopback port, its
 // configuration, files and logs in a temporary folder. Apache refuses to serve as root, so
 // it runs as nobody; the folders it writes to are open to it.
@@ -59,38 +44,28 @@ class ApacheDAVServer {
 public:
     ApacheDAVServer()
     {
-        char pattern[] = "/tmp/halcyra-dav.XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("cannot make a temporary folder");
-        m_folder = pattern;
         chmod(m_folder.c_str(), 0755);
         for (auto name : { "dav", "lock" }) {
             std::filesystem::create_directory(m_folder / name);
             chmod((m_folder / name).c_str(), 0777);
         }
-        m_port = freeLoopbackPort();
-        std::ofstream(m_folder / "httpd.conf") << "ServerRoot " << m_folder.string() << "\n"
-                                               << "ServerName 127.0.0.1\n"
-                                               << "PidFile " << (m_folder / "httpd.pid").string() << "\n"
-                                               << "Listen 127.0.0.1:" << m_port << "\n"
-                                               << "LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so\n"
-                                               << "LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so\n"
-                                               << "LoadModule dav_module /usr/lib/apache2/modules/mod_dav.so\n"
-                                               << "LoadModule dav_fs_module /usr/lib/apache2/modules/mod_dav_fs.so\n"
-                                               << "ErrorLog " << (m_folder / "error.log").string() << "\n"
-                                               << "LogFormat \"%m %U %>s\" requests\n"
-                                               << "CustomLog " << (m_folder / "access.log").string() << " requests\n"
-                                               << "DavLockDB " << (m_folder / "lock" / "DavLock").string() << "\n"
-                                               << "User nobody\nGroup nogroup\n"
-                                               << "DocumentRoot " << davFolder().string() << "\n"
-                                               << "<Directory " << davFolder().string() << ">\n  Dav On\n  Require all granted\n</Directory>\n";
+        // A port nothing listens on at the moment it is asked for.
+        auto listener = listeningLoopbackSocket();
+        close(listener.descriptor);
+        m_port = listener.port;
+        std::ofstream config(m_folder / "httpd.conf");
+        for (auto module : { "mpm_event", "authz_core", "dav", "dav_fs" })
+            config << "LoadModule " << module << "_module /usr/lib/apache2/modules/mod_" << module << ".so\n";
+        config << "ServerRoot " << m_folder.string() << "\nServerName 127.0.0.1\nListen 127.0.0.1:" << m_port << "\n"
+               << "PidFile " << (m_folder / "httpd.pid").string() << "\nUser nobody\nGroup nogroup\n"
+               << "ErrorLog " << (m_folder / "error.log").string() << "\nLogFormat \"%m %U %>s\" requests\n"
+               << "CustomLog " << (m_folder / "access.log").string() << " requests\n"
+               << "DavLockDB " << (m_folder / "lock" / "DavLock").string() << "\nDocumentRoot " << davFolder().string() << "\n"
+               << "<Directory " << davFolder().string() << ">\n  Dav On\n  Require all granted\n</Directory>\n";
+        config.close();
         start();
     }
-    ~ApacheDAVServer()
-    {
-        kill();
-        std::filesystem::remove_all(m_folder);
-    }
+    ~ApacheDAVServer() { kill(); }
     ApacheDAVServer(const ApacheDAVServer&) = delete;
     ApacheDAVServer& operator=(const ApacheDAVServer&) = delete;
 
@@ -101,9 +76,9 @@ public:
             execl("/usr/sbin/apache2", "apache2", "-X", "-f", (m_folder / "httpd.conf").c_str(), nullptr);
             _exit(127);
         }
-        for (int attempt = 0; attempt < 200 && !acceptsConnections(m_port); ++attempt)
+        for (int attempt = 0; attempt < 200 && !acceptsConnections(); ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (!acceptsConnections(m_port))
+        if (!acceptsConnections())
             throw std::runtime_error("Apache did not start: " + contents(m_folder / "error.log"));
     }
 
@@ -142,7 +117,17 @@ public:
     }
 
 private:
-    std::filesystem::path m_folder;
+    bool acceptsConnections() const
+    {
+        int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        auto address = loopbackAddress(m_port);
+        bool isConnected = !connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        close(socket);
+        return isConnected;
+    }
+
+    TemporaryFolder m_temporaryFolder;
+    const std::filesystem::path& m_folder { m_temporaryFolder.path() };
     int m_port { 0 };
     pid_t m_pid { 0 };
 };

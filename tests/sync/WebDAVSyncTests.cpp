@@ -43,21 +43,23 @@ struct Machine {
     std::unique_ptr<CountsSync> sync;
 };
 
-SyncedCounts reading(std::int64_t task, WallTime observedAt)
+// A reading observed `offset` from now, in whole milliseconds as the server keeps them.
+SyncedCounts reading(std::int64_t task, Seconds offset = 0s)
 {
-    // Whole milliseconds, as the server keeps them.
-    return { task, 2, 0, 1, std::chrono::floor<std::chrono::milliseconds>(observedAt) };
-}
-
-std::optional<SyncedCounts> recordOnDisk(const ApacheDAVServer& server)
-{
-    auto fields = nlohmann::ordered_json::parse(ApacheDAVServer::contents(server.recordFile()), nullptr, false);
-    return syncedCountsFromRecordFields(fields);
+    return { task, 2, 0, 1, std::chrono::floor<std::chrono::milliseconds>(std::chrono::system_clock::now() + std::chrono::duration_cast<WallTime::duration>(offset)) };
 }
 
 class WebDAVSyncTests : public ::testing::Test {
 protected:
-    WallTime now() const { return std::chrono::system_clock::now(); }
+    std::optional<SyncedCounts> recordOnDisk() const
+    {
+        return syncedCountsFromRecordFields(nlohmann::ordered_json::parse(ApacheDAVServer::contents(server.recordFile()), nullptr, false));
+    }
+    bool waitForRecord(const std::optional<SyncedCounts>& counts, const Machine& machine)
+    {
+        return runMainLoopUntil([&] { return (counts ? recordOnDisk() == counts : recordOnDisk().has_value()) && !machine.hasPendingUpload(); });
+    }
+    void removeCollection() const { std::filesystem::remove_all(server.davFolder() / "Counts"); }
 
     ApacheDAVServer server;
     LogCapture log;
@@ -67,18 +69,18 @@ TEST_F(WebDAVSyncTests, twoMachinesConvergeOnTheLaterReadingWhicheverUploadsFirs
 {
     for (bool isLaterFirst : { false, true }) {
         SCOPED_TRACE(isLaterFirst);
-        std::filesystem::remove_all(server.davFolder() / "Counts");
+        removeCollection();
         Machine earlierMachine(server.url()), laterMachine(server.url());
-        auto earlier = reading(5, now()), later = reading(6, now() + 10s);
+        auto earlier = reading(5), later = reading(6, 10s);
         auto& first = isLaterFirst ? laterMachine : earlierMachine;
         auto& second = isLaterFirst ? earlierMachine : laterMachine;
         auto writes = [&] { return server.count("PUT /Counts/WorkdayCounts.json 20"); };
         auto writesBefore = writes();
 
         first.sync->publish(isLaterFirst ? later : earlier);
-        ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) && !first.hasPendingUpload(); }));
+        ASSERT_TRUE(waitForRecord(std::nullopt, first));
         second.sync->publish(isLaterFirst ? earlier : later);
-        ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) == later && !second.hasPendingUpload(); })) << server.requestLog();
+        ASSERT_TRUE(waitForRecord(later, second)) << server.requestLog();
         earlierMachine.sync->engine()->fetchChanges();
         ASSERT_TRUE(runMainLoopUntil([&] { return earlierMachine.sync->latest() == later; })) << server.requestLog();
 
@@ -98,19 +100,16 @@ TEST_F(WebDAVSyncTests, aLostRecordOrCollectionIsCreatedAgain)
     for (bool isCollectionLost : { false, true }) {
         SCOPED_TRACE(isCollectionLost);
         Machine machine(server.url());
-        machine.sync->publish(reading(1, now()));
-        ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) && !machine.hasPendingUpload(); }));
-        if (isCollectionLost)
-            std::filesystem::remove_all(server.davFolder() / "Counts");
-        else
-            std::filesystem::remove(server.recordFile());
+        machine.sync->publish(reading(1));
+        ASSERT_TRUE(waitForRecord(std::nullopt, machine));
+        isCollectionLost ? removeCollection() : (void)std::filesystem::remove(server.recordFile());
 
-        auto counts = reading(2, now());
+        auto counts = reading(2);
         machine.sync->publish(counts);
-        ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) == counts; })) << server.requestLog();
+        ASSERT_TRUE(waitForRecord(counts, machine)) << server.requestLog();
         EXPECT_EQ(server.count("PUT /Counts/WorkdayCounts.json 409"), isCollectionLost ? 1 : 0);
         EXPECT_FALSE(log.containsSubstring("[Sync] save failed"));
-        std::filesystem::remove_all(server.davFolder() / "Counts");
+        removeCollection();
     }
 }
 
@@ -120,7 +119,7 @@ TEST_F(WebDAVSyncTests, aPendingUploadOutlivesTheServerBeingKilledAndTheApplicat
     Machine machine(server.url());
     ASSERT_TRUE(runMainLoopUntil([&] { return server.count("GET /Counts/WorkdayCounts.json 404") == 1; }));
     server.kill();
-    auto counts = reading(8, now());
+    auto counts = reading(8);
     machine.sync->publish(counts);
     ASSERT_TRUE(runMainLoopUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 2; }));
     EXPECT_TRUE(machine.hasPendingUpload());
@@ -129,7 +128,7 @@ TEST_F(WebDAVSyncTests, aPendingUploadOutlivesTheServerBeingKilledAndTheApplicat
     server.start();
     Machine relaunched(server.url(), 10s, machine.settings.allValues());
     EXPECT_TRUE(log.contains("[Sync] engine started (saved state: true)"));
-    ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) == counts && !relaunched.hasPendingUpload(); })) << server.requestLog();
+    ASSERT_TRUE(waitForRecord(counts, relaunched)) << server.requestLog();
     EXPECT_EQ(relaunched.sync->latest(), counts);
 }
 
@@ -137,30 +136,24 @@ TEST_F(WebDAVSyncTests, unreadableRecordsLeaveTheLocalReading)
 {
     std::string large(10 * 1024 * 1024, ' ');
     large.replace(0, 10, R"({"task":1,)");
-    std::vector<std::pair<std::string, std::string>> cases {
-        { "cut short", R"({"task":3,"notification":2,"prepaid":0,"dr)" },
-        { "10 MB", large },
-    };
-    for (auto& [name, body] : cases) {
-        SCOPED_TRACE(name);
+    for (auto& body : { std::string(R"({"task":3,"notification":2,"prepaid":0,"dr)"), large }) {
+        SCOPED_TRACE(body.size());
         std::filesystem::create_directories(server.davFolder() / "Counts");
         std::ofstream(server.recordFile()) << body;
         // Written here as root; the server (running as nobody) must be able to replace it.
         chmod((server.davFolder() / "Counts").c_str(), 0777);
         chmod(server.recordFile().c_str(), 0666);
         Machine machine(server.url());
-        auto local = reading(3, now() - 1h);
+        auto local = reading(3, -1h);
         machine.sync->publish(local);
         machine.sync->engine()->fetchChanges();
 
-        if (body.size() > maximumRecordBodySize) {
+        if (body.size() > maximumRecordBodySize)
             ASSERT_TRUE(runMainLoopUntil([&] { return log.containsSubstring("[Sync] fetch failed: the counts file on the server is larger than 65536 bytes"); }));
-        } else {
-            // The unreadable copy's tag is kept, so the local reading replaces it.
-            ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk(server) == local; })) << server.requestLog();
-        }
+        else // The unreadable copy's tag is kept, so the local reading replaces it.
+            ASSERT_TRUE(runMainLoopUntil([&] { return recordOnDisk() == local; })) << server.requestLog();
         EXPECT_TRUE(machine.received.empty());
-        std::filesystem::remove_all(server.davFolder() / "Counts");
+        removeCollection();
         log.clear();
     }
 }
@@ -170,7 +163,7 @@ TEST_F(WebDAVSyncTests, aSilentServerTimesOutAndTheReadingIsKept)
 {
     auto silent = listeningLoopbackSocket();
     Machine machine("http://127.0.0.1:" + std::to_string(silent.port) + "/", 1s);
-    machine.sync->publish(reading(3, now()));
+    machine.sync->publish(reading(3));
     ASSERT_TRUE(runMainLoopUntil([&] { return log.count("[Sync] send failed: HalcyraSyncErrorDomain (4)") >= 2; })) << testing::PrintToString(log.lines());
     EXPECT_TRUE(machine.hasPendingUpload());
     close(silent.descriptor);

@@ -1,6 +1,6 @@
+#include "base/SettingsStore.h"
 #include "window/MainWindowFrame.h"
 #include "window/RenderingChoice.h"
-#include "base/SettingsStore.h"
 
 #include <gtest/gtest.h>
 

@@ -38,7 +38,6 @@
 #include "roster/CropSession.h"
 #include "roster/RosterExporter.h"
 #include "session/DownloadsFolder.h"
-#include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
 #include "sync/CountsSync.h"

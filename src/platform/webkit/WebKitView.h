@@ -47,7 +47,6 @@ private:
     void connectSignals();
     void awaitTargetFrame(NavigationAction);
     void mainFrameStartedLoading(const std::optional<URL>&);
-    NavigationID beginNavigation();
     void startLoadTimeout(NavigationID);
     void cancelLoadTimeout();
 

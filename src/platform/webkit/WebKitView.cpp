@@ -2,6 +2,7 @@
 
 #include "platform/webkit/JSONConversion.h"
 #include "platform/webkit/WebKitErrors.h"
+#include "platform/webkit/WebKitGRefTraits.h"
 #include "session/OfflineErrors.h"
 
 #include <algorithm>
@@ -126,28 +127,25 @@ namespace {
 
     void turnOffThrottling(WebKitSettings* settings)
     {
-        auto* features = webkit_settings_get_all_features();
-        for (gsize index = 0; index < webkit_feature_list_get_length(features); ++index) {
-            auto* feature = webkit_feature_list_get(features, index);
+        auto features = adoptGRef(webkit_settings_get_all_features());
+        for (gsize index = 0; index < webkit_feature_list_get_length(features.get()); ++index) {
+            auto* feature = webkit_feature_list_get(features.get(), index);
             for (auto* identifier : throttlingFeatures) {
                 if (!std::strcmp(webkit_feature_get_identifier(feature), identifier))
                     webkit_settings_set_feature_enabled(settings, feature, FALSE);
             }
         }
-        webkit_feature_list_unref(features);
     }
 
     void finishScript(GObject* source, GAsyncResult* result, gpointer data, bool isAsyncCall)
     {
         std::unique_ptr<ScriptCompletion> completion(static_cast<ScriptCompletion*>(data));
-        GError* error = nullptr;
+        GUniqueOutPtr<GError> error;
         auto* view = WEBKIT_WEB_VIEW(source);
-        auto value = adoptGRef(isAsyncCall ? webkit_web_view_call_async_javascript_function_finish(view, result, &error)
-                                           : webkit_web_view_evaluate_javascript_finish(view, result, &error));
+        auto value = adoptGRef(isAsyncCall ? webkit_web_view_call_async_javascript_function_finish(view, result, error.outPtr())
+                                           : webkit_web_view_evaluate_javascript_finish(view, result, error.outPtr()));
         if (error) {
-            std::string message = error->message;
-            g_error_free(error);
-            (*completion)(ScriptReply::failure(message));
+            (*completion)(ScriptReply::failure(error->message));
             return;
         }
         (*completion)(ScriptReply::success(jsonFromJSCValue(value.get())));
@@ -170,9 +168,8 @@ WebKitView::WebKitView(WebKitNetworkSession* session, const WebViewConfiguration
 
     auto contentManager = adoptGRef(webkit_user_content_manager_new());
     for (const auto& source : configuration.userScripts) {
-        auto* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-        webkit_user_content_manager_add_script(contentManager.get(), script);
-        webkit_user_script_unref(script);
+        auto script = adoptGRef(webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+        webkit_user_content_manager_add_script(contentManager.get(), script.get());
     }
 
     // A related view shares the other view's web process and network session; its settings and
@@ -188,7 +185,7 @@ WebKitView::WebKitView(WebKitNetworkSession* session, const WebViewConfiguration
                              "settings", settings.get(),
                              "user-content-manager", contentManager.get(),
                              nullptr);
-    m_view = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
+    m_view = adoptGRef(WEBKIT_WEB_VIEW(view));
     g_object_set_data(G_OBJECT(m_view.get()), viewDataKey, this);
     connectSignals();
 }

@@ -144,6 +144,10 @@ namespace {
         auto* view = WEBKIT_WEB_VIEW(source);
         auto value = adoptGRef(isAsyncCall ? webkit_web_view_call_async_javascript_function_finish(view, result, error.outPtr())
                                            : webkit_web_view_evaluate_javascript_finish(view, result, error.outPtr()));
+        if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+            (*completion)(ScriptReply::failure("The web view is gone."));
+            return;
+        }
         if (error) {
             (*completion)(ScriptReply::failure(error->message));
             return;
@@ -192,6 +196,9 @@ WebKitView::WebKitView(WebKitNetworkSession* session, const WebViewConfiguration
 
 WebKitView::~WebKitView()
 {
+    // The page may still answer a script after this, and its value would reach a caller that
+    // has let the view go; the callbacks report a failure instead.
+    g_cancellable_cancel(m_scriptCancellable.get());
     cancelLoadTimeout();
     g_signal_handlers_disconnect_by_data(m_view.get(), this);
     g_object_set_data(G_OBJECT(m_view.get()), viewDataKey, nullptr);
@@ -314,14 +321,14 @@ void WebKitView::goForward()
 void WebKitView::evaluateJavaScript(const std::string& script, ScriptCompletion completion)
 {
     webkit_web_view_evaluate_javascript(
-        m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr, [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, false); }, new ScriptCompletion(std::move(completion)));
+        m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, m_scriptCancellable.get(), [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, false); }, new ScriptCompletion(std::move(completion)));
 }
 
 void WebKitView::callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion completion)
 {
     GRefPtr<GVariant> variant(variantDictionaryFromJSON(arguments));
     webkit_web_view_call_async_javascript_function(
-        m_view.get(), functionBody.c_str(), static_cast<gssize>(functionBody.size()), variant.get(), isolatedWorldName, nullptr, nullptr, [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, true); }, new ScriptCompletion(std::move(completion)));
+        m_view.get(), functionBody.c_str(), static_cast<gssize>(functionBody.size()), variant.get(), isolatedWorldName, nullptr, m_scriptCancellable.get(), [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, true); }, new ScriptCompletion(std::move(completion)));
 }
 
 void WebKitView::hostOffScreen()

@@ -62,6 +62,7 @@ private:
     static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, WebKitView*);
 
     GRefPtr<WebKitWebView> m_view;
+    GRefPtr<GCancellable> m_scriptCancellable { adoptGRef(g_cancellable_new()) };
     std::vector<std::string> m_handlerNames;
     GtkWidget* m_offScreenWindow { nullptr };
     int m_width;

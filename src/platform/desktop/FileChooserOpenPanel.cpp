@@ -1,7 +1,7 @@
 #include "platform/desktop/FileChooserOpenPanel.h"
 
 #include "platform/glib/GRefPtr.h"
-#include "platform/webkit/WebKitView.h"
+#include "platform/gtk/ViewWidget.h"
 
 #include <gtk/gtk.h>
 
@@ -11,8 +11,8 @@ void FileChooserOpenPanel::run(WebView& view, const OpenPanelParameters& paramet
 {
     // Attached to the view's window when it is in one; otherwise modal for the application.
     GtkWindow* parent = nullptr;
-    if (auto* webKitView = dynamic_cast<WebKitView*>(&view)) {
-        if (auto* root = gtk_widget_get_root(webKitView->widget()); root && gtk_widget_get_visible(GTK_WIDGET(root)))
+    if (auto* shown = dynamic_cast<ViewWidget*>(&view)) {
+        if (auto* root = gtk_widget_get_root(shown->widget()); root && gtk_widget_get_visible(GTK_WIDGET(root)))
             parent = GTK_WINDOW(root);
     }
     // Both live until the user answers.

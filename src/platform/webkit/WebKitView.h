@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/glib/GRefPtr.h"
+#include "platform/gtk/ViewWidget.h"
 #include "session/WebEngine.h"
 
 #include <deque>
@@ -10,13 +11,12 @@
 namespace halcyra {
 
 // One WebKitGTK web view behind the application's web view interface.
-class WebKitView final : public WebView {
+class WebKitView final : public WebView, public ViewWidget {
 public:
     WebKitView(WebKitNetworkSession*, const WebViewConfiguration&);
     ~WebKitView() override;
 
-    // The widget, for the window that shows the view.
-    GtkWidget* widget() const { return GTK_WIDGET(m_view.get()); }
+    GtkWidget* widget() const override { return GTK_WIDGET(m_view.get()); }
     WebViewClient* client() const { return m_client; }
     static WebKitView* fromWidget(WebKitWebView*);
 

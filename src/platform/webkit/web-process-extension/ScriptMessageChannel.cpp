@@ -15,6 +15,7 @@
 // reference to the function that settles them), and the messages of a frame whose script is gone
 // are cancelled.
 
+#include "ExtensionScripts.h"
 #include "platform/glib/GRefPtr.h"
 
 #include <memory>
@@ -26,61 +27,9 @@ namespace {
 
 constexpr const char* messageName = "halcyra.script-message";
 
-// Installs the handlers and gives back the function that settles a message's promise by its
-// number; `send` is the native function, reachable only through this closure.
-constexpr const char* installerSource = R"JS((function (send, names) {
-    var ErrorConstructor = Error;
-    // The handlers keep this alive, and with it the settling function that the native side
-    // holds only weakly.
-    var channel = { pending: {}, nextNumber: 1 };
-    channel.settle = function (number, isError, value) {
-        var entry = channel.pending[number];
-        delete channel.pending[number];
-        if (!entry)
-            return;
-        if (isError)
-            entry.reject(new ErrorConstructor(value));
-        else
-            entry.resolve(value);
-    };
-    var handlers = {};
-    names.forEach(function (name) {
-        handlers[name] = Object.freeze({
-            postMessage: function (body) {
-                return new Promise(function (resolve, reject) {
-                    var text;
-                    try {
-                        text = JSON.stringify(body === undefined ? null : body);
-                    } catch (error) {
-                        reject(new ErrorConstructor("The message cannot be sent"));
-                        return;
-                    }
-                    var number = channel.nextNumber++;
-                    channel.pending[number] = { resolve: resolve, reject: reject };
-                    if (!send(name, text === undefined ? "null" : text, number)) {
-                        delete channel.pending[number];
-                        reject(new ErrorConstructor("This document cannot use the channel"));
-                    }
-                });
-            }
-        });
-    });
-    var namespace = window.webkit;
-    if (typeof namespace !== "object" || namespace === null) {
-        Object.defineProperty(window, "webkit", { value: Object.freeze({ messageHandlers: Object.freeze(handlers) }) });
-    } else {
-        Object.keys(handlers).forEach(function (name) {
-            try {
-                Object.defineProperty(namespace.messageHandlers, name, { value: handlers[name] });
-            } catch (error) {
-            }
-        });
-    }
-    return channel.settle;
-}))JS";
-
 using halcyra::adoptGRef;
 using halcyra::GRefPtr;
+namespace scripts = halcyra::scripts;
 
 // One frame's channel; lives as long as the frame's script holds its `send` function.
 struct Channel {
@@ -206,7 +155,7 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
     nameList.push_back(nullptr);
     g_autoptr(JSCValue) nameArray = jsc_value_new_array_from_strv(context, nameList.data());
 
-    g_autoptr(JSCValue) installer = jsc_context_evaluate(context, installerSource, -1);
+    g_autoptr(JSCValue) installer = jsc_context_evaluate(context, scripts::messageChannelInstallerScriptSource.data(), static_cast<gssize>(scripts::messageChannelInstallerScriptSource.size()));
     if (!jsc_value_is_function(installer))
         return;
     g_autoptr(JSCValue) settleFunction = jsc_value_function_call(installer, JSC_TYPE_VALUE, sendFunction, JSC_TYPE_VALUE, nameArray, G_TYPE_NONE);

@@ -1,11 +1,15 @@
 # Page scripts are kept as .js files and compiled into the binary as string constants.
-# halcyra_embed_scripts(TARGET name SCRIPTS a.js b.js) generates EmbeddedScripts.cpp/.h with
-# one `std::string_view` per file, named after the file (sign-in.js -> signInScriptSource).
+# halcyra_embed_scripts(TARGET name [HEADER name] SCRIPTS a.js b.js) generates
+# EmbeddedScripts.cpp/.h (or the HEADER's name) with one `std::string_view` per file, named after
+# the file (sign-in.js -> signInScriptSource).
 function(halcyra_embed_scripts)
-    cmake_parse_arguments(ARG "" "TARGET" "SCRIPTS" ${ARGN})
+    cmake_parse_arguments(ARG "" "TARGET;HEADER" "SCRIPTS" ${ARGN})
+    if(NOT ARG_HEADER)
+        set(ARG_HEADER EmbeddedScripts)
+    endif()
     set(outDir ${CMAKE_CURRENT_BINARY_DIR}/generated)
-    set(header ${outDir}/EmbeddedScripts.h)
-    set(source ${outDir}/EmbeddedScripts.cpp)
+    set(header ${outDir}/${ARG_HEADER}.h)
+    set(source ${outDir}/${ARG_HEADER}.cpp)
     set(inputs)
     foreach(script ${ARG_SCRIPTS})
         list(APPEND inputs ${CMAKE_CURRENT_SOURCE_DIR}/${script})
@@ -14,7 +18,7 @@ function(halcyra_embed_scripts)
     string(REPLACE ";" "|" inputArgument "${inputs}")
     add_custom_command(
         OUTPUT ${header} ${source}
-        COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${outDir} "-DINPUTS=${inputArgument}" -P ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
+        COMMAND ${CMAKE_COMMAND} -DOUT_DIR=${outDir} -DNAME=${ARG_HEADER} "-DINPUTS=${inputArgument}" -P ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
         VERBATIM
         DEPENDS ${inputs} ${PROJECT_SOURCE_DIR}/cmake/GenerateEmbeddedScripts.cmake
         COMMENT "Embedding page scripts")

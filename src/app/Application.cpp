@@ -36,7 +36,6 @@
 #include "roster/RosterExporter.h"
 #include "roster/RosterPage.h"
 #include "session/DownloadsFolder.h"
-#include "session/NullCollaborators.h"
 #include "session/OffScreenHost.h"
 #include "session/WorkdayWebCoordinator.h"
 #include "sync/CountsSync.h"

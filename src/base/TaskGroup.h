@@ -2,7 +2,7 @@
 
 #include "Task.h"
 
-#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace halcyra {
@@ -38,11 +38,6 @@ public:
     {
         for (auto& handle : m_tasks)
             handle.cancel();
-    }
-
-    size_t runningCount() const
-    {
-        return std::ranges::count_if(m_tasks, [](auto& handle) { return !handle.isFinished(); });
     }
 
 private:

@@ -130,8 +130,6 @@ void WorkdayWebCoordinator::attach(std::shared_ptr<WebView> webView)
     m_urlObservation = m_webView->observeURL([this](const std::optional<URL>& oldURL, const std::optional<URL>& newURL) {
         urlDidChange(oldURL, newURL);
     });
-    if (m_onWebViewReady)
-        m_onWebViewReady(m_webView);
 }
 
 std::shared_ptr<WebView> WorkdayWebCoordinator::webViewForMainWindow()
@@ -167,10 +165,9 @@ bool WorkdayWebCoordinator::isOnHomePage() const
     return m_webView && m_endpoints.isHomeURL(m_webView->url());
 }
 
-void WorkdayWebCoordinator::incrementNavigationStateRevision()
+void WorkdayWebCoordinator::navigationStateWillChange()
 {
     m_navigationStateRevisionWillChange.notify();
-    ++m_navigationStateRevision;
 }
 
 std::optional<URL> WorkdayWebCoordinator::externalURL(const std::optional<URL>& url, NavigationType navigationType) const
@@ -251,13 +248,13 @@ NavigationResponsePolicy WorkdayWebCoordinator::decidePolicyForNavigationRespons
 void WorkdayWebCoordinator::didStartProvisionalNavigation(WebView&, NavigationID)
 {
     m_recovery.cancelLoadRetry();
-    incrementNavigationStateRevision();
+    navigationStateWillChange();
 }
 
 void WorkdayWebCoordinator::didReceiveServerRedirectForProvisionalNavigation(WebView& webView, NavigationID)
 {
     noteSessionState(webView.url());
-    incrementNavigationStateRevision();
+    navigationStateWillChange();
 }
 
 void WorkdayWebCoordinator::didCommitNavigation(WebView& webView, NavigationID)
@@ -286,7 +283,7 @@ void WorkdayWebCoordinator::didFinishNavigation(WebView& webView, NavigationID)
     auto url = webView.url();
     noteSessionState(url);
     m_recovery.resetLoadRetryDelay();
-    incrementNavigationStateRevision();
+    navigationStateWillChange();
     closeAppBanner(webView);
     m_recovery.checkBrokenFlow(webView);
     auto& poller = m_collaborators.poller;
@@ -299,8 +296,6 @@ void WorkdayWebCoordinator::didFinishNavigation(WebView& webView, NavigationID)
 void WorkdayWebCoordinator::didFailNavigation(WebView& webView, NavigationID, const WebError& error)
 {
     m_recovery.handleLoadFailure(webView, error);
-    if (m_onSessionStateChange)
-        m_onSessionStateChange(m_hasReachedWorkday);
 }
 
 void WorkdayWebCoordinator::didFailProvisionalNavigation(WebView& webView, NavigationID, const WebError& error)
@@ -370,14 +365,10 @@ void WorkdayWebCoordinator::noteSessionState(const std::optional<URL>& url)
 {
     if (!url || !url->host())
         return;
-    if (m_endpoints.isWorkdayHost(*url->host()))
-        m_hasReachedWorkday = true;
     // Workday content is not shown before the user authenticates, whether or not a window
     // shows it yet.
     if (m_endpoints.isHomeURL(url) && m_webView)
         m_collaborators.lockController.homePageReached();
-    if (m_onSessionStateChange)
-        m_onSessionStateChange(m_hasReachedWorkday);
 }
 
 void WorkdayWebCoordinator::urlDidChange(const std::optional<URL>& oldURL, const std::optional<URL>& newURL)
@@ -389,7 +380,7 @@ void WorkdayWebCoordinator::urlDidChange(const std::optional<URL>& oldURL, const
     bool isRetryURL = m_recovery.isLoadRetryURL(*oldURL) || m_recovery.isLoadRetryURL(*newURL);
     if (!isRetryURL)
         ++m_mainNavigationCount;
-    incrementNavigationStateRevision();
+    navigationStateWillChange();
     if (m_endpoints.isHomeURL(oldURL) && newURL->host() == m_endpoints.tenantHost && !m_endpoints.isHomeURL(newURL))
         captureBadgeLink(newURL);
 }

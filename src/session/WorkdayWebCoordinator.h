@@ -63,16 +63,11 @@ public:
     WorkdayWebCoordinator(const WorkdayWebCoordinator&) = delete;
     WorkdayWebCoordinator& operator=(const WorkdayWebCoordinator&) = delete;
 
-    void setOnSessionStateChange(std::function<void(bool hasReachedWorkday)> callback) { m_onSessionStateChange = std::move(callback); }
-    void setOnWebViewReady(std::function<void(const std::shared_ptr<WebView>&)> callback) { m_onWebViewReady = std::move(callback); }
-
     const std::shared_ptr<WebView>& webView() const { return m_webView; }
     const Endpoints& endpoints() const { return m_endpoints; }
-    // Grows whenever the back/forward state or the URL may have changed; observers are told
-    // before each change and re-read the web view.
-    long long navigationStateRevision() const { return m_navigationStateRevision; }
+    // Observers are told before the back/forward state or the URL may change, and re-read the
+    // web view.
     [[nodiscard]] Connection observeNavigationStateRevision(std::function<void()> observer) { return m_navigationStateRevisionWillChange.connect(std::move(observer)); }
-    bool hasReachedWorkday() const { return m_hasReachedWorkday; }
     long long mainNavigationCount() const { return m_mainNavigationCount; }
     bool isRecoveryInProgress() const { return m_recovery.isRecoveryInProgress(); }
     std::optional<MonotonicTime> lastRecoveryAttempt() const { return m_recovery.lastRecoveryAttempt(); }
@@ -127,7 +122,7 @@ public:
     void webProcessDidTerminate(WebView&, WebProcessTermination) override;
 
 private:
-    void incrementNavigationStateRevision();
+    void navigationStateWillChange();
     Task<void> refreshAfterPageLoad();
     Task<void> closeAppBannerLater(std::shared_ptr<WebView>);
 
@@ -140,12 +135,8 @@ private:
     const std::string m_signInPageScript;
     std::vector<std::weak_ptr<WebView>> m_madeViews;
 
-    std::function<void(bool)> m_onSessionStateChange;
-    std::function<void(const std::shared_ptr<WebView>&)> m_onWebViewReady;
     std::shared_ptr<WebView> m_webView;
-    long long m_navigationStateRevision { 0 };
     Signal<> m_navigationStateRevisionWillChange;
-    bool m_hasReachedWorkday { false };
     Connection m_urlObservation;
     std::optional<std::string> m_badgeTapKind;
     std::optional<MonotonicTime> m_badgeTapDate;

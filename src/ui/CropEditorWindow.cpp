@@ -3,6 +3,7 @@
 #include "CropTile.h"
 #include "base/Localization.h"
 #include "lock/GateController.h"
+#include "platform/glib/GRefPtr.h"
 #include "roster/CropSession.h"
 
 #include <algorithm>
@@ -76,10 +77,9 @@ CropEditorWindow::CropEditorWindow(CropSession& session, GateController& lockCon
 {
     static bool hasStyle = false;
     if (!hasStyle) {
-        auto* provider = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(provider, placeholderStyle, -1);
-        gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(provider), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-        g_object_unref(provider);
+        auto provider = adoptGRef(gtk_css_provider_new());
+        gtk_css_provider_load_from_data(provider.get(), placeholderStyle, -1);
+        gtk_style_context_add_provider_for_display(gdk_display_get_default(), GTK_STYLE_PROVIDER(provider.get()), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
         hasStyle = true;
     }
 

@@ -1,6 +1,7 @@
 #include "CropTile.h"
 
 #include "base/Localization.h"
+#include "platform/glib/GRefPtr.h"
 #include "roster/CropSession.h"
 
 #include <adwaita.h>
@@ -328,12 +329,12 @@ void CropTile::installActions()
         { "move-right", "Right", CropAdjustment::moveRight },
         { "reset-framing", "BackSpace", std::nullopt },
     };
-    auto* group = g_simple_action_group_new();
+    auto group = adoptGRef(g_simple_action_group_new());
     auto* shortcuts = gtk_shortcut_controller_new();
     for (auto& entry : entries) {
-        auto* action = g_simple_action_new(entry.name, nullptr);
-        g_object_set_data(G_OBJECT(action), "halcyra-entry", const_cast<Entry*>(&entry));
-        g_signal_connect(action, "activate", signalHandler(+[](GSimpleAction* action, GVariant*, CropTile* tile) {
+        auto action = adoptGRef(g_simple_action_new(entry.name, nullptr));
+        g_object_set_data(G_OBJECT(action.get()), "halcyra-entry", const_cast<Entry*>(&entry));
+        g_signal_connect(action.get(), "activate", signalHandler(+[](GSimpleAction* action, GVariant*, CropTile* tile) {
             auto* entry = static_cast<Entry*>(g_object_get_data(G_OBJECT(action), "halcyra-entry"));
             if (entry->adjustment)
                 tile->adjust(*entry->adjustment);
@@ -341,14 +342,12 @@ void CropTile::installActions()
                 tile->reset();
         }),
             this);
-        g_action_map_add_action(G_ACTION_MAP(group), G_ACTION(action));
-        g_object_unref(action);
+        g_action_map_add_action(G_ACTION_MAP(group.get()), G_ACTION(action.get()));
         auto actionName = std::string("tile.") + entry.name;
         gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(shortcuts),
             gtk_shortcut_new(gtk_shortcut_trigger_parse_string(entry.accelerator), gtk_named_action_new(actionName.c_str())));
     }
-    gtk_widget_insert_action_group(m_photo, "tile", G_ACTION_GROUP(group));
-    g_object_unref(group);
+    gtk_widget_insert_action_group(m_photo, "tile", G_ACTION_GROUP(group.get()));
     gtk_widget_add_controller(m_photo, shortcuts);
 }
 

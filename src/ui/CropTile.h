@@ -47,7 +47,6 @@ private:
     int m_imageWidth { 0 };
     int m_imageHeight { 0 };
     std::optional<Manipulation> m_manipulation;
-    Manipulation::Point m_dragStart;
     bool m_isMoving { false };
     bool m_isZooming { false };
 };

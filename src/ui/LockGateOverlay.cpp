@@ -10,9 +10,8 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
     : m_content(content)
 {
     g_weak_ref_init(&m_previousFocus, nullptr);
-    m_overlay = gtk_overlay_new();
-    g_object_ref_sink(m_overlay);
-    gtk_overlay_set_child(GTK_OVERLAY(m_overlay), content);
+    m_overlay = adoptGRef(gtk_overlay_new());
+    gtk_overlay_set_child(GTK_OVERLAY(m_overlay.get()), content);
 
     // A plain widget draws nothing but is picked by its bounds, so it takes every pointer
     // event over the content while it is visible.
@@ -22,7 +21,7 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
     gtk_widget_set_valign(m_gateWidget, GTK_ALIGN_FILL);
     gtk_widget_set_focusable(m_gateWidget, TRUE);
     gtk_accessible_update_property(GTK_ACCESSIBLE(m_gateWidget), GTK_ACCESSIBLE_PROPERTY_LABEL, TouchIDGate::reason, -1);
-    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay), m_gateWidget);
+    gtk_overlay_add_overlay(GTK_OVERLAY(m_overlay.get()), m_gateWidget);
 
     m_gate = std::make_shared<TouchIDGate>(*this, authenticator);
 
@@ -42,13 +41,11 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
     g_signal_connect(scroll, "scroll", G_CALLBACK(+[](GtkEventControllerScroll*, double, double) -> gboolean { return TRUE; }), nullptr);
     gtk_widget_add_controller(m_gateWidget, scroll);
 
-    auto* actions = g_simple_action_group_new();
-    auto* unlock = g_simple_action_new("unlock", nullptr);
-    g_signal_connect(unlock, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, LockGateOverlay* self) { self->m_gate->pointerPressed(); }), this);
-    g_action_map_add_action(G_ACTION_MAP(actions), G_ACTION(unlock));
-    g_object_unref(unlock);
-    gtk_widget_insert_action_group(m_gateWidget, "gate", G_ACTION_GROUP(actions));
-    g_object_unref(actions);
+    auto actions = adoptGRef(g_simple_action_group_new());
+    auto unlock = adoptGRef(g_simple_action_new("unlock", nullptr));
+    g_signal_connect(unlock.get(), "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, LockGateOverlay* self) { self->m_gate->pointerPressed(); }), this);
+    g_action_map_add_action(G_ACTION_MAP(actions.get()), G_ACTION(unlock.get()));
+    gtk_widget_insert_action_group(m_gateWidget, "gate", G_ACTION_GROUP(actions.get()));
 
     // Key strokes with the gate focused end here, Tab included; Return and Space press it, as
     // they would a button.
@@ -71,7 +68,7 @@ LockGateOverlay::LockGateOverlay(GtkWidget* content, Authenticator& authenticato
     gtk_event_controller_set_propagation_phase(coveredKeys, GTK_PHASE_CAPTURE);
     g_signal_connect(coveredKeys, "key-pressed", G_CALLBACK(keyCaptured), this);
     g_signal_connect(coveredKeys, "key-released", G_CALLBACK(keyCaptured), this);
-    gtk_widget_add_controller(m_overlay, coveredKeys);
+    gtk_widget_add_controller(m_overlay.get(), coveredKeys);
 
     g_signal_connect(m_gateWidget, "map", G_CALLBACK(mapped), this);
 }
@@ -86,7 +83,6 @@ LockGateOverlay::~LockGateOverlay()
     gtk_widget_insert_action_group(m_gateWidget, "gate", nullptr);
     m_gate = nullptr;
     g_weak_ref_clear(&m_previousFocus);
-    g_object_unref(m_overlay);
 }
 
 GtkWindow* LockGateOverlay::window() const
@@ -140,19 +136,17 @@ void LockGateOverlay::claimFocus()
 void LockGateOverlay::giveBackFocus()
 {
     auto* window = this->window();
-    GtkWidget* previous = GTK_WIDGET(g_weak_ref_get(&m_previousFocus));
+    auto previous = adoptGRef(GTK_WIDGET(g_weak_ref_get(&m_previousFocus)));
     g_weak_ref_set(&m_previousFocus, nullptr);
     bool gateHasFocus = std::exchange(m_hadFocusWhenHidden, false) || (window && gtk_window_get_focus(window) == m_gateWidget);
     if (window && gateHasFocus) {
         // Without a focus to return to, the keys go to the page the gate covered: left with no
         // focus, GTK would hand them to the first toolbar button.
-        if (previous && gtk_widget_get_root(previous) == GTK_ROOT(window))
-            gtk_widget_grab_focus(previous);
+        if (previous && gtk_widget_get_root(previous.get()) == GTK_ROOT(window))
+            gtk_widget_grab_focus(previous.get());
         else
             gtk_widget_grab_focus(m_content);
     }
-    if (previous)
-        g_object_unref(previous);
 }
 
 bool LockGateOverlay::isApplicationActive() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "lock/GateView.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <gtk/gtk.h>
 #include <memory>
@@ -21,7 +22,7 @@ public:
     LockGateOverlay& operator=(const LockGateOverlay&) = delete;
 
     // The overlay to put where `content` would have gone.
-    GtkWidget* widget() const { return m_overlay; }
+    GtkWidget* widget() const { return m_overlay.get(); }
     GtkWidget* gateWidget() const { return m_gateWidget; }
     const std::shared_ptr<TouchIDGate>& gate() const { return m_gate; }
 
@@ -36,7 +37,7 @@ private:
     static void mapped(GtkWidget*, LockGateOverlay*);
     GtkWindow* window() const;
 
-    GtkWidget* m_overlay { nullptr };
+    GRefPtr<GtkWidget> m_overlay;
     GtkWidget* m_content { nullptr };
     GtkWidget* m_gateWidget { nullptr };
     GtkEventController* m_click { nullptr };

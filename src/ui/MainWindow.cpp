@@ -5,7 +5,7 @@
 #include "base/RunLoop.h"
 #include "counts/WorkdayPoller.h"
 #include "lock/GateController.h"
-#include "platform/webkit/WebKitView.h"
+#include "platform/gtk/ViewWidget.h"
 #include "platform/desktop/X11WindowPlacement.h"
 #include "roster/RosterExporter.h"
 #include "session/Connectivity.h"
@@ -78,7 +78,7 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
 
     auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_box_append(GTK_BOX(content), headerBar);
-    m_webViewWidget = static_cast<WebKitView&>(*webView).widget();
+    m_webViewWidget = dynamic_cast<ViewWidget&>(*webView).widget();
     gtk_widget_set_vexpand(m_webViewWidget, TRUE);
     gtk_widget_set_hexpand(m_webViewWidget, TRUE);
     gtk_widget_add_css_class(m_webViewWidget, "halcyra-page");

@@ -156,6 +156,13 @@ TEST_F(WebKitEngineTest, hiddenViewLaysOutAtItsSizeRunsTimersAtFullRateAndGivesS
     ASSERT_FALSE(ticks->isError()) << ticks->errorMessage;
     EXPECT_GE((*ticks->value)[0].get<int>(), 8);
     EXPECT_EQ((*ticks->value)[1], "abc");
+
+    // The page would still answer after the view is let go; the caller gets a failure instead.
+    std::optional<ScriptReply> late;
+    view->callAsyncJavaScript("await new Promise(r => setTimeout(r, 300)); return 1;", nlohmann::json::object(), [&](ScriptReply result) { late = result; });
+    view = nullptr;
+    ASSERT_TRUE(runMainLoopUntil([&] { return late.has_value(); }));
+    EXPECT_TRUE(late->isError());
 }
 
 TEST_F(WebKitEngineTest, loadsThatCannotReachTheNetworkAreReportedAsOffline)

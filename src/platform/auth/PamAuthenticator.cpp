@@ -1,6 +1,7 @@
 #include "platform/auth/PamAuthenticator.h"
 
 #include "base/Log.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -66,18 +67,17 @@ namespace {
             std::function<void(bool)> done;
             ~Job() { explicit_bzero(password.data(), password.size()); }
         };
-        auto* task = g_task_new(
+        auto task = adoptGRef(g_task_new(
             nullptr, nullptr, [](GObject*, GAsyncResult* result, gpointer) {
                 auto* job = static_cast<Job*>(g_task_get_task_data(G_TASK(result)));
                 bool succeeded = g_task_propagate_boolean(G_TASK(result), nullptr);
                 job->done(succeeded);
             },
-            nullptr);
-        g_task_set_task_data(task, new Job { std::move(password), std::move(done) }, [](gpointer job) { delete static_cast<Job*>(job); });
-        g_task_run_in_thread(task, [](GTask* task, gpointer, gpointer job, GCancellable*) {
+            nullptr));
+        g_task_set_task_data(task.get(), new Job { std::move(password), std::move(done) }, [](gpointer job) { delete static_cast<Job*>(job); });
+        g_task_run_in_thread(task.get(), [](GTask* task, gpointer, gpointer job, GCancellable*) {
             g_task_return_boolean(task, checkAccountPassword(static_cast<Job*>(job)->password));
         });
-        g_object_unref(task);
     }
 
     void postToMainLoop(std::function<void()> work)

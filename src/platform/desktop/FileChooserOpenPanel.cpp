@@ -1,7 +1,7 @@
 #include "platform/desktop/FileChooserOpenPanel.h"
 
 #include "platform/glib/GRefPtr.h"
-#include "platform/webkit/WebKitView.h"
+#include "platform/gtk/ViewWidget.h"
 
 #include <gtk/gtk.h>
 
@@ -11,18 +11,23 @@ void FileChooserOpenPanel::run(WebView& view, const OpenPanelParameters& paramet
 {
     // Attached to the view's window when it is in one; otherwise modal for the application.
     GtkWindow* parent = nullptr;
-    if (auto* webKitView = dynamic_cast<WebKitView*>(&view)) {
-        if (auto* root = gtk_widget_get_root(webKitView->widget()); root && gtk_widget_get_visible(GTK_WIDGET(root)))
+    if (auto* shown = dynamic_cast<ViewWidget*>(&view)) {
+        if (auto* root = gtk_widget_get_root(shown->widget()); root && gtk_widget_get_visible(GTK_WIDGET(root)))
             parent = GTK_WINDOW(root);
     }
+    // Both live until the user answers.
+    struct Pending {
+        GRefPtr<GtkFileChooserNative> chooser;
+        OpenPanelCompletion completion;
+    };
     // GTK's chooser picks either files or folders; files are always allowed.
-    auto* chooser = gtk_file_chooser_native_new(nullptr, parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    auto* pending = new Pending { adoptGRef(gtk_file_chooser_native_new(nullptr, parent, GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr)), std::move(completion) };
+    auto* chooser = pending->chooser.get();
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
     gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), parameters.allowsMultipleSelection);
 
-    auto* pending = new OpenPanelCompletion(std::move(completion));
-    g_signal_connect(chooser, "response", G_CALLBACK(+[](GtkNativeDialog* dialog, int response, gpointer data) {
-        std::unique_ptr<OpenPanelCompletion> completion(static_cast<OpenPanelCompletion*>(data));
+    g_signal_connect(chooser, "response", G_CALLBACK(+[](GtkNativeDialog* dialog, int response, Pending* data) {
+        std::unique_ptr<Pending> pending(data);
         std::optional<std::vector<std::filesystem::path>> chosen;
         if (response == GTK_RESPONSE_ACCEPT) {
             chosen.emplace();
@@ -34,8 +39,7 @@ void FileChooserOpenPanel::run(WebView& view, const OpenPanelParameters& paramet
                     chosen->emplace_back(path.get());
             }
         }
-        (*completion)(std::move(chosen));
-        g_object_unref(dialog);
+        pending->completion(std::move(chosen));
     }),
         pending);
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));

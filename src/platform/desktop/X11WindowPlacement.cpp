@@ -1,5 +1,7 @@
 #include "platform/desktop/X11WindowPlacement.h"
 
+#include "platform/glib/GRefPtr.h"
+
 #include <gdk/gdk.h>
 #ifdef GDK_WINDOWING_X11
 #include <X11/Xatom.h>
@@ -85,14 +87,13 @@ std::vector<Rect> monitorWorkAreas(GtkWidget* widget)
     auto* display = gtk_widget_get_display(widget);
     auto* monitors = gdk_display_get_monitors(display);
     for (unsigned index = 0; index < g_list_model_get_n_items(monitors); ++index) {
-        auto* monitor = GDK_MONITOR(g_list_model_get_item(monitors, index));
+        auto monitor = adoptGRef(GDK_MONITOR(g_list_model_get_item(monitors, index)));
         GdkRectangle area;
-        gdk_monitor_get_geometry(monitor, &area);
+        gdk_monitor_get_geometry(monitor.get(), &area);
 #ifdef GDK_WINDOWING_X11
-        if (GDK_IS_X11_MONITOR(monitor))
-            gdk_x11_monitor_get_workarea(monitor, &area);
+        if (GDK_IS_X11_MONITOR(monitor.get()))
+            gdk_x11_monitor_get_workarea(monitor.get(), &area);
 #endif
-        g_object_unref(monitor);
         areas.push_back({ double(area.x), double(area.y), double(area.width), double(area.height) });
     }
     return areas;

@@ -1,5 +1,7 @@
 #include "platform/glib/GLibRunLoop.h"
 
+#include "platform/glib/GRefPtr.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -53,18 +55,17 @@ void GLibRunLoop::post(std::function<void()> callback)
 {
     // An idle source attached from any thread; unlike g_main_context_invoke it never runs the
     // callback inside the caller, even on the loop's own thread.
-    auto* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
+    auto source = adoptGRef(g_idle_source_new());
+    g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
     g_source_set_callback(
-        source,
+        source.get(),
         [](gpointer data) -> gboolean {
             (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
         },
         new std::function<void()>(std::move(callback)),
         [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-    g_source_attach(source, nullptr);
-    g_source_unref(source);
+    g_source_attach(source.get(), nullptr);
 }
 
 gboolean GLibRunLoop::fire(gpointer data)

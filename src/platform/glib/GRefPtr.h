@@ -51,18 +51,6 @@ struct GRefTraits<GBytes> {
 };
 
 template <>
-struct GRefTraits<GMainLoop> {
-    static GMainLoop* ref(GMainLoop* pointer) { return g_main_loop_ref(pointer); }
-    static void unref(GMainLoop* pointer) { g_main_loop_unref(pointer); }
-};
-
-template <>
-struct GRefTraits<GMainContext> {
-    static GMainContext* ref(GMainContext* pointer) { return g_main_context_ref(pointer); }
-    static void unref(GMainContext* pointer) { g_main_context_unref(pointer); }
-};
-
-template <>
 struct GRefTraits<GHashTable> {
     static GHashTable* ref(GHashTable* pointer) { return g_hash_table_ref(pointer); }
     static void unref(GHashTable* pointer) { g_hash_table_unref(pointer); }
@@ -108,8 +96,6 @@ public:
     T* get() const { return m_pointer; }
     T* operator->() const { return m_pointer; }
     explicit operator bool() const { return m_pointer; }
-    // Hands the owned reference to a "transfer full" parameter.
-    [[nodiscard]] T* leakRef() { return std::exchange(m_pointer, nullptr); }
 
 private:
     friend GRefPtr adoptGRef<T>(T*);

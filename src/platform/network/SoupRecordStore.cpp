@@ -42,7 +42,7 @@ SoupRecordStore::SoupRecordStore(std::string baseURL, Seconds timeout)
     , m_timeout(timeout)
 {
     auto seconds = static_cast<guint>(std::max(1.0, std::ceil(timeout.count())));
-    m_session = soup_session_new_with_options("timeout", seconds, "idle-timeout", 60u, "user-agent", "Halcyra", nullptr);
+    m_session = adoptGRef(soup_session_new_with_options("timeout", seconds, "idle-timeout", 60u, "user-agent", "Halcyra", nullptr));
 }
 
 SoupRecordStore::~SoupRecordStore()
@@ -55,7 +55,6 @@ SoupRecordStore::~SoupRecordStore()
             g_source_remove(std::exchange(request->deadline, 0u));
         g_cancellable_cancel(request->cancellable.get());
     }
-    g_object_unref(m_session);
 }
 
 void SoupRecordStore::send(RecordRequest recordRequest, std::function<void(RecordResponse)> completion)
@@ -106,7 +105,7 @@ void SoupRecordStore::send(RecordRequest recordRequest, std::function<void(Recor
             g_cancellable_cancel(request->cancellable.get());
         },
         request);
-    soup_session_send_async(m_session, request->message.get(), G_PRIORITY_DEFAULT, request->cancellable.get(), didSend, request);
+    soup_session_send_async(m_session.get(), request->message.get(), G_PRIORITY_DEFAULT, request->cancellable.get(), didSend, request);
 }
 
 void SoupRecordStore::didSend(GObject* session, GAsyncResult* result, gpointer data)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Time.h"
+#include "platform/glib/GRefPtr.h"
 #include "sync/RecordStore.h"
 
 #include <set>
@@ -33,7 +34,7 @@ private:
 
     std::string m_baseURL;
     Seconds m_timeout;
-    SoupSession* m_session { nullptr };
+    GRefPtr<SoupSession> m_session;
     std::set<Request*> m_requests;
 };
 

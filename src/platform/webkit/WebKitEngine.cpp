@@ -1,9 +1,10 @@
 #include "platform/webkit/WebKitEngine.h"
 
-#include "platform/webkit/WebKitErrors.h"
-#include "platform/webkit/WebKitView.h"
 #include "base/InstallPrefix.h"
 #include "base/Log.h"
+#include "platform/webkit/WebKitErrors.h"
+#include "platform/webkit/WebKitGRefTraits.h"
+#include "platform/webkit/WebKitView.h"
 
 #include <cstring>
 #include <memory>
@@ -44,13 +45,12 @@ namespace {
 
     void setFeature(WebKitSettings* settings, const char* identifier, bool isEnabled)
     {
-        auto* features = webkit_settings_get_all_features();
-        for (gsize index = 0; index < webkit_feature_list_get_length(features); ++index) {
-            auto* feature = webkit_feature_list_get(features, index);
+        auto features = adoptGRef(webkit_settings_get_all_features());
+        for (gsize index = 0; index < webkit_feature_list_get_length(features.get()); ++index) {
+            auto* feature = webkit_feature_list_get(features.get(), index);
             if (!std::strcmp(webkit_feature_get_identifier(feature), identifier))
                 webkit_settings_set_feature_enabled(settings, feature, isEnabled);
         }
-        webkit_feature_list_unref(features);
     }
 
 }
@@ -114,16 +114,14 @@ WebKitEngineOptions WebKitEngine::defaultOptions()
 void WebKitEngine::applyConfiguration(const Configuration& configuration)
 {
     if (configuration.proxyURL) {
-        auto* settings = webkit_network_proxy_settings_new(configuration.proxyURL->c_str(), nullptr);
-        webkit_network_session_set_proxy_settings(m_networkSession.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings);
-        webkit_network_proxy_settings_free(settings);
+        GUniquePtr<WebKitNetworkProxySettings> settings(webkit_network_proxy_settings_new(configuration.proxyURL->c_str(), nullptr));
+        webkit_network_session_set_proxy_settings(m_networkSession.get(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM, settings.get());
     }
     for (const auto& trusted : configuration.trustedCertificates) {
-        GError* error = nullptr;
-        auto certificate = adoptGRef(g_tls_certificate_new_from_file(trusted.file.c_str(), &error));
+        GUniqueOutPtr<GError> error;
+        auto certificate = adoptGRef(g_tls_certificate_new_from_file(trusted.file.c_str(), error.outPtr()));
         if (!certificate) {
             logError("Halcyra: " + configuration.file.string() + ": trustedCertificates: cannot load " + trusted.file.string() + ": " + (error ? error->message : "unknown error"));
-            g_clear_error(&error);
             continue;
         }
         for (const auto& host : trusted.hosts)

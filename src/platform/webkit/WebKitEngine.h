@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/glib/GRefPtr.h"
 #include "config/Configuration.h"
+#include "platform/glib/GRefPtr.h"
 #include "session/WebEngine.h"
 
 #include <filesystem>
@@ -43,7 +43,6 @@ public:
 
     std::shared_ptr<WebView> makeWebView(const WebViewConfiguration&) override;
 
-    WebKitNetworkSession* networkSession() const { return m_networkSession.get(); }
     static WebKitEngineOptions defaultOptions();
     static std::filesystem::path webProcessExtensionDirectory();
 

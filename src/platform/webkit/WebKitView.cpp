@@ -2,6 +2,7 @@
 
 #include "platform/webkit/JSONConversion.h"
 #include "platform/webkit/WebKitErrors.h"
+#include "platform/webkit/WebKitGRefTraits.h"
 #include "session/OfflineErrors.h"
 
 #include <algorithm>
@@ -126,28 +127,29 @@ namespace {
 
     void turnOffThrottling(WebKitSettings* settings)
     {
-        auto* features = webkit_settings_get_all_features();
-        for (gsize index = 0; index < webkit_feature_list_get_length(features); ++index) {
-            auto* feature = webkit_feature_list_get(features, index);
+        auto features = adoptGRef(webkit_settings_get_all_features());
+        for (gsize index = 0; index < webkit_feature_list_get_length(features.get()); ++index) {
+            auto* feature = webkit_feature_list_get(features.get(), index);
             for (auto* identifier : throttlingFeatures) {
                 if (!std::strcmp(webkit_feature_get_identifier(feature), identifier))
                     webkit_settings_set_feature_enabled(settings, feature, FALSE);
             }
         }
-        webkit_feature_list_unref(features);
     }
 
     void finishScript(GObject* source, GAsyncResult* result, gpointer data, bool isAsyncCall)
     {
         std::unique_ptr<ScriptCompletion> completion(static_cast<ScriptCompletion*>(data));
-        GError* error = nullptr;
+        GUniqueOutPtr<GError> error;
         auto* view = WEBKIT_WEB_VIEW(source);
-        auto value = adoptGRef(isAsyncCall ? webkit_web_view_call_async_javascript_function_finish(view, result, &error)
-                                           : webkit_web_view_evaluate_javascript_finish(view, result, &error));
+        auto value = adoptGRef(isAsyncCall ? webkit_web_view_call_async_javascript_function_finish(view, result, error.outPtr())
+                                           : webkit_web_view_evaluate_javascript_finish(view, result, error.outPtr()));
+        if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+            (*completion)(ScriptReply::failure("The web view is gone."));
+            return;
+        }
         if (error) {
-            std::string message = error->message;
-            g_error_free(error);
-            (*completion)(ScriptReply::failure(message));
+            (*completion)(ScriptReply::failure(error->message));
             return;
         }
         (*completion)(ScriptReply::success(jsonFromJSCValue(value.get())));
@@ -170,9 +172,8 @@ WebKitView::WebKitView(WebKitNetworkSession* session, const WebViewConfiguration
 
     auto contentManager = adoptGRef(webkit_user_content_manager_new());
     for (const auto& source : configuration.userScripts) {
-        auto* script = webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-        webkit_user_content_manager_add_script(contentManager.get(), script);
-        webkit_user_script_unref(script);
+        auto script = adoptGRef(webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+        webkit_user_content_manager_add_script(contentManager.get(), script.get());
     }
 
     // A related view shares the other view's web process and network session; its settings and
@@ -188,13 +189,16 @@ WebKitView::WebKitView(WebKitNetworkSession* session, const WebViewConfiguration
                              "settings", settings.get(),
                              "user-content-manager", contentManager.get(),
                              nullptr);
-    m_view = adoptGRef(WEBKIT_WEB_VIEW(g_object_ref_sink(view)));
+    m_view = adoptGRef(WEBKIT_WEB_VIEW(view));
     g_object_set_data(G_OBJECT(m_view.get()), viewDataKey, this);
     connectSignals();
 }
 
 WebKitView::~WebKitView()
 {
+    // The page may still answer a script after this, and its value would reach a caller that
+    // has let the view go; the callbacks report a failure instead.
+    g_cancellable_cancel(m_scriptCancellable.get());
     cancelLoadTimeout();
     g_signal_handlers_disconnect_by_data(m_view.get(), this);
     g_object_set_data(G_OBJECT(m_view.get()), viewDataKey, nullptr);
@@ -317,14 +321,14 @@ void WebKitView::goForward()
 void WebKitView::evaluateJavaScript(const std::string& script, ScriptCompletion completion)
 {
     webkit_web_view_evaluate_javascript(
-        m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, nullptr, [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, false); }, new ScriptCompletion(std::move(completion)));
+        m_view.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr, nullptr, m_scriptCancellable.get(), [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, false); }, new ScriptCompletion(std::move(completion)));
 }
 
 void WebKitView::callAsyncJavaScript(const std::string& functionBody, const nlohmann::json& arguments, ScriptCompletion completion)
 {
     GRefPtr<GVariant> variant(variantDictionaryFromJSON(arguments));
     webkit_web_view_call_async_javascript_function(
-        m_view.get(), functionBody.c_str(), static_cast<gssize>(functionBody.size()), variant.get(), isolatedWorldName, nullptr, nullptr, [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, true); }, new ScriptCompletion(std::move(completion)));
+        m_view.get(), functionBody.c_str(), static_cast<gssize>(functionBody.size()), variant.get(), isolatedWorldName, nullptr, m_scriptCancellable.get(), [](GObject* source, GAsyncResult* result, gpointer data) { finishScript(source, result, data, true); }, new ScriptCompletion(std::move(completion)));
 }
 
 void WebKitView::hostOffScreen()

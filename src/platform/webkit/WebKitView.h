@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/glib/GRefPtr.h"
+#include "platform/gtk/ViewWidget.h"
 #include "session/WebEngine.h"
 
 #include <deque>
@@ -10,13 +11,12 @@
 namespace halcyra {
 
 // One WebKitGTK web view behind the application's web view interface.
-class WebKitView final : public WebView {
+class WebKitView final : public WebView, public ViewWidget {
 public:
     WebKitView(WebKitNetworkSession*, const WebViewConfiguration&);
     ~WebKitView() override;
 
-    // The widget, for the window that shows the view.
-    GtkWidget* widget() const { return GTK_WIDGET(m_view.get()); }
+    GtkWidget* widget() const override { return GTK_WIDGET(m_view.get()); }
     WebViewClient* client() const { return m_client; }
     static WebKitView* fromWidget(WebKitWebView*);
 
@@ -47,7 +47,6 @@ private:
     void connectSignals();
     void awaitTargetFrame(NavigationAction);
     void mainFrameStartedLoading(const std::optional<URL>&);
-    NavigationID beginNavigation();
     void startLoadTimeout(NavigationID);
     void cancelLoadTimeout();
 
@@ -63,6 +62,7 @@ private:
     static void webProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, WebKitView*);
 
     GRefPtr<WebKitWebView> m_view;
+    GRefPtr<GCancellable> m_scriptCancellable { adoptGRef(g_cancellable_new()) };
     std::vector<std::string> m_handlerNames;
     GtkWidget* m_offScreenWindow { nullptr };
     int m_width;

@@ -15,6 +15,9 @@
 // reference to the function that settles them), and the messages of a frame whose script is gone
 // are cancelled.
 
+#include "ExtensionScripts.h"
+#include "platform/glib/GRefPtr.h"
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,83 +27,40 @@ namespace {
 
 constexpr const char* messageName = "halcyra.script-message";
 
-// Installs the handlers and gives back the function that settles a message's promise by its
-// number; `send` is the native function, reachable only through this closure.
-constexpr const char* installerSource = R"JS((function (send, names) {
-    var ErrorConstructor = Error;
-    // The handlers keep this alive, and with it the settling function that the native side
-    // holds only weakly.
-    var channel = { pending: {}, nextNumber: 1 };
-    channel.settle = function (number, isError, value) {
-        var entry = channel.pending[number];
-        delete channel.pending[number];
-        if (!entry)
-            return;
-        if (isError)
-            entry.reject(new ErrorConstructor(value));
-        else
-            entry.resolve(value);
-    };
-    var handlers = {};
-    names.forEach(function (name) {
-        handlers[name] = Object.freeze({
-            postMessage: function (body) {
-                return new Promise(function (resolve, reject) {
-                    var text;
-                    try {
-                        text = JSON.stringify(body === undefined ? null : body);
-                    } catch (error) {
-                        reject(new ErrorConstructor("The message cannot be sent"));
-                        return;
-                    }
-                    var number = channel.nextNumber++;
-                    channel.pending[number] = { resolve: resolve, reject: reject };
-                    if (!send(name, text === undefined ? "null" : text, number)) {
-                        delete channel.pending[number];
-                        reject(new ErrorConstructor("This document cannot use the channel"));
-                    }
-                });
-            }
-        });
-    });
-    var namespace = window.webkit;
-    if (typeof namespace !== "object" || namespace === null) {
-        Object.defineProperty(window, "webkit", { value: Object.freeze({ messageHandlers: Object.freeze(handlers) }) });
-    } else {
-        Object.keys(handlers).forEach(function (name) {
-            try {
-                Object.defineProperty(namespace.messageHandlers, name, { value: handlers[name] });
-            } catch (error) {
-            }
-        });
-    }
-    return channel.settle;
-}))JS";
+using halcyra::adoptGRef;
+using halcyra::GRefPtr;
+namespace scripts = halcyra::scripts;
 
 // One frame's channel; lives as long as the frame's script holds its `send` function.
 struct Channel {
+    Channel(WebKitWebPage* page, WebKitFrame* frame)
+    {
+        g_weak_ref_init(&this->page, page);
+        g_weak_ref_init(&this->frame, frame);
+    }
+    ~Channel()
+    {
+        g_cancellable_cancel(cancellable.get());
+        g_weak_ref_clear(&page);
+        g_weak_ref_clear(&frame);
+    }
+
     GWeakRef page;
     GWeakRef frame;
     // Cancels the messages still on their way when the frame's script goes.
-    GCancellable* cancellable;
-    JSCWeakValue* settle { nullptr };
+    GRefPtr<GCancellable> cancellable { adoptGRef(g_cancellable_new()) };
+    GRefPtr<JSCWeakValue> settle;
 };
 
 struct PendingReply {
-    GCancellable* cancellable;
-    JSCWeakValue* settle;
+    GRefPtr<GCancellable> cancellable;
+    GRefPtr<JSCWeakValue> settle;
     double number;
 };
 
 void destroyChannel(gpointer data)
 {
-    auto* channel = static_cast<Channel*>(data);
-    g_cancellable_cancel(channel->cancellable);
-    g_object_unref(channel->cancellable);
-    g_clear_object(&channel->settle);
-    g_weak_ref_clear(&channel->page);
-    g_weak_ref_clear(&channel->frame);
-    delete channel;
+    delete static_cast<Channel*>(data);
 }
 
 void settle(JSCWeakValue* weakSettle, double number, bool isError, const char* payload)
@@ -117,25 +77,21 @@ void settle(JSCWeakValue* weakSettle, double number, bool isError, const char* p
 
 void replied(GObject* source, GAsyncResult* result, gpointer data)
 {
-    std::unique_ptr<PendingReply, void (*)(PendingReply*)> pending(static_cast<PendingReply*>(data), [](PendingReply* reply) {
-        g_object_unref(reply->cancellable);
-        g_object_unref(reply->settle);
-        delete reply;
-    });
+    std::unique_ptr<PendingReply> pending(static_cast<PendingReply*>(data));
     g_autoptr(GError) error = nullptr;
     g_autoptr(WebKitUserMessage) reply = webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(source), result, &error);
     // The frame's script is gone: there is no promise left to settle.
-    if (g_cancellable_is_cancelled(pending->cancellable))
+    if (g_cancellable_is_cancelled(pending->cancellable.get()))
         return;
     auto* parameters = reply ? webkit_user_message_get_parameters(reply) : nullptr;
     if (!parameters || !g_variant_is_of_type(parameters, G_VARIANT_TYPE("(bs)"))) {
-        settle(pending->settle, pending->number, true, error ? error->message : "No reply");
+        settle(pending->settle.get(), pending->number, true, error ? error->message : "No reply");
         return;
     }
     gboolean isError = FALSE;
     const char* payload = nullptr;
     g_variant_get(parameters, "(b&s)", &isError, &payload);
-    settle(pending->settle, pending->number, isError, payload);
+    settle(pending->settle.get(), pending->number, isError, payload);
 }
 
 // Whether the channel's script context (that of the function settling its promises) is `context`.
@@ -175,12 +131,12 @@ gboolean send(const char* handlerName, const char* bodyJSON, double number, Chan
         return FALSE;
     // The context of the document that the frame shows now, in the page world.
     g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, webkit_script_world_get_default());
-    if (!context || !isInstalledIn(channel->settle, context))
+    if (!context || !isInstalledIn(channel->settle.get(), context))
         return FALSE;
     auto address = documentAddress(context);
     auto* message = webkit_user_message_new(messageName, g_variant_new("(sss)", handlerName ? handlerName : "", address.c_str(), bodyJSON ? bodyJSON : "null"));
-    auto* pending = new PendingReply { G_CANCELLABLE(g_object_ref(channel->cancellable)), JSC_WEAK_VALUE(g_object_ref(channel->settle)), number };
-    webkit_web_page_send_message_to_view(page, message, channel->cancellable, replied, pending);
+    auto* pending = new PendingReply { channel->cancellable, channel->settle, number };
+    webkit_web_page_send_message_to_view(page, message, channel->cancellable.get(), replied, pending);
     return TRUE;
 }
 
@@ -190,10 +146,7 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
     if (names.empty())
         return;
     g_autoptr(JSCContext) context = webkit_frame_get_js_context_for_script_world(frame, world);
-    auto* channel = new Channel;
-    g_weak_ref_init(&channel->page, page);
-    g_weak_ref_init(&channel->frame, frame);
-    channel->cancellable = g_cancellable_new();
+    auto* channel = new Channel(page, frame);
     g_autoptr(JSCValue) sendFunction = jsc_value_new_function(context, nullptr, G_CALLBACK(send), channel, destroyChannel, G_TYPE_BOOLEAN, 3, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_DOUBLE);
 
     std::vector<const char*> nameList;
@@ -202,12 +155,12 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
     nameList.push_back(nullptr);
     g_autoptr(JSCValue) nameArray = jsc_value_new_array_from_strv(context, nameList.data());
 
-    g_autoptr(JSCValue) installer = jsc_context_evaluate(context, installerSource, -1);
+    g_autoptr(JSCValue) installer = jsc_context_evaluate(context, scripts::messageChannelInstallerScriptSource.data(), static_cast<gssize>(scripts::messageChannelInstallerScriptSource.size()));
     if (!jsc_value_is_function(installer))
         return;
     g_autoptr(JSCValue) settleFunction = jsc_value_function_call(installer, JSC_TYPE_VALUE, sendFunction, JSC_TYPE_VALUE, nameArray, G_TYPE_NONE);
     if (jsc_value_is_function(settleFunction))
-        channel->settle = jsc_weak_value_new(settleFunction);
+        channel->settle = adoptGRef(jsc_weak_value_new(settleFunction));
 }
 
 }

@@ -103,6 +103,10 @@ class _StopRequest:
         if self.requested:
             return
         self.requested = True
+        # Ignored from now on: Python puts the default handlers back while it shuts down, and a
+        # second Ctrl-C or stop that arrives then would kill the tenant instead of being ignored.
+        for signalNumber in (signal.SIGTERM, signal.SIGINT):
+            signal.signal(signalNumber, signal.SIG_IGN)
         if self.loop is None:
             sys.exit(0)
         try:

@@ -1,7 +1,7 @@
 #include "ServiceTestSupport.h"
+#include "platform/desktop/LogindWakeMonitor.h"
 #include "platform/network/GioNetworkPathMonitor.h"
 #include "platform/secrets/LibsecretKeychain.h"
-#include "platform/desktop/LogindWakeMonitor.h"
 #include "support/MainLoopTask.h"
 
 #include <gtest/gtest.h>

@@ -70,14 +70,9 @@ namespace {
 
 // An object whose tasks use its fields after every kind of wait.
 struct Owner {
-    explicit Owner(VirtualRunLoop& loop)
-        : loop(loop)
-        , tasks(loop)
-    {
-    }
     VirtualRunLoop& loop;
-    std::vector<std::string> touches;
-    TaskGroup tasks;
+    std::vector<std::string> touches {};
+    TaskGroup tasks { loop };
 };
 
 }

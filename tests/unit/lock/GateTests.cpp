@@ -46,10 +46,8 @@ struct GateHarness {
         makeWindow();
         if (state == State::authenticating || state == State::unlocked)
             controller->toggle();
-        if (state == State::unlocked) {
-            authenticator.answer(true);
-            loop.runUntilIdle();
-        }
+        if (state == State::unlocked)
+            answer(true);
         ASSERT_EQ(currentState(), state);
     }
 
@@ -213,8 +211,6 @@ TEST(Gate, onlyTheOpenPromptsAnswerCountsAndOnlyOnce)
     t.gate->authenticate(nullptr);
     t.gate->pointerPressed();
     ASSERT_EQ(t.authenticator.prompts.size(), 1u);
-    EXPECT_EQ(t.authenticator.prompts[0]->request.reason, "Unlock Workday");
-    EXPECT_EQ(t.authenticator.prompts[0]->request.fallbackTitle, "Use Password");
 
     t.gate->lock();
     EXPECT_TRUE(t.authenticator.prompts[0]->isInvalidated);

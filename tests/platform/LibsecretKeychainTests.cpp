@@ -18,16 +18,13 @@ GRefPtr<GVariant> callSecretService(const char* interface, const char* method, G
     return callBus(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", interface, method, arguments);
 }
 
-// What desktop tools see of the credentials item: secret-tool's lookup or search output.
-std::string secretTool(const char* command, const std::string& input = {})
+// What desktop tools see: secret-tool run on the credentials item.
+std::string secretTool(std::vector<std::string> arguments, const std::string& input = {})
 {
-    std::vector<std::string> argv { "secret-tool", command, "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" };
-    if (argv[1] == "search")
-        argv.insert(argv.begin() + 2, "--all");
-    if (argv[1] == "store")
-        argv.insert(argv.begin() + 2, "--label=Workday SSO credentials");
-    auto result = runCommand(argv, input);
-    EXPECT_EQ(result.exitStatus, 0) << command;
+    arguments.insert(arguments.begin(), "secret-tool");
+    arguments.insert(arguments.end(), { "service", "com.ashgrove.workday.sso", "account", "ashgrove-ss" });
+    auto result = runCommand(arguments, input);
+    EXPECT_EQ(result.exitStatus, 0) << arguments[1];
     return result.output;
 }
 
@@ -60,8 +57,8 @@ TEST_F(LibsecretKeychainTests, itemsAreTheDesktopsOwnAndUpdateRewritesInPlaceWit
     ASSERT_EQ(add(credentialsItem, json), keychainSuccess);
     ASSERT_EQ(add(legacyUsernameItem, "jdoe", { "Workday SSO username" }), keychainSuccess);
     EXPECT_EQ(read(credentialsItem).data, json);
-    EXPECT_EQ(secretTool("lookup"), json);
-    EXPECT_NE(secretTool("search").find("label = Workday SSO credentials"), std::string::npos);
+    EXPECT_EQ(secretTool({ "lookup" }), json);
+    EXPECT_NE(secretTool({ "search", "--all" }).find("label = Workday SSO credentials"), std::string::npos);
 
     EXPECT_EQ(remove(legacyUsernameItem), keychainSuccess);
     EXPECT_EQ(read(legacyUsernameItem).status, keychainItemNotFound);
@@ -70,12 +67,12 @@ TEST_F(LibsecretKeychainTests, itemsAreTheDesktopsOwnAndUpdateRewritesInPlaceWit
 
     // An item another program stored, under the schema desktop tools use.
     ASSERT_EQ(remove(credentialsItem), keychainSuccess);
-    secretTool("store", "plain old password");
+    secretTool({ "store", "--label=Workday SSO credentials" }, "plain old password");
     EXPECT_EQ(read(credentialsItem).data, "plain old password");
     std::string updated = R"({"username":"jdoe","password":"new"})";
     EXPECT_EQ(update(credentialsItem, updated), keychainSuccess);
-    EXPECT_EQ(secretTool("lookup"), updated);
-    auto search = secretTool("search");
+    EXPECT_EQ(secretTool({ "lookup" }), updated);
+    auto search = secretTool({ "search", "--all" });
     EXPECT_EQ(search.find("label = "), search.rfind("label = ")) << "more than one item:\n"
                                                                  << search;
 

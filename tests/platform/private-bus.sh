@@ -21,11 +21,7 @@ startBus() {
   <listen>unix:path=$work/$name-bus</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
-    <allow user="*"/><allow own="*"/>
-    <allow send_type="method_call"/><allow send_type="signal"/>
-    <allow send_type="method_return"/><allow send_type="error"/>
-    <allow receive_type="method_call"/><allow receive_type="signal"/>
-    <allow receive_type="method_return"/><allow receive_type="error"/>
+    <allow user="*"/><allow own="*"/><allow send_type="*"/><allow receive_type="*"/>
   </policy>
 </busconfig>
 CONF

@@ -46,8 +46,7 @@ public:
     Task<KeychainReadResult> read(KeychainItemID id) override
     {
         ++m_readCount;
-        co_await held();
-        if (auto failure = takeFailure(Operation::read))
+        if (auto failure = co_await answerOrFailure(Operation::read))
             co_return KeychainReadResult { *failure, std::nullopt };
         auto found = m_items.find({ id.service, id.account });
         if (found == m_items.end())
@@ -57,8 +56,7 @@ public:
 
     Task<KeychainStatus> update(KeychainItemID id, std::string data, KeychainItemAttributes attributes) override
     {
-        co_await held();
-        if (auto failure = takeFailure(Operation::update))
+        if (auto failure = co_await answerOrFailure(Operation::update))
             co_return *failure;
         auto found = m_items.find({ id.service, id.account });
         if (found == m_items.end())
@@ -69,8 +67,7 @@ public:
 
     Task<KeychainStatus> add(KeychainItemID id, std::string data, KeychainItemAttributes attributes) override
     {
-        co_await held();
-        if (auto failure = takeFailure(Operation::add))
+        if (auto failure = co_await answerOrFailure(Operation::add))
             co_return *failure;
         m_items[{ id.service, id.account }] = { data, attributes.label };
         co_return keychainSuccess;
@@ -78,8 +75,7 @@ public:
 
     Task<KeychainStatus> remove(KeychainItemID id) override
     {
-        co_await held();
-        if (auto failure = takeFailure(Operation::remove))
+        if (auto failure = co_await answerOrFailure(Operation::remove))
             co_return *failure;
         co_return m_items.erase({ id.service, id.account }) ? keychainSuccess : keychainItemNotFound;
     }
@@ -87,23 +83,20 @@ public:
     std::string messageForStatus(KeychainStatus) override { return "Keychain error."; }
 
 private:
-    CallbackAwaiter<bool> held()
+    // Waits while answers are held, then gives the failure set for this kind of operation, if any.
+    Task<std::optional<KeychainStatus>> answerOrFailure(Operation operation)
     {
-        return awaitCallback<bool>([this](std::function<void(bool)> answer) {
+        co_await awaitCallback<bool>([this](std::function<void(bool)> answer) {
             if (!isHoldingAnswers)
                 return answer(true);
             m_held.push_back([answer = std::move(answer)] { answer(true); });
         });
-    }
-
-    std::optional<KeychainStatus> takeFailure(Operation operation)
-    {
         auto found = m_failures.find(operation);
         if (found == m_failures.end())
-            return std::nullopt;
+            co_return std::nullopt;
         auto status = found->second;
         m_failures.erase(found);
-        return status;
+        co_return status;
     }
 
     std::map<std::pair<std::string, std::string>, Item> m_items;

@@ -27,18 +27,13 @@ public:
     std::unique_ptr<AuthenticationPrompt> evaluate(const AuthenticationRequest& request, std::function<void(bool)> answer) override
     {
         prompts.push_back(std::make_shared<Prompt>(Prompt { request, std::move(answer) }));
-        class Handle final : public AuthenticationPrompt {
-        public:
-            explicit Handle(std::shared_ptr<Prompt> prompt)
-                : m_prompt(std::move(prompt))
-            {
-            }
-            void invalidate() override { m_prompt->isInvalidated = true; }
-
-        private:
-            std::shared_ptr<Prompt> m_prompt;
+        struct Handle final : AuthenticationPrompt {
+            std::shared_ptr<Prompt> prompt;
+            void invalidate() override { prompt->isInvalidated = true; }
         };
-        return std::make_unique<Handle>(prompts.back());
+        auto handle = std::make_unique<Handle>();
+        handle->prompt = prompts.back();
+        return handle;
     }
 
     // The user answers the latest prompt; the answer reaches the gate through the loop.

@@ -60,13 +60,9 @@ protected:
     {
         std::optional<std::string> value;
         webkit_web_view_evaluate_javascript(
-            WEBKIT_WEB_VIEW(page), "document.getElementById('field').value", -1, nullptr, nullptr, nullptr,
-            [](GObject* view, GAsyncResult* result, gpointer data) {
-                GRefPtr<JSCValue> jsValue = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr));
-                GUniquePtr<char> text(jsValue ? jsc_value_to_string(jsValue.get()) : g_strdup("(no value)"));
-                *static_cast<std::optional<std::string>*>(data) = text.get();
-            },
-            &value);
+            WEBKIT_WEB_VIEW(page), "document.getElementById('field').value", -1, nullptr, nullptr, nullptr, [](GObject* view, GAsyncResult* result, gpointer value) {
+            auto jsValue = adoptGRef(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, nullptr));
+            *static_cast<std::optional<std::string>*>(value) = jsValue ? GUniquePtr<char>(jsc_value_to_string(jsValue.get())).get() : "(no value)"; }, &value);
         EXPECT_TRUE(runMainLoopUntil([&] { return value.has_value(); }));
         return value.value_or("");
     }

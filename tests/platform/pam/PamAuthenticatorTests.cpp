@@ -48,47 +48,42 @@ protected:
     static void TearDownTestSuite() { unlink(g_getenv("PAM_MATRIX_PASSWD")); }
 };
 
-TEST_F(PamAuthenticatorTest, theAccountPasswordUnlocksAndNothingElseDoes)
+// A prompt withdrawn (the window locked again) closes its dialog, or fails the check under way.
+TEST_F(PamAuthenticatorTest, theAccountPasswordUnlocksAndNothingElseDoesNorAWithdrawnPrompt)
 {
+    enum class Withdrawn { no,
+        whileTheDialogIsOpen,
+        whileThePasswordIsChecked };
     struct Row {
         std::optional<std::string> entered;
+        Withdrawn withdrawn;
         bool succeeds;
     };
     const Row rows[] = {
-        { accountPassword, true },
-        { "correct hors", false },
-        { "Correct horse", false },
-        { "", false },
-        { std::nullopt, false },
+        { accountPassword, Withdrawn::no, true },
+        { "correct hors", Withdrawn::no, false },
+        { "Correct horse", Withdrawn::no, false },
+        { "", Withdrawn::no, false },
+        { std::nullopt, Withdrawn::no, false },
+        { std::nullopt, Withdrawn::whileTheDialogIsOpen, false },
+        { accountPassword, Withdrawn::whileThePasswordIsChecked, false },
     };
     for (auto& row : rows) {
-        SCOPED_TRACE(row.entered.value_or("(cancelled)"));
+        SCOPED_TRACE(row.entered.value_or("(cancelled)") + ", withdrawn: " + std::to_string(static_cast<int>(row.withdrawn)));
         FakePasswordPrompt dialog;
         PamAuthenticator authenticator(dialog);
         std::optional<bool> result;
         auto prompt = authenticator.evaluate({ "Unlock Workday", "Use Password" }, [&](bool succeeded) { result = succeeded; });
         ASSERT_EQ(dialog.dialogs.size(), 1u);
         EXPECT_EQ(dialog.dialogs[0]->reason, "Unlock Workday");
-        dialog.dialogs[0]->entered(row.entered);
+        if (row.withdrawn != Withdrawn::whileTheDialogIsOpen)
+            dialog.dialogs[0]->entered(row.entered);
+        if (row.withdrawn != Withdrawn::no) {
+            prompt->invalidate();
+            EXPECT_FALSE(dialog.dialogs[0]->isOpen);
+        }
         ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
         EXPECT_EQ(*result, row.succeeds);
-    }
-}
-
-TEST_F(PamAuthenticatorTest, aWithdrawnPromptClosesItsDialogOrFailsItsCheck)
-{
-    for (bool isChecking : { false, true }) {
-        SCOPED_TRACE(isChecking ? "while the password is checked" : "while the dialog is open");
-        FakePasswordPrompt dialog;
-        PamAuthenticator authenticator(dialog);
-        std::optional<bool> result;
-        auto prompt = authenticator.evaluate({ "Unlock Workday", "Use Password" }, [&](bool succeeded) { result = succeeded; });
-        if (isChecking)
-            dialog.dialogs[0]->entered(std::string(accountPassword));
-        prompt->invalidate();
-        EXPECT_FALSE(dialog.dialogs[0]->isOpen);
-        ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }, std::chrono::seconds(10)));
-        EXPECT_FALSE(*result);
     }
 }
 

@@ -50,47 +50,34 @@ TEST(SettingsStore, observersHearOfEachChangeBeforeItHappens)
     EXPECT_EQ(heard, (std::vector<std::string> { "badgeIncludeTask=1", "badgeIncludeTask=0" }));
 }
 
-// A burst of changes is written once the loop comes back, an unchanged value not at all, and
-// every value comes back with its type after a restart, even when the loop never came back; a
-// value of another type than asked for reads as missing.
-TEST(FileSettingsStore, aBurstOfChangesIsWrittenOnceAndValuesSurviveARestartWithTheirType)
+// A burst of changes is written once the loop comes back, an unchanged value not at all; a value
+// of another type than asked for reads as missing. That every value survives a restart, also one
+// written as the store goes away, is the settings-file fuzzer's check.
+TEST(FileSettingsStore, aBurstOfChangesIsWrittenOnceAndAValueOfAnotherTypeReadsAsMissing)
 {
     TemporaryFolder folder;
     auto file = folder.path() / "halcyra" / "defaults.json";
     VirtualRunLoop loop;
-    {
-        FileSettingsStore settings(file, loop);
-        for (int i = 0; i < 20; ++i)
-            settings.setNumber("counter", i);
-        EXPECT_FALSE(std::filesystem::exists(file));
-        loop.runUntilIdle();
-        EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::filesystem::path> { "defaults.json" });
-        EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
-        auto anHourAgo = std::filesystem::last_write_time(file) - std::chrono::hours(1);
-        std::filesystem::last_write_time(file, anHourAgo);
-        settings.setNumber("counter", 19);
-        loop.runUntilIdle();
-        EXPECT_EQ(std::filesystem::last_write_time(file), anHourAgo);
+    FileSettingsStore settings(file, loop);
+    for (int i = 0; i < 20; ++i)
+        settings.setNumber("counter", i);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    loop.runUntilIdle();
+    EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::filesystem::path> { "defaults.json" });
+    EXPECT_EQ(json::parse(contentsOf(file))["counter"], 19);
+    auto anHourAgo = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+    std::filesystem::last_write_time(file, anHourAgo);
+    settings.setNumber("counter", 19);
+    loop.runUntilIdle();
+    EXPECT_EQ(std::filesystem::last_write_time(file), anHourAgo);
 
-        settings.setBoolean("hideOnLaunch", true);
-        settings.setNumber("mainWindowFrameW", 1280.5);
-        settings.setValue("mainWindowFrameH", 900);
-        settings.setString("learnedTaskURL", "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
-        settings.setValue("ssoUnconfirmedAutoSubmits", json::array({ 1.8e9, 1.8e9 + 60 }));
-        settings.setValue("countsSyncLatest", json::object({ { "task", 3 }, { "draft", nullptr } }));
-        settings.removeValue("hideOnLaunch");
-    }
-    FileSettingsStore reopened(file, loop);
-    EXPECT_FALSE(reopened.hasValue("hideOnLaunch"));
-    EXPECT_EQ(reopened.number("mainWindowFrameW"), 1280.5);
-    EXPECT_EQ(reopened.number("mainWindowFrameH"), 900);
-    EXPECT_EQ(reopened.string("learnedTaskURL"), "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
-    EXPECT_EQ(reopened.array("ssoUnconfirmedAutoSubmits")->size(), 2u);
-    EXPECT_EQ(reopened.value("countsSyncLatest"), json::parse(R"({"task": 3, "draft": null})"));
-    EXPECT_FALSE(reopened.boolean("learnedTaskURL"));
-    EXPECT_FALSE(reopened.number("learnedTaskURL"));
-    EXPECT_FALSE(reopened.string("mainWindowFrameW"));
-    EXPECT_FALSE(reopened.array("countsSyncLatest"));
+    settings.setString("learnedTaskURL", "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld");
+    settings.setValue("countsSyncLatest", json::object({ { "task", 3 }, { "draft", nullptr } }));
+    EXPECT_FALSE(settings.boolean("learnedTaskURL"));
+    EXPECT_FALSE(settings.number("learnedTaskURL"));
+    EXPECT_EQ(settings.number("counter"), 19);
+    EXPECT_FALSE(settings.string("counter"));
+    EXPECT_FALSE(settings.array("countsSyncLatest"));
 }
 
 TEST(FileSettingsStore, unreadableFileIsMovedAsideNotOverwritten)

@@ -69,33 +69,13 @@ namespace {
         EXPECT_EQ(keychain.readCount(), 5);
     }
 
-    TEST_F(KeychainStoreTest, forgettingBeatsAReadableItemUntilTheNextSaveAlsoAfterRestart)
-    {
-        setItem(R"({"username":"demo","password":"pass"})");
-        keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
-        EXPECT_EQ(load(), (Credentials { "demo", "pass" }));
-
-        run(store.deleteCredentials());
-        run(store.setUsername("someone"));
-        EXPECT_FALSE(keychain.item(KeychainStore::service, KeychainStore::account));
-        EXPECT_FALSE(keychain.item(KeychainStore::legacyUsernameService, KeychainStore::account));
-
-        setItem(R"({"username":"other","password":"pass"})");
-        KeychainStore afterRestart(keychain, settings);
-        EXPECT_FALSE(load(afterRestart));
-        EXPECT_NO_THROW(run(afterRestart.deleteCredentials()));
-
-        run(afterRestart.save("demo", "pass"));
-        EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), false);
-        EXPECT_EQ(load(afterRestart), (Credentials { "demo", "pass" }));
-    }
-
-    TEST_F(KeychainStoreTest, refusedDeleteThrowsItsStatusesAndAutofillStaysOffAfterRestart)
+    // Forgetting turns autofill off at once and for good, even when the keyring refuses to delete
+    // (the error carries its statuses) and after a restart; only the next save turns it on again.
+    TEST_F(KeychainStoreTest, forgettingBeatsWhatTheKeychainStillHoldsUntilTheNextSave)
     {
         save("demo", "pass");
         keychain.setItem(KeychainStore::legacyUsernameService, KeychainStore::account, "demo");
         keychain.failNext(FakeKeychain::Operation::remove, -25308);
-
         try {
             run(store.deleteCredentials());
             FAIL() << "deleting should have thrown";
@@ -104,9 +84,18 @@ namespace {
             EXPECT_EQ(error.usernameStatus(), keychainSuccess);
         }
         EXPECT_TRUE(log.contains("[Keychain] delete credentials failed: -25308 Keychain error."));
+        EXPECT_FALSE(keychain.item(KeychainStore::legacyUsernameService, KeychainStore::account));
+        run(store.setUsername("someone"));
+        EXPECT_EQ(storedJSON()["username"], "demo");
         EXPECT_FALSE(load());
         KeychainStore afterRestart(keychain, settings);
         EXPECT_FALSE(load(afterRestart));
+
+        EXPECT_NO_THROW(run(afterRestart.deleteCredentials()));
+        EXPECT_FALSE(keychain.item(KeychainStore::service, KeychainStore::account));
+        run(afterRestart.save("demo", "pass"));
+        EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), false);
+        EXPECT_EQ(load(afterRestart), (Credentials { "demo", "pass" }));
 
         keychain.failNext(FakeKeychain::Operation::remove, -25308);
         EXPECT_EQ(run(store.deleteLegacyUsername()), -25308);
@@ -131,64 +120,51 @@ namespace {
         EXPECT_EQ(settings.boolean("ssoCredentialsForgotten"), true);
     }
 
-    // Keyring answers come back in any order; a Forget still wins over every save begun before
-    // it, and a save begun after it wins in turn.
-    TEST_F(KeychainStoreTest, forgettingWinsOverSavesBegunBeforeItWhileTheyWaitForTheKeyring)
+    // Keyring answers come back in any order; a Forget still wins over every save or load begun
+    // before it, and a save begun after it wins in turn.
+    TEST_F(KeychainStoreTest, forgettingWinsOverWhatBeganBeforeItWhileTheKeyringHoldsItsAnswers)
     {
         struct Row {
-            const char* name;
+            std::vector<std::string> operations;
             bool itemExisted;
-            bool saveAfterForget;
             std::optional<Credentials> expected;
         };
         const Row rows[] = {
-            { "first save, then forget", false, false, std::nullopt },
-            { "new password, then forget", true, false, std::nullopt },
-            { "save, forget, save again", true, true, Credentials { "demo", "third" } },
+            { { "save", "forget" }, false, std::nullopt },
+            { { "save", "forget" }, true, std::nullopt },
+            { { "load", "forget" }, true, std::nullopt },
+            { { "save", "forget", "save again" }, true, Credentials { "demo", "third" } },
         };
         for (auto& row : rows) {
-            SCOPED_TRACE(row.name);
+            SCOPED_TRACE(testing::PrintToString(row.operations) + (row.itemExisted ? " over a saved pair" : ""));
             FakeKeychain keychain;
-            MemorySettingsStore settings;
             KeychainStore store(keychain, settings);
+            settings.setBoolean(KeychainStore::forgottenKey, false);
             if (row.itemExisted)
                 keychain.setItem(KeychainStore::service, KeychainStore::account, R"({"username":"demo","password":"first"})");
             keychain.isHoldingAnswers = true;
             std::vector<TaskHandle> operations;
-            operations.push_back(spawn(loop, store.save("demo", "second")));
-            operations.push_back(spawn(loop, store.deleteCredentials()));
-            if (row.saveAfterForget)
-                operations.push_back(spawn(loop, store.save("demo", "third")));
-            EXPECT_FALSE(run(store.load())) << "autofill stays on until the keyring answers";
+            std::optional<std::optional<Credentials>> waitingLoad;
+            for (auto& operation : row.operations) {
+                if (operation == "load")
+                    operations.push_back(spawn(loop, [](KeychainStore& store, auto& loaded) -> Task<void> { loaded = co_await store.load(); }(store, waitingLoad)));
+                else if (operation == "forget")
+                    operations.push_back(spawn(loop, store.deleteCredentials()));
+                else
+                    operations.push_back(spawn(loop, store.save("demo", operation == "save" ? "second" : "third")));
+            }
+            EXPECT_FALSE(run(store.load())) << "autofill came back before the keyring answered";
             for (int round = 0; round < 20; ++round) {
                 keychain.answerHeld();
                 loop.runUntilIdle();
             }
             keychain.isHoldingAnswers = false;
+            EXPECT_EQ(waitingLoad, row.operations[0] == "load" ? std::make_optional<std::optional<Credentials>>() : std::nullopt);
             EXPECT_EQ(run(store.load()), row.expected);
             auto item = keychain.item(KeychainStore::service, KeychainStore::account);
-            EXPECT_EQ(item ? std::optional(item->data) : std::nullopt, row.expected ? std::optional(std::string(R"({"password":"third","username":"demo"})")) : std::nullopt);
-            KeychainStore afterRestart(keychain, settings);
-            EXPECT_EQ(run(afterRestart.load()), row.expected);
+            EXPECT_EQ(item ? std::optional(item->data) : std::nullopt, row.expected ? std::optional<std::string>(R"({"password":"third","username":"demo"})") : std::nullopt);
+            EXPECT_EQ(run(KeychainStore(keychain, settings).load()), row.expected) << "after a restart";
         }
-    }
-
-    TEST_F(KeychainStoreTest, forgettingWhileALoadWaitsForTheKeyringWins)
-    {
-        setItem(R"({"username":"demo","password":"pass"})");
-        keychain.isHoldingAnswers = true;
-        std::optional<std::optional<Credentials>> loaded;
-        auto loading = spawn(loop, [](KeychainStore& store, std::optional<std::optional<Credentials>>& loaded) -> Task<void> {
-            loaded = co_await store.load();
-        }(store, loaded));
-        auto forgetting = spawn(loop, store.deleteCredentials());
-        ASSERT_FALSE(loaded);
-
-        keychain.isHoldingAnswers = false;
-        keychain.answerHeld();
-        ASSERT_TRUE(loaded);
-        EXPECT_FALSE(*loaded);
-        EXPECT_FALSE(load());
     }
 
 }

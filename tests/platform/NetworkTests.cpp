@@ -1,11 +1,51 @@
 #include "ServiceTestSupport.h"
 #include "platform/network/AppcastParser.h"
+#include "platform/network/GioNetworkPathMonitor.h"
 #include "platform/network/SoupUpdateFeed.h"
 
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
 using namespace halcyra;
+
+namespace {
+
+// NetworkManager's global states, which GIO's own monitor reads, set on python3-dbusmock's
+// NetworkManager of run-with-services.
+void setNetworkManagerState(guint32 state)
+{
+    callSystemBus("org.freedesktop.NetworkManager", "/org/freedesktop/NetworkManager", "org.freedesktop.DBus.Mock", "SetGlobalConnectionState", g_variant_new("(u)", state));
+}
+constexpr guint32 nmStateDisconnected = 20;
+constexpr guint32 nmStateConnectedGlobal = 70;
+
+}
+
+// Observers hear the current status, later and never inside observe(), then every change; one
+// disconnected before its first status hears nothing, even when its monitor is already gone.
+TEST(NetworkPathMonitor, connectedObserversHearTheCurrentStatusThenEveryChangeAndDisconnectedOnesNothing)
+{
+    ASSERT_STREQ(G_OBJECT_TYPE_NAME(g_network_monitor_get_default()), "GNetworkMonitorNM") << "run under tests/platform/run-with-services";
+    setNetworkManagerState(nmStateConnectedGlobal);
+    ASSERT_TRUE(runMainLoopUntil([] { return g_network_monitor_get_network_available(g_network_monitor_get_default()); }));
+    int disconnectedCalls = 0;
+    std::optional<Connection> ofAGoneMonitor = GioNetworkPathMonitor().observe([&](bool) { ++disconnectedCalls; });
+    ofAGoneMonitor.reset();
+    GioNetworkPathMonitor monitor;
+    std::optional<bool> lastStatus;
+    auto disconnected = monitor.observe([&](bool) { ++disconnectedCalls; });
+    auto connection = monitor.observe([&](bool isSatisfied) { lastStatus = isSatisfied; });
+    disconnected.disconnect();
+    EXPECT_FALSE(lastStatus);
+    // Idle callbacks run in the order they were added: the disconnected ones' would come first.
+    ASSERT_TRUE(runMainLoopUntil([&] { return lastStatus == true; }));
+    for (bool isConnected : { false, true }) {
+        setNetworkManagerState(isConnected ? nmStateConnectedGlobal : nmStateDisconnected);
+        ASSERT_TRUE(runMainLoopUntil([&] { return lastStatus == isConnected; })) << "change never reported";
+        EXPECT_EQ(monitor.isSatisfied(), isConnected);
+    }
+    EXPECT_EQ(disconnectedCalls, 0) << "a disconnected observer heard a status";
+}
 
 namespace {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "window/RenderingChoice.h"
 #include "base/Signal.h"
 #include "config/Configuration.h"
 #include "platform/glib/GRefPtr.h"
 #include "ui/SingleWindow.h"
+#include "window/RenderingChoice.h"
 
 #include <gio/gio.h>
 
@@ -36,8 +36,6 @@ private:
     void showPreferences();
     void showAbout();
     void checkForUpdates();
-    void schedulePublishCounts();
-    void publishCounts();
 
     Configuration m_configuration;
     RenderingChoice m_rendering;
@@ -48,10 +46,8 @@ private:
     GRefPtr<GMenu> m_primaryMenu;
     SingleWindow m_preferencesWindow;
     SingleWindow m_aboutWindow;
-    Connection m_countsObservation;
     Connection m_updaterObservation;
     Connection m_rosterObservation;
-    bool m_isCountsPublicationPending { false };
 };
 
 }

@@ -44,11 +44,14 @@ TEST(CountsBusObject, readersSeeThePropertiesAndEveryChange)
     // The bus has the reader's match rule once a later call of the reader's is answered.
     readAll();
 
-    object.update({ { { "task", 3 }, { "draft", 0 } }, 1'800'000'000, "polling", "Updated just now" });
+    CountsReading reading { .task = 3, .draft = 0, .lastUpdated = wallTimeFromSecondsSince1970(1'800'000'000.4), .state = PollState::polling() };
+    object.update(reading, "Updated just now");
     EXPECT_EQ(readAll(), "({'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>},)");
 
-    object.update({ { { "task", 3 }, { "draft", 0 } }, 1'800'000'000, "polling", "Updated just now" });
-    object.update({ {}, 1'800'000'000, "notSignedIn", "Not signed in" });
+    // A change of nothing published (the busy state, another failure message) sends nothing.
+    reading.isBusy = true;
+    object.update(reading, "Updated just now");
+    object.update({ .lastUpdated = reading.lastUpdated, .state = PollState::notSignedIn() }, "Not signed in");
     ASSERT_TRUE(runMainLoopUntil([&] { return changes.size() >= 2; }));
     EXPECT_EQ(changes, (std::vector<std::string> { "{'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>}", "{'Counts': <@a{sx} {}>, 'State': <'notSignedIn'>, 'StatusText': <'Not signed in'>}" }));
     g_dbus_connection_signal_unsubscribe(reader.get(), subscription);

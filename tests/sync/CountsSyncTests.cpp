@@ -58,7 +58,7 @@ struct Machine {
             loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [this] { return randomValue; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
-            [this](const SyncedCounts& counts) { received.push_back(counts); });
+            [this](const CountsReading& reading) { received.push_back(reading); });
         sync->start();
         loop.runUntilIdle();
     }
@@ -71,7 +71,7 @@ struct Machine {
     MemorySettingsStore settings;
     FakeKeychain keychain;
     FakeNetworkPathMonitor network;
-    std::vector<SyncedCounts> received;
+    std::vector<CountsReading> received;
     std::unique_ptr<CountsSync> sync;
     // What the retry waits draw, up to a fifth either way.
     double randomValue { 0.5 };
@@ -103,9 +103,9 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
         EXPECT_EQ(!syncServerAddressProblem(address), isAccepted) << address;
 }
 
-// Counts published before the sync started, or read again later without a change, are neither
-// sent nor stored.
-TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
+// Counts published before the sync started, read again later without a change, read between
+// two complete readings, or adopted from another machine, are neither sent nor stored.
+TEST_F(CountsSyncTests, onlyNewCompleteReadingsOfThisMachineAreSentAndStored)
 {
     Machine machine(loop, server);
     machine.sync = std::make_unique<CountsSync>(loop, machine.settings, nullptr, nullptr);
@@ -116,8 +116,15 @@ TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
 
     machine.start();
     auto counts = reading(3, now());
-    machine.sync->publish(counts);
+    CountsReading complete { .task = 3, .notification = 0, .prepaid = 1, .draft = 2, .lastUpdated = now() };
+    machine.sync->takeReading(complete);
     loop.advance(1s);
+    complete.state = PollState::notSignedIn();
+    complete.task = 5;
+    machine.sync->takeReading(complete);
+    complete.origin = CountsReading::Origin::anotherMachine;
+    complete.lastUpdated = now() + 60s;
+    machine.sync->takeReading(complete);
     machine.sync->publish(reading(3, now() + 30s));
     loop.advance(60s);
     EXPECT_EQ(machine.storedLatest(), counts);

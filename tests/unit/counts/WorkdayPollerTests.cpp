@@ -3,10 +3,12 @@
 
 #include "support/FakeKeychain.h"
 
-#include "counts/CoordinatorPollSession.h"
+#include "app/CoordinatorPollSession.h"
+#include "badge/BadgeComposer.h"
+#include "badge/BadgeSettings.h"
+#include "badge/BadgeSink.h"
 #include "counts/PollNavigationTracker.h"
 #include "credentials/KeychainStore.h"
-#include "sync/SyncedCounts.h"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +31,26 @@ namespace {
         harness.loop.advance(10s);
     }
 
-    TEST(WorkdayPollerTest, aCompleteCycleStampsTheUpdateAndPublishesOneRecord)
+    TEST(WorkdayPollerTest, aCompleteCycleIsHandedOutAtOnceAndLaterPartialReadsKeepItsTime)
     {
         CountsHarness harness;
         startCycleWithHiddenViews(harness);
         EXPECT_TRUE(harness.mainView->scriptLog().empty()); // the hidden home view is read instead
 
+        // Both counts of the home header arrive in one reading, on the loop's next turn.
         CountsHarness::answerNewest(harness.homeView(), CountsHarness::home("3", "2"));
+        EXPECT_TRUE(harness.readings.empty());
+        harness.loop.runUntilIdle();
+        ASSERT_EQ(harness.readings.size(), 1u);
+        EXPECT_EQ(std::tuple(harness.readings[0].task, harness.readings[0].notification, harness.readings[0].lastUpdated), std::tuple(Count(3), Count(2), std::nullopt));
         CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("4"));
-        EXPECT_FALSE(harness.poller.lastUpdated());
         CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("1"));
         harness.loop.runUntilIdle();
-
         auto now = harness.loop.wallNow();
-        EXPECT_EQ(harness.poller.lastUpdated(), now);
-        EXPECT_EQ(harness.publisher.records, (std::vector<SyncedCounts> { { 3, 2, 4, 1, now } }));
-        EXPECT_FALSE(harness.poller.isBusy());
+        ASSERT_EQ(harness.completeReadings().size(), 1u);
+        auto complete = harness.completeReadings()[0];
+        EXPECT_EQ(std::tuple(complete.task, complete.notification, complete.prepaid, complete.draft, complete.lastUpdated), std::tuple(Count(3), Count(2), Count(4), Count(1), now));
+        EXPECT_EQ(std::tuple(complete.origin, complete.isBusy, complete.state), std::tuple(CountsReading::Origin::thisMachine, false, PollState::polling()));
 
         // The next cycle starts 30 s after the first, not before; it reads the task count only: it
         // is kept, nothing else changes.
@@ -57,10 +63,16 @@ namespace {
         harness.loop.advance(0.1s);
         EXPECT_EQ(harness.homeView().loadedURLs().size(), loads + 1);
         harness.loop.advance(29s); // reloads time out at 40 s, the reads run out of tries by 55 s
-        EXPECT_EQ(harness.poller.outstandingCount(), 5);
-        EXPECT_EQ(harness.poller.notificationCount(), 2);
-        EXPECT_EQ(harness.poller.lastUpdated(), now);
-        EXPECT_EQ(harness.publisher.records.size(), 1u);
+        EXPECT_EQ(std::tuple(harness.reading().task, harness.reading().notification, harness.reading().lastUpdated), std::tuple(Count(5), Count(2), now));
+        EXPECT_EQ(harness.completeReadings().size(), 1u);
+
+        // Another machine's reading replaces the counts only when it was made later.
+        for (auto [offset, isAdopted] : { std::pair(-1s, false), std::pair(0s, false), std::pair(1s, true) }) {
+            CountsReading synced { .task = 9, .notification = 0, .prepaid = 0, .draft = 0, .lastUpdated = now + std::chrono::duration_cast<WallTime::duration>(offset) };
+            harness.poller.applySynced(synced);
+            EXPECT_EQ(harness.completeReadings().size(), isAdopted ? 2u : 1u);
+        }
+        EXPECT_EQ(std::tuple(harness.readings.back().task, harness.readings.back().origin), std::tuple(Count(9), CountsReading::Origin::anotherMachine));
     }
 
     TEST(WorkdayPollerTest, anOlderCycleNeverOverwritesANewerValueAndARestartDropsItsCycle)
@@ -74,12 +86,12 @@ namespace {
             // Cycle 2 stores its prepaid value first; cycle 1's late one is dropped.
             CountsHarness::answerNewest(harness.expensesView(), CountsHarness::prepaid("5"));
             harness.expensesView().answerScript(ScriptReply::success(CountsHarness::prepaid("4")));
-            EXPECT_EQ(harness.poller.prepaidCount(), 5);
+            EXPECT_EQ(harness.reading().prepaid, 5);
             // Cycle 1's draft is still kept while cycle 2 has stored none, then replaced by it.
             harness.reportsView().answerScript(ScriptReply::success(CountsHarness::draft("2")));
-            EXPECT_EQ(harness.poller.draftCount(), 2);
+            EXPECT_EQ(harness.reading().draft, 2);
             CountsHarness::answerNewest(harness.reportsView(), CountsHarness::draft("3"));
-            EXPECT_EQ(harness.poller.draftCount(), 3);
+            EXPECT_EQ(harness.reading().draft, 3);
         }
         {
             CountsHarness harness;
@@ -88,9 +100,9 @@ namespace {
             harness.homeView().answerScript(ScriptReply::success(CountsHarness::home("3", "2")));
             harness.expensesView().answerScript(ScriptReply::success(CountsHarness::prepaid("4")));
             harness.reportsView().answerScript(ScriptReply::success(CountsHarness::draft("1")));
-            EXPECT_EQ(harness.poller.outstandingCount(), std::nullopt);
-            EXPECT_EQ(harness.poller.prepaidCount(), std::nullopt);
-            EXPECT_TRUE(harness.publisher.records.empty());
+            harness.loop.runUntilIdle();
+            EXPECT_EQ(std::tuple(harness.reading().task, harness.reading().prepaid), std::tuple(Count(), Count()));
+            EXPECT_TRUE(harness.completeReadings().empty());
         }
     }
 
@@ -128,13 +140,13 @@ namespace {
             harness.mainView->scriptResponder = CountsHarness::answering(testCase.home.is_null() ? json { { "pageLoading", true } } : testCase.home);
             harness.poller.attach(harness.mainView);
             harness.loop.advance(20s);
-            EXPECT_EQ(harness.poller.statusText(), testCase.expectedText);
-            EXPECT_EQ(harness.poller.isBusy(), testCase.expectedBusy);
+            EXPECT_EQ(harness.reading().statusText, testCase.expectedText);
+            EXPECT_EQ(harness.reading().isBusy, testCase.expectedBusy);
         }
 
         CountsHarness harness;
         harness.cycles.spawn(harness.poller.refresh());
-        EXPECT_EQ(harness.poller.statusText(), "Connecting…");
+        EXPECT_EQ(harness.reading().statusText, "Connecting…");
 
         // Without saved credentials a sign-in page blocks the cycle once the recovery under way
         // began 60 s ago or more.
@@ -160,50 +172,52 @@ namespace {
         harness.mainView->scriptResponder = CountsHarness::answering(json { { "pageLoading", true } });
         harness.poller.attach(harness.mainView);
         harness.loop.advance(20s);
-        EXPECT_EQ(harness.poller.statusText(), "Signing in…");
-        EXPECT_TRUE(harness.poller.isBusy());
+        EXPECT_EQ(harness.reading().statusText, "Signing in…");
+        EXPECT_TRUE(harness.reading().isBusy);
 
         keychain.answerHeld();
         harness.loop.advance(WorkdayPoller::defaultInterval);
-        EXPECT_EQ(harness.poller.statusText(), "Not signed in");
+        EXPECT_EQ(harness.reading().statusText, "Not signed in");
     }
 
-    TEST(WorkdayPollerTest, theBadgeAddsTheChosenCountsAndFollowsEverySwitchAtOnce)
+    // The launcher hears of a change of the total only: from a reading, or from a switch on the
+    // loop's next turn.
+    TEST(BadgeComposerTest, theBadgeAddsTheChosenCountsAndIsSentOnlyWhenTheTotalChanges)
     {
-        struct BadgeCase {
-            bool task, notification, prepaid, draft;
-            std::optional<std::int64_t> expected;
+        struct Sink final : BadgeSink {
+            void setBadgeCount(std::optional<std::int64_t> count) override { sent.push_back(count); }
+            std::vector<std::optional<std::int64_t>> sent;
+        } sink;
+        struct Step {
+            CountsReading reading;
+            std::array<bool, 4> included; // task, notification, prepaid, draft
+            std::vector<std::optional<std::int64_t>> sent;
         };
-        // Counts: task 3, notification 5, prepaid and draft absent.
-        const std::vector<BadgeCase> cases {
-            { false, false, false, false, std::nullopt },
-            { false, true, false, false, 5 },
-            { true, true, true, true, 8 },
+        const std::vector<Step> steps {
+            { { .task = 3, .notification = 5 }, { true, false, false, false }, { 3 } }, // a fresh installation badges the tasks only
+            { { .task = 3, .notification = 5 }, { true, false, false, false }, {} },
+            { { .task = 3, .notification = 5, .state = PollState::notSignedIn() }, { true, false, false, false }, {} },
+            { { .task = 3, .notification = 5 }, { false, true, false, false }, { 5 } },
+            { { .task = 3, .notification = 5 }, { true, true, true, true }, { 8 } },
+            { { .task = 2, .notification = 6 }, { true, true, true, true }, {} },
+            { { .task = 0, .notification = 0, .prepaid = 0, .draft = 0 }, { true, true, true, true }, { std::nullopt } }, // no badge reading 0
+            // Counts as large as a page may show add up without wrapping round to a negative total.
+            { { .task = INT64_MAX, .notification = 5, .prepaid = 1, .draft = 1 }, { true, true, true, true }, { INT64_MAX } },
         };
-        CountsHarness harness;
-        harness.mainView->changeURL(homeURL);
-        harness.mainView->scriptResponder = CountsHarness::answering(CountsHarness::home("3", "5"));
-        harness.poller.attach(harness.mainView);
-        EXPECT_EQ(harness.badgeSink.shown, 3); // a fresh installation badges the tasks only
-        auto evaluations = harness.mainView->scriptLog().size();
-
-        for (auto& testCase : cases) {
-            harness.badgeSettings.setIncludeTask(testCase.task);
-            harness.badgeSettings.setIncludeNotification(testCase.notification);
-            harness.badgeSettings.setIncludePrepaid(testCase.prepaid);
-            harness.badgeSettings.setIncludeDraft(testCase.draft);
-            harness.loop.runUntilIdle();
-            EXPECT_EQ(harness.badgeSink.shown, testCase.expected);
+        VirtualRunLoop loop;
+        MemorySettingsStore settings;
+        BadgeSettings badgeSettings(settings);
+        BadgeComposer composer(loop, badgeSettings, sink);
+        for (auto& step : steps) {
+            sink.sent.clear();
+            composer.takeReading(step.reading);
+            badgeSettings.setIncludeTask(step.included[0]);
+            badgeSettings.setIncludeNotification(step.included[1]);
+            badgeSettings.setIncludePrepaid(step.included[2]);
+            badgeSettings.setIncludeDraft(step.included[3]);
+            loop.runUntilIdle();
+            EXPECT_EQ(sink.sent, step.sent) << &step - steps.data();
         }
-        // No cycle ran for any of it.
-        EXPECT_EQ(harness.mainView->scriptLog().size(), evaluations);
-
-        // Counts of 0 show no badge either, not a badge reading 0.
-        harness.poller.applySynced({ 0, 0, 0, 0, harness.loop.wallNow() + 1h });
-        EXPECT_EQ(harness.badgeSink.shown, std::nullopt);
-        // Counts as large as a page may show add up without wrapping round to a negative total.
-        harness.poller.applySynced({ INT64_MAX, 5, 1, 1, harness.loop.wallNow() + 2h });
-        EXPECT_EQ(harness.badgeSink.shown, INT64_MAX);
     }
 
     // A fresh installation badges the tasks only (a value of the wrong type reads as the default),

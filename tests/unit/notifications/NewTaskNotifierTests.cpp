@@ -2,7 +2,6 @@
 
 #include "base/SettingsStore.h"
 #include "notifications/NewTaskNotifier.h"
-#include "sync/SyncedCounts.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -12,8 +11,8 @@ namespace {
 
     using namespace std::chrono_literals;
 
-    // A notifier on the virtual clock whose announcements are collected; each reading is taken
-    // 30 s after the one before, as the poller makes them.
+    // A notifier on the virtual clock whose announcements are collected; each complete reading is
+    // taken 30 s after the one before, as the poller makes them.
     struct NotifierHarness {
         VirtualRunLoop loop;
         MemorySettingsStore settings;
@@ -21,7 +20,7 @@ namespace {
         std::vector<std::int64_t> announced;
         NewTaskNotifier notifier { { loop, settings, [this] { return isFocused; }, [this](std::int64_t newTasks) { announced.push_back(newTasks); } } };
 
-        SyncedCounts readingOf(std::int64_t tasks) const { return { tasks, 0, 0, 0, loop.wallNow() }; }
+        CountsReading readingOf(std::int64_t tasks, CountsReading::Origin origin = CountsReading::Origin::thisMachine) const { return { .task = tasks, .lastUpdated = loop.wallNow(), .origin = origin }; }
         void read(std::int64_t tasks)
         {
             loop.advance(30s);
@@ -29,7 +28,7 @@ namespace {
         }
     };
 
-    TEST(NewTaskNotifierTest, announcesEachIncreaseOverThePreviousReadingButNotTheFirstReading)
+    TEST(NewTaskNotifierTest, announcesEachIncreaseOverThePreviousCompleteReadingButNotTheFirstReading)
     {
         NotifierHarness harness;
         harness.read(4);
@@ -37,6 +36,10 @@ namespace {
         harness.read(3);
         harness.read(5);
         harness.loop.advance(60s);
+        // A count read after a complete reading is not one: it keeps the time of the last.
+        auto partial = harness.readingOf(9);
+        partial.lastUpdated = harness.loop.wallNow() - 60s;
+        harness.notifier.takeReading(partial);
         harness.read(6);
         EXPECT_EQ(harness.announced, (std::vector<std::int64_t> { 2, 1 }));
     }
@@ -77,13 +80,13 @@ namespace {
         NotifierHarness harness;
         harness.read(1);
         harness.loop.advance(10s);
-        harness.notifier.takeAdoptedReading(harness.readingOf(4));
+        harness.notifier.takeReading(harness.readingOf(4, CountsReading::Origin::anotherMachine));
         harness.read(4);
         EXPECT_TRUE(harness.announced.empty());
 
-        auto stale = harness.readingOf(0);
-        stale.observedAt -= 1h;
-        harness.notifier.takeAdoptedReading(stale);
+        auto stale = harness.readingOf(0, CountsReading::Origin::anotherMachine);
+        *stale.lastUpdated -= 1h;
+        harness.notifier.takeReading(stale);
         harness.read(5);
         EXPECT_EQ(harness.announced, (std::vector<std::int64_t> { 1 }));
     }

@@ -61,7 +61,7 @@ void WorkdayPoller::stop()
 
 void WorkdayPoller::scheduleTimer()
 {
-    m_timer = m_loop.schedule(m_interval, [this] {
+    m_timer = m_loop.schedule(defaultInterval, [this] {
         scheduleTimer();
         m_tasks.spawn(refresh());
     });

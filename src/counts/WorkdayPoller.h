@@ -87,7 +87,6 @@ private:
     std::optional<RunLoop::TimerID> m_timer;
     long long m_refreshGeneration { 0 };
     bool m_isAttached { false };
-    Seconds m_interval { defaultInterval };
     long long m_refreshSequence { 0 };
     long long m_homeSequence { 0 };
     long long m_prepaidSequence { 0 };

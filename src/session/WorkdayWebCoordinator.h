@@ -53,7 +53,7 @@ public:
         DownloadAnnouncer& downloadAnnouncer;
     };
 
-    static constexpr const char* userAgent = "MyApp/1.0 (Workday Task Viewer)";
+    static constexpr const char* userAgent = Endpoints::userAgent;
     static constexpr const char* authMessageName = "workdayAuth";
     static constexpr const char* learnedTaskURLKey = CountsPoller::learnedTaskURLKey;
     static constexpr const char* learnedNotificationURLKey = CountsPoller::learnedNotificationURLKey;

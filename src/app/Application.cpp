@@ -1,11 +1,11 @@
 #include "Application.h"
 
+#include "badge/BadgeComposer.h"
 #include "badge/BadgeSettings.h"
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
 #include "base/TaskGroup.h"
-#include "counts/CoordinatorPollSession.h"
-#include "counts/CountsPublisher.h"
+#include "app/CoordinatorPollSession.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"
@@ -73,27 +73,6 @@ namespace {
 
 }
 
-// The poller is made before the counts sync it publishes to; this hands readings on once both
-// exist, and to the notification of new tasks.
-class ForwardingCountsPublisher final : public CountsPublisher {
-public:
-    explicit ForwardingCountsPublisher(NewTaskNotifier& taskNotifier)
-        : m_taskNotifier(taskNotifier)
-    {
-    }
-    void setSync(CountsSync* sync) { m_sync = sync; }
-    void publish(const SyncedCounts& counts) override
-    {
-        m_taskNotifier.takeReading(counts);
-        if (m_sync)
-            m_sync->publish(counts);
-    }
-
-private:
-    NewTaskNotifier& m_taskNotifier;
-    CountsSync* m_sync { nullptr };
-};
-
 // Everything the application holds for its lifetime, in the order it is built.
 struct Application::Services {
     // What the services ask of the application's window.
@@ -114,9 +93,8 @@ struct Application::Services {
         , badgeSink(g_application_get_dbus_connection(application), desktopFileID)
         , desktopNotifications(application)
         , taskNotifier({ runLoop, settings, std::move(window.isMainWindowFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
-        , countsPublisher(taskNotifier)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
-        , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, countsPublisher)
+        , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView)
         , passwordAuthenticator(passwordDialog)
         , authenticator(passwordAuthenticator)
         , lockController({ runLoop, windowActivity, sessionIdleTime, screenEvents })
@@ -124,19 +102,22 @@ struct Application::Services {
         , cropEditor(runLoop, cropSession, lockController, windowActivity, GTK_APPLICATION(application))
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkMonitor, wakeMonitor,
               { poller, pollWebView, lockController, offScreenHost, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
-        , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const SyncedCounts& counts) { adoptSyncedCounts(counts); })
+        , countsSync(runLoop, settings, countsSyncEngineFactory(configuration.sync), [this](const CountsReading& reading) { poller.applySynced(reading); })
         , countsBusObject(g_application_get_dbus_connection(application))
         , updateFeed(configuration.updateFeedURL.empty() ? nullptr : std::make_unique<SoupUpdateFeed>(configuration.updateFeedURL, configuration.proxyURL))
         , updater(updateFeed.get(), PROJECT_VERSION)
     {
-        countsPublisher.setSync(&countsSync);
+        // Each sink of the counts takes the readings the poller hands out; none asks it back.
+        readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { badgeComposer.takeReading(reading); }));
+        readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { taskNotifier.takeReading(reading); }));
+        readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { countsSync.takeReading(reading); }));
+        readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { publishOnBus(reading); }));
+        publishOnBus(poller.reading());
     }
 
-    void adoptSyncedCounts(const SyncedCounts& counts)
+    void publishOnBus(const CountsReading& reading)
     {
-        poller.applySynced(counts);
-        if (poller.lastUpdated() == counts.observedAt)
-            taskNotifier.takeAdoptedReading(counts);
+        countsBusObject.update(reading, subtitleText(reading, runLoop.wallNow()));
     }
 
     WebKitEngineOptions engineOptions(const Configuration& configuration, RenderingChoice rendering)
@@ -184,9 +165,9 @@ struct Application::Services {
     CoordinatorPollSession pollSession;
     BadgeSettings badgeSettings;
     UnityLauncherEntry badgeSink;
+    BadgeComposer badgeComposer { runLoop, badgeSettings, badgeSink };
     DesktopNotifications desktopNotifications;
     NewTaskNotifier taskNotifier;
-    ForwardingCountsPublisher countsPublisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
     // The lock: the gate itself is laid over the web view by the main window.
@@ -212,6 +193,7 @@ struct Application::Services {
     std::unique_ptr<SoupRecordStore> syncStore;
     CountsSync countsSync;
     CountsBusObject countsBusObject;
+    std::vector<Connection> readingObservations;
     std::unique_ptr<SoupUpdateFeed> updateFeed;
     SoftwareUpdater updater;
     PreferencesPresentation preferences { { runLoop, settings, taskNotifier, badgeSettings, keychainStore, windowActivity } };
@@ -265,8 +247,6 @@ void Application::startup(GtkApplication* gtkApplication, Application* self)
     }(services));
     services.countsSync.start();
     services.offScreenHost.startAfterLaunch(services.coordinator, [self] { return self->m_mainWindow != nullptr; });
-    self->m_countsObservation = services.poller.observeWillChange([self] { self->schedulePublishCounts(); });
-    self->publishCounts();
 
     // Closing the window only hides it; the application ends when the user quits, or when the
     // session ends it: then it quits the same way, so pending settings are written.
@@ -359,35 +339,6 @@ void Application::showRosterPage(RosterVisit visit)
         auto& services = *m_services;
         openRosterPage(services.coordinator, services.rosterReader, services.runLoop, visit);
     });
-}
-
-// The poller tells before it changes; the bus shows the values once the change is made.
-void Application::schedulePublishCounts()
-{
-    if (!std::exchange(m_isCountsPublicationPending, true))
-        m_services->runLoop.dispatch([this] { publishCounts(); });
-}
-
-void Application::publishCounts()
-{
-    m_isCountsPublicationPending = false;
-    auto& poller = m_services->poller;
-    PublishedCounts published;
-    auto add = [&](const char* key, const Count& count) {
-        if (count)
-            published.counts[key] = *count;
-    };
-    add("task", poller.outstandingCount());
-    add("notification", poller.notificationCount());
-    add("prepaid", poller.prepaidCount());
-    add("draft", poller.draftCount());
-    if (auto lastUpdated = poller.lastUpdated())
-        published.lastUpdated = static_cast<std::int64_t>(secondsSince1970(*lastUpdated));
-    published.state = pollStateName(poller.state().kind);
-    auto kind = poller.state().kind;
-    bool isIdleOrPolling = kind == PollState::Kind::idle || kind == PollState::Kind::polling;
-    published.statusText = subtitleText(isIdleOrPolling, poller.lastUpdated(), m_services->runLoop.wallNow(), poller.statusText());
-    m_services->countsBusObject.update(published);
 }
 
 }

@@ -33,8 +33,6 @@ private:
     void presentMainWindow();
     GtkWindow* mainWindow() const;
     void showRosterPage(RosterVisit);
-    void schedulePublishCounts();
-    void publishCounts();
 
     Configuration m_configuration;
     RenderingChoice m_rendering;
@@ -44,8 +42,6 @@ private:
     bool m_hasActivated { false };
     std::unique_ptr<ApplicationActions> m_actions;
     SingleWindow m_aboutWindow;
-    Connection m_countsObservation;
-    bool m_isCountsPublicationPending { false };
 };
 
 }

@@ -4,7 +4,6 @@
 #include "PollSession.h"
 #include "base/WhenAll.h"
 #include "session/WebEngine.h"
-#include "session/WorkdayWebCoordinator.h"
 
 #include <vector>
 
@@ -55,7 +54,7 @@ std::shared_ptr<WebView> PollWebView::makeHiddenWebView(const std::string& url, 
     WebViewConfiguration configuration;
     configuration.width = width;
     configuration.height = height;
-    configuration.userAgent = WorkdayWebCoordinator::userAgent;
+    configuration.userAgent = Endpoints::userAgent;
     if (visibilityOverride == VisibilityOverride::yes)
         configuration.userScripts.emplace_back(visibilityOverrideScript());
     configuration.relatedView = m_session.mainWebView();

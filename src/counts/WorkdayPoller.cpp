@@ -1,61 +1,34 @@
 #include "WorkdayPoller.h"
 
-#include "CountsPublisher.h"
 #include "PollSession.h"
 #include "PollWebView.h"
-#include "badge/BadgeSettings.h"
-#include "badge/BadgeSink.h"
 #include "base/Localization.h"
 #include "base/SettingsStore.h"
 #include "base/WhenAll.h"
 #include "session/WebEngine.h"
-#include "session/WorkdayWebCoordinator.h"
-#include "sync/SyncedCounts.h"
 
-#include <limits>
 #include <vector>
 
 namespace halcyra {
 
-namespace {
-
-    std::int64_t saturatingSum(std::int64_t total, std::int64_t count)
-    {
-        std::int64_t sum = 0;
-        if (!__builtin_add_overflow(total, count, &sum))
-            return sum;
-        return count > 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
-    }
-
-}
-
-WorkdayPoller::WorkdayPoller(RunLoop& loop, SettingsStore& settings, const Endpoints& endpoints, PollSession& session, PollWebView& pollWebView, BadgeSettings& badgeSettings, BadgeSink& badgeSink, CountsPublisher& publisher)
+WorkdayPoller::WorkdayPoller(RunLoop& loop, SettingsStore& settings, const Endpoints& endpoints, PollSession& session, PollWebView& pollWebView)
     : m_loop(loop)
     , m_endpoints(endpoints)
     , m_session(session)
     , m_pollWebView(pollWebView)
-    , m_badgeSettings(badgeSettings)
-    , m_badgeSink(badgeSink)
-    , m_publisher(publisher)
     , m_readers(loop, endpoints.tenantHost)
     , m_tasks(loop)
 {
     auto learnedOr = [&](const char* key, const char* defaultPath) {
         return settings.string(key).value_or("https://" + endpoints.tenantHost + defaultPath);
     };
-    m_taskURL = learnedOr(WorkdayWebCoordinator::learnedTaskURLKey, "/ashgrove/d/task/2998$44084.htmld");
-    m_notificationURL = learnedOr(WorkdayWebCoordinator::learnedNotificationURLKey, "/ashgrove/d/unifiedinbox/initialinbox/2998$23221.htmld");
-    m_prepaidURL = learnedOr(learnedPrepaidURLKey, "/ashgrove/d/task/2997$1705.htmld");
-    m_reportsURL = learnedOr(learnedReportsURLKey, "/ashgrove/d/task/2997$728.htmld");
-
-    // Told before a switch changes: the badge is recomputed on the next turn of the loop, once
-    // the new value is in place.
-    m_badgeSettingsCancellable = badgeSettings.observeWillChange([this, lifetime = std::weak_ptr<bool>(m_lifetime)] {
-        m_loop.dispatch([this, lifetime] {
-            if (lifetime.lock())
-                updateDockBadge();
-        });
-    });
+    m_reading.taskURL = learnedOr(learnedTaskURLKey, "/ashgrove/d/task/2998$44084.htmld");
+    m_reading.notificationURL = learnedOr(learnedNotificationURLKey, "/ashgrove/d/unifiedinbox/initialinbox/2998$23221.htmld");
+    m_reading.prepaidURL = learnedOr(learnedPrepaidURLKey, "/ashgrove/d/task/2997$1705.htmld");
+    m_reading.reportsURL = learnedOr(learnedReportsURLKey, "/ashgrove/d/task/2997$728.htmld");
+    m_reading.statusText = statusText();
+    m_reading.isBusy = isBusy();
+    m_handedOut = m_reading;
 }
 
 WorkdayPoller::~WorkdayPoller()
@@ -88,7 +61,7 @@ void WorkdayPoller::stop()
 
 void WorkdayPoller::scheduleTimer()
 {
-    m_timer = m_loop.schedule(m_interval, [this] {
+    m_timer = m_loop.schedule(defaultInterval, [this] {
         scheduleTimer();
         m_tasks.spawn(refresh());
     });
@@ -96,17 +69,44 @@ void WorkdayPoller::scheduleTimer()
 
 void WorkdayPoller::setTaskURL(const std::string& url)
 {
-    publish(m_taskURL, std::optional(url));
+    m_reading.taskURL = url;
+    readingChanged();
 }
 
 void WorkdayPoller::setNotificationURL(const std::string& url)
 {
-    publish(m_notificationURL, std::optional(url));
+    m_reading.notificationURL = url;
+    readingChanged();
 }
 
+// Also when the state stays: the status text follows whether the sign-in withholds the password.
 void WorkdayPoller::setState(PollState state)
 {
-    publish(m_state, std::move(state));
+    m_reading.state = std::move(state);
+    readingChanged();
+}
+
+void WorkdayPoller::readingChanged()
+{
+    m_reading.statusText = statusText();
+    m_reading.isBusy = isBusy();
+    if (m_reading == m_handedOut || std::exchange(m_isHandOutScheduled, true))
+        return;
+    m_loop.dispatch([this, lifetime = std::weak_ptr<bool>(m_lifetime)] {
+        if (lifetime.lock())
+            handOutReading();
+    });
+}
+
+void WorkdayPoller::handOutReading()
+{
+    m_isHandOutScheduled = false;
+    if (m_reading == m_handedOut)
+        return;
+    m_handedOut = m_reading;
+    // A copy: an observer may change the reading again.
+    auto reading = m_handedOut;
+    m_readingChanged.notify(reading);
 }
 
 std::optional<URL> WorkdayPoller::mainURL() const
@@ -153,9 +153,9 @@ Task<void> WorkdayPoller::refresh()
     HomeCountsResult home;
     std::vector<Task<void>> reads;
     if (auto view = m_pollWebView.expensesView())
-        reads.push_back(refreshReportCount(m_readers.readPrepaidCount(view), m_prepaidCount, m_prepaidSequence, sequence, generation, isPrepaidRead));
+        reads.push_back(refreshReportCount(m_readers.readPrepaidCount(view), m_reading.prepaid, m_prepaidSequence, sequence, generation, isPrepaidRead));
     if (auto view = m_pollWebView.reportsView())
-        reads.push_back(refreshReportCount(m_readers.readDraftCount(view), m_draftCount, m_draftSequence, sequence, generation, isDraftRead));
+        reads.push_back(refreshReportCount(m_readers.readDraftCount(view), m_reading.draft, m_draftSequence, sequence, generation, isDraftRead));
     reads.push_back(refreshHome(sequence, generation, home));
     co_await whenAll(std::move(reads));
 
@@ -178,11 +178,13 @@ Task<void> WorkdayPoller::refresh()
     }
     setState(PollState::polling());
 
+    // Complete: handed out at once, so that the counts sync and the new-task notification get
+    // exactly the counts of this reading.
     if (!home.noView && home.task && home.notification && isPrepaidRead && isDraftRead) {
-        auto now = m_loop.wallNow();
-        publish(m_lastUpdated, std::optional(now));
-        if (m_outstandingCount && m_notificationCount && m_prepaidCount && m_draftCount)
-            m_publisher.publish({ *m_outstandingCount, *m_notificationCount, *m_prepaidCount, *m_draftCount, now });
+        m_reading.lastUpdated = m_loop.wallNow();
+        m_reading.origin = CountsReading::Origin::thisMachine;
+        readingChanged();
+        handOutReading();
     }
 }
 
@@ -198,10 +200,10 @@ Task<void> WorkdayPoller::refreshHome(long long sequence, long long generation, 
     if (generation == m_refreshGeneration && (result.task || result.notification) && m_homeSequence < sequence) {
         m_homeSequence = sequence;
         if (result.task)
-            publish(m_outstandingCount, result.task);
+            m_reading.task = result.task;
         if (result.notification)
-            publish(m_notificationCount, result.notification);
-        updateDockBadge();
+            m_reading.notification = result.notification;
+        readingChanged();
     }
 }
 
@@ -210,38 +212,18 @@ Task<void> WorkdayPoller::refreshReportCount(Task<std::optional<std::int64_t>> r
     auto value = co_await std::move(reading);
     if (value && generation == m_refreshGeneration && storedSequence < sequence) {
         storedSequence = sequence;
-        publish(count, Count(value));
-        updateDockBadge();
+        count = value;
+        readingChanged();
     }
     // Read, even when too old to keep.
     isRead = value.has_value();
-}
-
-std::int64_t WorkdayPoller::badgeTotal() const
-{
-    std::int64_t total = 0;
-    auto add = [&](bool isIncluded, const Count& count) {
-        if (isIncluded && count)
-            total = saturatingSum(total, *count);
-    };
-    add(m_badgeSettings.includeTask(), m_outstandingCount);
-    add(m_badgeSettings.includeNotification(), m_notificationCount);
-    add(m_badgeSettings.includePrepaid(), m_prepaidCount);
-    add(m_badgeSettings.includeDraft(), m_draftCount);
-    return total;
-}
-
-void WorkdayPoller::updateDockBadge()
-{
-    auto total = badgeTotal();
-    m_badgeSink.setBadgeCount(total >= 1 ? std::optional(total) : std::nullopt);
 }
 
 // Marked for translation here, translated where they are shown (the logic stays free of the
 // user's language).
 std::string WorkdayPoller::statusText() const
 {
-    switch (m_state.kind) {
+    switch (m_reading.state.kind) {
     case PollState::Kind::idle:
     case PollState::Kind::polling:
         return N_("Connecting…");
@@ -250,19 +232,19 @@ std::string WorkdayPoller::statusText() const
     case PollState::Kind::signingIn:
         return N_("Signing in…");
     case PollState::Kind::failed:
-        return m_state.message;
+        return m_reading.state.message;
     }
     return {};
 }
 
 bool WorkdayPoller::isBusy() const
 {
-    switch (m_state.kind) {
+    switch (m_reading.state.kind) {
     case PollState::Kind::signingIn:
         return true;
     case PollState::Kind::idle:
     case PollState::Kind::polling:
-        return !m_outstandingCount || !m_notificationCount || !m_prepaidCount || !m_draftCount;
+        return !m_reading.hasAllCounts();
     case PollState::Kind::notSignedIn:
     case PollState::Kind::failed:
         return false;
@@ -270,16 +252,18 @@ bool WorkdayPoller::isBusy() const
     return false;
 }
 
-void WorkdayPoller::applySynced(const SyncedCounts& record)
+void WorkdayPoller::applySynced(const CountsReading& synced)
 {
-    if (m_lastUpdated && *m_lastUpdated >= record.observedAt)
+    if (!synced.lastUpdated || !synced.hasAllCounts() || (m_reading.lastUpdated && *m_reading.lastUpdated >= *synced.lastUpdated))
         return;
-    publish(m_outstandingCount, Count(record.task));
-    publish(m_notificationCount, Count(record.notification));
-    publish(m_prepaidCount, Count(record.prepaid));
-    publish(m_draftCount, Count(record.draft));
-    publish(m_lastUpdated, std::optional(record.observedAt));
-    updateDockBadge();
+    m_reading.task = synced.task;
+    m_reading.notification = synced.notification;
+    m_reading.prepaid = synced.prepaid;
+    m_reading.draft = synced.draft;
+    m_reading.lastUpdated = synced.lastUpdated;
+    m_reading.origin = CountsReading::Origin::anotherMachine;
+    readingChanged();
+    handOutReading();
 }
 
 }

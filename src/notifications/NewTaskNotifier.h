@@ -2,6 +2,7 @@
 
 #include "base/RunLoop.h"
 #include "base/Time.h"
+#include "counts/CountsReading.h"
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +12,6 @@
 namespace halcyra {
 
 class SettingsStore;
-struct SyncedCounts;
 
 // "New Workday task" or "N new Workday tasks".
 std::string newTaskNotificationTitle(std::int64_t newTasks);
@@ -36,20 +36,21 @@ public:
 
     explicit NewTaskNotifier(Collaborators);
 
-    // A complete reading of this machine's poller.
-    void takeReading(const SyncedCounts&);
-    // A reading from another machine that the poller adopted.
-    void takeAdoptedReading(const SyncedCounts&);
+    // Each reading the poller hands out; only a newly complete one counts.
+    void takeReading(const CountsReading&);
 
     bool isEnabled() const;
 
 private:
     bool isTooSoon() const;
+    void takeCompleteReading(std::int64_t tasks, WallTime observedAt);
+    void takeAdoptedReading(std::int64_t tasks, WallTime observedAt);
 
     Collaborators m_collaborators;
     std::optional<std::int64_t> m_baseline;
     std::optional<WallTime> m_baselineObservedAt;
     std::optional<MonotonicTime> m_lastNotification;
+    std::optional<WallTime> m_lastTakenUpdate;
 };
 
 }

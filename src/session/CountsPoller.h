@@ -53,6 +53,10 @@ inline const char* pollStateName(PollState::Kind kind)
 // The part of the counts poller that the session drives.
 class CountsPoller {
 public:
+    // Where the learned pages of the task and notification bubbles are kept.
+    static constexpr const char* learnedTaskURLKey = "learnedTaskURL";
+    static constexpr const char* learnedNotificationURLKey = "learnedNotificationURL";
+
     virtual ~CountsPoller() = default;
 
     // Takes the main web view and starts polling.

@@ -12,6 +12,9 @@ namespace halcyra {
 // from the configuration file, and the URLs, host lists and URL tests derived from them. Hosts
 // are compared exactly as the URL reports them (case-sensitive) unless a rule says otherwise.
 struct Endpoints {
+    // What every view of the tenant, shown or hidden, tells it it is.
+    static constexpr const char* userAgent = "MyApp/1.0 (Workday Task Viewer)";
+
     std::string entryHost;
     std::string tenantHost;
     std::string identityHost;

@@ -3,6 +3,7 @@
 #include "base/Signal.h"
 #include "base/TaskGroup.h"
 #include "base/Time.h"
+#include "session/CountsPoller.h"
 #include "session/DownloadController.h"
 #include "session/Endpoints.h"
 #include "session/SessionRecovery.h"
@@ -52,10 +53,10 @@ public:
         DownloadAnnouncer& downloadAnnouncer;
     };
 
-    static constexpr const char* userAgent = "MyApp/1.0 (Workday Task Viewer)";
+    static constexpr const char* userAgent = Endpoints::userAgent;
     static constexpr const char* authMessageName = "workdayAuth";
-    static constexpr const char* learnedTaskURLKey = "learnedTaskURL";
-    static constexpr const char* learnedNotificationURLKey = "learnedNotificationURL";
+    static constexpr const char* learnedTaskURLKey = CountsPoller::learnedTaskURLKey;
+    static constexpr const char* learnedNotificationURLKey = CountsPoller::learnedNotificationURLKey;
 
     WorkdayWebCoordinator(RunLoop&, SettingsStore&, Endpoints, WebEngine&, KeychainStore&, NetworkPathMonitor&, WakeMonitor&, Collaborators);
     ~WorkdayWebCoordinator() override;

@@ -31,7 +31,7 @@ namespace {
 
 }
 
-CountsSync::CountsSync(RunLoop& loop, SettingsStore& settings, EngineFactory makeEngine, SyncedCountsReceiver receiver)
+CountsSync::CountsSync(RunLoop& loop, SettingsStore& settings, EngineFactory makeEngine, ReadingReceiver receiver)
     : m_settings(settings)
     , m_makeEngine(std::move(makeEngine))
     , m_receiver(std::move(receiver))
@@ -56,6 +56,16 @@ void CountsSync::start()
     if (!m_engine)
         return;
     logVerbose(std::string("[Sync] engine started (saved state: ") + (m_engine->hasSavedState() ? "true" : "false") + ")");
+}
+
+void CountsSync::takeReading(const CountsReading& reading)
+{
+    // Between two complete readings the counts may change one by one; they are not shared with
+    // the time of the last complete one.
+    if (reading.origin != CountsReading::Origin::thisMachine || !reading.lastUpdated || reading.lastUpdated == m_lastTakenUpdate || !reading.hasAllCounts())
+        return;
+    m_lastTakenUpdate = reading.lastUpdated;
+    publish({ *reading.task, *reading.notification, *reading.prepaid, *reading.draft, *reading.lastUpdated });
 }
 
 void CountsSync::publish(const SyncedCounts& counts)
@@ -180,8 +190,16 @@ void CountsSync::adopt(const SyncedCounts& counts)
         return;
     setLatest(counts);
     logVerbose("[Sync] received counts " + joinedCounts(counts) + " read at " + logDateDescription(counts.observedAt));
-    if (m_receiver)
-        m_receiver(counts);
+    if (!m_receiver)
+        return;
+    CountsReading reading;
+    reading.task = counts.task;
+    reading.notification = counts.notification;
+    reading.prepaid = counts.prepaid;
+    reading.draft = counts.draft;
+    reading.lastUpdated = counts.observedAt;
+    reading.origin = CountsReading::Origin::anotherMachine;
+    m_receiver(reading);
 }
 
 void CountsSync::setLatest(const SyncedCounts& counts)

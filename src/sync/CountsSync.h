@@ -3,6 +3,7 @@
 #include "CountsSyncEngine.h"
 #include "SyncedCounts.h"
 #include "base/TaskGroup.h"
+#include "counts/CountsReading.h"
 
 #include <functional>
 #include <memory>
@@ -20,16 +21,19 @@ class CountsSync final : private CountsSyncEngineDelegate {
 public:
     // Builds the engine on `start`, with the saved engine state (absent when there is none).
     using EngineFactory = std::function<std::unique_ptr<CountsSyncEngine>(std::optional<nlohmann::json> savedState, CountsSyncEngineDelegate&)>;
-    // Receives every adopted record (the poller shows it if it is newer than its own update).
-    using SyncedCountsReceiver = std::function<void(const SyncedCounts&)>;
+    // Receives every adopted record as a reading (the poller shows it if it is newer than its own
+    // update).
+    using ReadingReceiver = std::function<void(const CountsReading&)>;
 
-    CountsSync(RunLoop&, SettingsStore&, EngineFactory, SyncedCountsReceiver);
+    CountsSync(RunLoop&, SettingsStore&, EngineFactory, ReadingReceiver);
     ~CountsSync() override;
 
     const std::optional<SyncedCounts>& latest() const { return m_latest; }
     CountsSyncEngine* engine() const { return m_engine.get(); }
 
     void start();
+    // Publishes each complete reading made on this machine, once.
+    void takeReading(const CountsReading&);
     void publish(const SyncedCounts&);
 
 private:
@@ -45,8 +49,9 @@ private:
 
     SettingsStore& m_settings;
     EngineFactory m_makeEngine;
-    SyncedCountsReceiver m_receiver;
+    ReadingReceiver m_receiver;
     std::optional<SyncedCounts> m_latest;
+    std::optional<WallTime> m_lastTakenUpdate;
     std::unique_ptr<CountsSyncEngine> m_engine;
     // Last, so that the tasks waiting on the engine end before it goes.
     TaskGroup m_tasks;

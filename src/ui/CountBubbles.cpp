@@ -6,7 +6,7 @@
 
 namespace halcyra {
 
-std::vector<CountBubble> countBubbles(const ToolbarCounts& counts)
+std::vector<CountBubble> countBubbles(const CountsReading& counts)
 {
     struct Row {
         BubbleKind kind;
@@ -45,13 +45,15 @@ std::string relativeTimeText(Seconds age)
     return formatted(ngettext("%s day ago", "%s days ago", count(days)), std::to_string(days));
 }
 
-std::string subtitleText(bool isIdleOrPolling, std::optional<WallTime> lastUpdated, WallTime now, const std::string& statusText)
+std::string subtitleText(const CountsReading& reading, WallTime now)
 {
     // The poller's own texts are marked for translation where it writes them; a failure's
     // message has no translation and stands as it is.
-    if (!isIdleOrPolling || !lastUpdated)
-        return statusText.empty() ? statusText : gettext(statusText.c_str());
-    auto age = std::chrono::duration_cast<Seconds>(now - *lastUpdated);
+    auto kind = reading.state.kind;
+    bool isIdleOrPolling = kind == PollState::Kind::idle || kind == PollState::Kind::polling;
+    if (!isIdleOrPolling || !reading.lastUpdated)
+        return reading.statusText.empty() ? reading.statusText : gettext(reading.statusText.c_str());
+    auto age = std::chrono::duration_cast<Seconds>(now - *reading.lastUpdated);
     if (age < Seconds(60))
         return _("Updated just now");
     return formatted(_("Updated %s"), relativeTimeText(age));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Time.h"
+#include "counts/CountsReading.h"
 
 #include <cstdint>
 #include <optional>
@@ -8,14 +9,6 @@
 #include <vector>
 
 namespace halcyra {
-
-// The four counts as the toolbar shows them; absent when not read.
-struct ToolbarCounts {
-    std::optional<std::int64_t> task;
-    std::optional<std::int64_t> notification;
-    std::optional<std::int64_t> prepaid;
-    std::optional<std::int64_t> draft;
-};
 
 enum class BubbleKind { draft,
     prepaid,
@@ -35,11 +28,12 @@ struct CountBubble {
 
 // The bubbles to show, in toolbar order (draft, prepaid, notification, task): one per count that
 // was read and is at least 1.
-std::vector<CountBubble> countBubbles(const ToolbarCounts&);
+std::vector<CountBubble> countBubbles(const CountsReading&);
 
-// "Updated just now" within a minute of the last complete update, else "Updated " and how long
-// ago; without an update, or while not polling normally, the poller's status text.
-std::string subtitleText(bool isIdleOrPolling, std::optional<WallTime> lastUpdated, WallTime now, const std::string& statusText);
+// The window subtitle, also published on D-Bus: "Updated just now" within a minute of the last
+// complete update, else "Updated " and how long ago; without an update, or while not polling
+// normally, the reading's status text.
+std::string subtitleText(const CountsReading&, WallTime now);
 
 // "5 minutes ago", "2 hours ago", "yesterday", "3 days ago".
 std::string relativeTimeText(Seconds age);

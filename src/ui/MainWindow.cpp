@@ -48,6 +48,7 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     : m_models(models)
     , m_window(adw_application_window_new(application))
     , m_webView(webView)
+    , m_reading(models.poller.reading())
 {
     installBlurStyleOnce();
     auto* window = GTK_WINDOW(m_window.get());
@@ -92,7 +93,10 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     m_models.windowActivity.watch(m_window.get());
 
     auto refreshLater = [this] { scheduleRefresh(); };
-    m_observations.push_back(m_models.poller.observeWillChange(refreshLater));
+    m_observations.push_back(m_models.poller.observeReading([this](const CountsReading& reading) {
+        m_reading = reading;
+        scheduleRefresh();
+    }));
     m_observations.push_back(m_models.coordinator.observeNavigationStateRevision(refreshLater));
     m_observations.push_back(m_models.lockController.observeLockStateWillChange(refreshLater));
     m_observations.push_back(m_models.wakeMonitor.observe(refreshLater));
@@ -182,19 +186,16 @@ void MainWindow::scheduleRefresh()
 
 void MainWindow::refresh()
 {
-    auto& poller = m_models.poller;
     auto& endpoints = m_models.coordinator.endpoints();
     ToolbarState state;
-    auto kind = poller.state().kind;
-    bool isIdleOrPolling = kind == PollState::Kind::idle || kind == PollState::Kind::polling;
-    state.subtitle = subtitleText(isIdleOrPolling, poller.lastUpdated(), m_models.loop.wallNow(), poller.statusText());
+    state.subtitle = subtitleText(m_reading, m_models.loop.wallNow());
     state.canGoBack = m_webView->canGoBack() && !endpoints.isSignInFlowURL(m_webView->backItemURL());
     state.canGoForward = m_webView->canGoForward() && !endpoints.isSignInFlowURL(m_webView->forwardItemURL());
     state.isLocked = m_models.lockController.isLocked();
-    state.isBusy = poller.isBusy();
+    state.isBusy = m_reading.isBusy;
     state.isRosterPage = m_models.roster.isRosterPage();
     state.rosterProgress = m_models.roster.progress();
-    state.bubbles = countBubbles({ poller.outstandingCount(), poller.notificationCount(), poller.prepaidCount(), poller.draftCount() });
+    state.bubbles = countBubbles(m_reading);
     m_toolbar->update(state);
     if (state.isLocked)
         gtk_widget_add_css_class(m_webViewWidget, "locked");
@@ -245,22 +246,21 @@ void MainWindow::openInbox()
 
 void MainWindow::openBubble(BubbleKind kind)
 {
-    auto& poller = m_models.poller;
     switch (kind) {
     case BubbleKind::draft:
-        return performUnlocked([this, url = poller.reportsURL()] {
+        return performUnlocked([this, url = m_reading.reportsURL] {
             if (url)
                 m_models.coordinator.navigate(*url);
         });
     case BubbleKind::prepaid:
-        return performUnlocked([this, url = poller.prepaidURL()] {
+        return performUnlocked([this, url = m_reading.prepaidURL] {
             if (url)
                 m_models.coordinator.navigate(*url);
         });
     case BubbleKind::notification:
-        return openBubblePage("notification", "notification_preview", poller.notificationURL());
+        return openBubblePage("notification", "notification_preview", m_reading.notificationURL);
     case BubbleKind::task:
-        return openBubblePage("task", "inbox_preview", poller.taskURL());
+        return openBubblePage("task", "inbox_preview", m_reading.taskURL);
     }
 }
 

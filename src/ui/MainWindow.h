@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Signal.h"
+#include "counts/CountsReading.h"
 #include "platform/glib/GRefPtr.h"
 
 #include <functional>
@@ -42,7 +43,7 @@ struct MainWindowModels {
 // The main window: the toolbar (navigation, subtitle, lock, busy indicator, count bubbles, menu)
 // over the one main web view, with the lock gate laid over the page. Closing it only hides it;
 // the application goes on. It keeps no state of its own: it re-reads the models whenever one
-// of them announces a change.
+// of them announces a change, and shows the counts reading it was handed last.
 class MainWindow {
 public:
     MainWindow(GtkApplication*, const std::shared_ptr<WebView>&, MainWindowModels, GMenuModel* primaryMenu);
@@ -73,6 +74,8 @@ private:
     MainWindowModels m_models;
     GRefPtr<GtkWidget> m_window;
     std::shared_ptr<WebView> m_webView;
+    // The poller's reading as last handed out.
+    CountsReading m_reading;
     GtkWidget* m_webViewWidget { nullptr };
     std::unique_ptr<MainToolbar> m_toolbar;
     std::unique_ptr<LockGateOverlay> m_gate;

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "EngineSession.h"
-#include "support/CountsHarness.h"
 
-#include "badge/BadgeSettings.h"
-#include "counts/CoordinatorPollSession.h"
+#include "app/CoordinatorPollSession.h"
 #include "counts/CountReaders.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
@@ -24,9 +22,8 @@ struct CountsRun : FakeCoordinatorCollaborators {
     CountsRun(WebKitEngine& engine, const Configuration& configuration, SettingsStore& settings, Keychain& keychain, Poller choice)
         : keychainStore(keychain, settings)
         , pollSession(runLoop, keychainStore, [this] { return &coordinator; })
-        , badgeSettings(settings)
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
-        , realPoller(runLoop, settings, configuration.endpoints, pollSession, pollWebView, badgeSettings, badgeSink, publisher)
+        , realPoller(runLoop, settings, configuration.endpoints, pollSession, pollWebView)
         , readers(runLoop, configuration.endpoints.tenantHost)
         , coordinator(runLoop, settings, configuration.endpoints, engine, keychainStore, networkPathMonitor, wakeMonitor,
               { choice == Poller::real ? static_cast<CountsPoller&>(realPoller) : poller, pollWebView, lockController, backgroundSession, rosterReader, externalOpener, openPanel, downloadsFolder, downloadAnnouncer })
@@ -40,9 +37,6 @@ struct CountsRun : FakeCoordinatorCollaborators {
     ShiftableRunLoop runLoop;
     KeychainStore keychainStore;
     CoordinatorPollSession pollSession;
-    BadgeSettings badgeSettings;
-    RecordingBadgeSink badgeSink;
-    RecordingPublisher publisher;
     PollWebView pollWebView;
     WorkdayPoller realPoller;
     CountReaders readers;

@@ -74,7 +74,7 @@ HALCYRA_FUZZ_TARGET(webDAVResponses)
             loop, settings, [&](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [] { return 0.5; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
-            [&](const SyncedCounts& counts) { received.push_back(counts); });
+            [&](const CountsReading& reading) { received.push_back({ *reading.task, *reading.notification, *reading.prepaid, *reading.draft, *reading.lastUpdated }); });
         sync.start();
         loop.runUntilIdle();
         sync.publish({ 3, 0, 1, 2, loop.wallNow() });

@@ -1,9 +1,34 @@
 #include "ServiceTestSupport.h"
 #include "platform/desktop/CountsBusObject.h"
+#include "platform/desktop/UnityLauncherEntry.h"
 
 #include <gtest/gtest.h>
 
 using namespace halcyra;
+
+// Collects the printed parameter `child` of each signal that matches, until it goes.
+struct SignalLog {
+    SignalLog(GDBusConnection* connection, const char* sender, const char* interface, const char* member, const char* path, int child)
+        : connection(connection)
+        , child(child)
+    {
+        subscription = g_dbus_connection_signal_subscribe(
+            connection, sender, interface, member, path, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            +[](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
+                auto* log = static_cast<SignalLog*>(data);
+                GRefPtr<GVariant> value = adoptGRef(log->child < 0 ? g_variant_ref(parameters) : g_variant_get_child_value(parameters, log->child));
+                GUniquePtr<char> text(g_variant_print(value.get(), FALSE));
+                log->lines.push_back(text.get());
+            },
+            this, nullptr);
+    }
+    ~SignalLog() { g_dbus_connection_signal_unsubscribe(connection, subscription); }
+
+    GDBusConnection* connection;
+    int child;
+    unsigned subscription { 0 };
+    std::vector<std::string> lines;
+};
 
 // A panel widget's view: it reads the properties from another connection and follows
 // PropertiesChanged.
@@ -16,16 +41,7 @@ TEST(CountsBusObject, readersSeeThePropertiesAndEveryChange)
     ASSERT_TRUE(reader);
 
     CountsBusObject object(service.get());
-    std::vector<std::string> changes;
-    auto subscription = g_dbus_connection_signal_subscribe(
-        reader.get(), g_dbus_connection_get_unique_name(service.get()), "org.freedesktop.DBus.Properties",
-        "PropertiesChanged", "/com/ashgrove/Halcyra", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        +[](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, gpointer data) {
-            GRefPtr<GVariant> changed = adoptGRef(g_variant_get_child_value(parameters, 1));
-            GUniquePtr<char> text(g_variant_print(changed.get(), FALSE));
-            static_cast<std::vector<std::string>*>(data)->push_back(text.get());
-        },
-        &changes, nullptr);
+    SignalLog changes(reader.get(), g_dbus_connection_get_unique_name(service.get()), "org.freedesktop.DBus.Properties", "PropertiesChanged", "/com/ashgrove/Halcyra", 1);
 
     auto readAll = [&] {
         std::optional<std::string> properties;
@@ -44,12 +60,27 @@ TEST(CountsBusObject, readersSeeThePropertiesAndEveryChange)
     // The bus has the reader's match rule once a later call of the reader's is answered.
     readAll();
 
-    object.update({ { { "task", 3 }, { "draft", 0 } }, 1'800'000'000, "polling", "Updated just now" });
+    CountsReading reading { .task = 3, .draft = 0, .lastUpdated = wallTimeFromSecondsSince1970(1'800'000'000.4), .state = PollState::polling() };
+    object.update(reading, "Updated just now");
     EXPECT_EQ(readAll(), "({'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>},)");
 
-    object.update({ { { "task", 3 }, { "draft", 0 } }, 1'800'000'000, "polling", "Updated just now" });
-    object.update({ {}, 1'800'000'000, "notSignedIn", "Not signed in" });
-    ASSERT_TRUE(runMainLoopUntil([&] { return changes.size() >= 2; }));
-    EXPECT_EQ(changes, (std::vector<std::string> { "{'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>}", "{'Counts': <@a{sx} {}>, 'State': <'notSignedIn'>, 'StatusText': <'Not signed in'>}" }));
-    g_dbus_connection_signal_unsubscribe(reader.get(), subscription);
+    // A change of nothing published (here the busy state) sends nothing.
+    reading.isBusy = true;
+    object.update(reading, "Updated just now");
+    object.update({ .lastUpdated = reading.lastUpdated, .state = PollState::notSignedIn() }, "Not signed in");
+    ASSERT_TRUE(runMainLoopUntil([&] { return changes.lines.size() >= 2; }));
+    EXPECT_EQ(changes.lines, (std::vector<std::string> { "{'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>}", "{'Counts': <@a{sx} {}>, 'State': <'notSignedIn'>, 'StatusText': <'Not signed in'>}" }));
+}
+
+// What a dock listening on the session bus receives.
+TEST(LauncherEntry, dockReceivesTheCountAndItsVisibility)
+{
+    GRefPtr<GDBusConnection> bus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    ASSERT_TRUE(bus) << "run under tests/platform/run-with-services";
+    SignalLog updates(bus.get(), nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr, -1);
+    UnityLauncherEntry entry(bus.get(), "com.ashgrove.Halcyra.desktop");
+    entry.setBadgeCount(7);
+    entry.setBadgeCount(std::nullopt);
+    EXPECT_TRUE(runMainLoopUntil([&] { return updates.lines.size() == 2; }));
+    EXPECT_EQ(updates.lines, (std::vector<std::string> { "('application://com.ashgrove.Halcyra.desktop', {'count': <int64 7>, 'count-visible': <true>})", "('application://com.ashgrove.Halcyra.desktop', {'count': <int64 0>, 'count-visible': <false>})" }));
 }

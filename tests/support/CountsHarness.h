@@ -4,11 +4,8 @@
 #include "support/FakeWebEngine.h"
 #include "support/VirtualRunLoop.h"
 
-#include "badge/BadgeSettings.h"
-#include "badge/BadgeSink.h"
 #include "base/SettingsStore.h"
 #include "base/TaskGroup.h"
-#include "counts/CountsPublisher.h"
 #include "counts/PollSession.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
@@ -38,25 +35,14 @@ public:
     std::vector<std::optional<URL>> recoveredURLs;
 };
 
-class RecordingBadgeSink final : public BadgeSink {
-public:
-    void setBadgeCount(std::optional<std::int64_t> count) override { shown = count; }
-    std::optional<std::int64_t> shown;
-};
-
-class RecordingPublisher final : public CountsPublisher {
-public:
-    void publish(const SyncedCounts& record) override { records.push_back(record); }
-    std::vector<SyncedCounts> records;
-};
-
-// A poller over fakes, with the main view made and the hidden views not yet built.
+// A poller over fakes, with the main view made and the hidden views not yet built; every
+// reading it hands out is collected.
 struct CountsHarness {
     CountsHarness()
         : endpoints(demoEndpoints())
-        , badgeSettings(settings)
         , pollWebView(loop, engine, endpoints, session)
-        , poller(loop, settings, endpoints, session, pollWebView, badgeSettings, badgeSink, publisher)
+        , poller(loop, settings, endpoints, session, pollWebView)
+        , observation(poller.observeReading([this](const CountsReading& reading) { readings.push_back(reading); }))
     {
         mainView = std::static_pointer_cast<FakeWebView>(engine.makeWebView({}));
         session.mainView = mainView;
@@ -67,6 +53,17 @@ struct CountsHarness {
     FakeWebView& homeView() { return hidden(0); }
     FakeWebView& expensesView() { return hidden(1); }
     FakeWebView& reportsView() { return hidden(2); }
+    const CountsReading& reading() const { return poller.reading(); }
+    // The complete readings handed out (a new time of the last update each).
+    std::vector<CountsReading> completeReadings() const
+    {
+        std::vector<CountsReading> complete;
+        for (auto& reading : readings) {
+            if (reading.lastUpdated && (complete.empty() || complete.back().lastUpdated != reading.lastUpdated))
+                complete.push_back(reading);
+        }
+        return complete;
+    }
 
     // Answers the newest script waiting in a view.
     static void answerNewest(FakeWebView& view, nlohmann::json value)
@@ -91,11 +88,10 @@ struct CountsHarness {
     Endpoints endpoints;
     FakeWebEngine engine;
     FakePollSession session;
-    BadgeSettings badgeSettings;
-    RecordingBadgeSink badgeSink;
-    RecordingPublisher publisher;
     PollWebView pollWebView;
     WorkdayPoller poller;
+    std::vector<CountsReading> readings;
+    Connection observation;
     std::shared_ptr<FakeWebView> mainView;
     // Cycles a test starts beside the poller's own; they end with the harness.
     TaskGroup cycles { loop };

@@ -46,19 +46,13 @@ std::vector<long long> gapsBetweenRequests(const FakeWebDAVServer& server, size_
 
 // One machine: its settings, keyring and counts sync, against a shared fake server.
 struct Machine {
-    explicit Machine(VirtualRunLoop& loop, FakeWebDAVServer& server)
-        : loop(loop)
-        , server(server)
-    {
-    }
-
     void start()
     {
         sync = std::make_unique<CountsSync>(
             loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [this] { return randomValue; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
-            [this](const SyncedCounts& counts) { received.push_back(counts); });
+            [this](const CountsReading& reading) { received.push_back(reading); });
         sync->start();
         loop.runUntilIdle();
     }
@@ -68,11 +62,11 @@ struct Machine {
 
     VirtualRunLoop& loop;
     FakeWebDAVServer& server;
-    MemorySettingsStore settings;
-    FakeKeychain keychain;
-    FakeNetworkPathMonitor network;
-    std::vector<SyncedCounts> received;
-    std::unique_ptr<CountsSync> sync;
+    MemorySettingsStore settings {};
+    FakeKeychain keychain {};
+    FakeNetworkPathMonitor network {};
+    std::vector<CountsReading> received {};
+    std::unique_ptr<CountsSync> sync {};
     // What the retry waits draw, up to a fifth either way.
     double randomValue { 0.5 };
 };
@@ -103,11 +97,11 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
         EXPECT_EQ(!syncServerAddressProblem(address), isAccepted) << address;
 }
 
-// Counts published before the sync started, or read again later without a change, are neither
-// sent nor stored.
-TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
+// Counts published before the sync started, read again later without a change, read between
+// two complete readings, or adopted from another machine, are neither sent nor stored.
+TEST_F(CountsSyncTests, onlyNewCompleteReadingsOfThisMachineAreSentAndStored)
 {
-    Machine machine(loop, server);
+    Machine machine { loop, server };
     machine.sync = std::make_unique<CountsSync>(loop, machine.settings, nullptr, nullptr);
     machine.sync->publish(reading(3, now()));
     loop.runUntilIdle();
@@ -116,8 +110,15 @@ TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
 
     machine.start();
     auto counts = reading(3, now());
-    machine.sync->publish(counts);
+    CountsReading complete { .task = 3, .notification = 0, .prepaid = 1, .draft = 2, .lastUpdated = now() };
+    machine.sync->takeReading(complete);
     loop.advance(1s);
+    complete.state = PollState::notSignedIn();
+    complete.task = 5;
+    machine.sync->takeReading(complete);
+    complete.origin = CountsReading::Origin::anotherMachine;
+    complete.lastUpdated = now() + 60s;
+    machine.sync->takeReading(complete);
     machine.sync->publish(reading(3, now() + 30s));
     loop.advance(60s);
     EXPECT_EQ(machine.storedLatest(), counts);
@@ -127,27 +128,21 @@ TEST_F(CountsSyncTests, onlyNewCountsOfAStartedSyncAreSentAndStored)
 
 TEST_F(CountsSyncTests, aFetchedRecordIsAdoptedOnlyWhenObservedLater)
 {
-    struct Case {
-        Seconds serverOffset;
-        bool isMissingDraft;
-        bool isAdopted;
-    };
-    for (auto [offset, isMissingDraft, isAdopted] : std::vector<Case> { { -1s, false, false }, { 0s, false, false }, { 1s, false, true }, { 1s, true, false } }) {
+    // A record that is not whole is never adopted (tests/unit/sync/CountsCodingTests.cpp).
+    for (auto [offset, isAdopted] : { std::pair(-1s, false), std::pair(0s, false), std::pair(1s, true) }) {
         SCOPED_TRACE(offset.count());
         FakeWebDAVServer server(loop);
-        Machine machine(loop, server);
+        Machine machine { loop, server };
         auto local = reading(3, now());
         machine.settings.setValue("countsSyncLatest", storedCounts(local));
-        auto remote = reading(9, now() + std::chrono::duration_cast<WallTime::duration>(offset));
-        auto fields = recordFields(remote);
-        if (isMissingDraft)
-            fields.erase("draft");
-        server.writeFile(recordPath, fields.dump());
+        auto remote = reading(9, now() + offset);
+        server.writeFile(recordPath, recordFields(remote).dump());
 
         machine.start();
 
         EXPECT_EQ(machine.storedLatest(), isAdopted ? remote : local);
-        EXPECT_EQ(machine.received.size(), isAdopted ? 1u : 0u);
+        CountsReading adopted { .task = 9, .notification = 0, .prepaid = 1, .draft = 2, .lastUpdated = remote.observedAt, .origin = CountsReading::Origin::anotherMachine };
+        EXPECT_EQ(machine.received, isAdopted ? std::vector { adopted } : std::vector<CountsReading> {});
         EXPECT_EQ(log.containsSubstring("[Sync] received counts 9/0/1/2 read at "), isAdopted);
         // The change tag is kept even for a record that was not adopted.
         ASSERT_TRUE(machine.storedSystemFields());
@@ -167,7 +162,7 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
     };
     for (auto& [failure, randomValue, expectedWaits] : cases) {
         FakeWebDAVServer server(loop);
-        Machine machine(loop, server);
+        Machine machine { loop, server };
         machine.randomValue = randomValue;
         machine.start();
         server.forceAlways(failure);
@@ -196,7 +191,7 @@ TEST_F(CountsSyncTests, networkFailuresAndServerErrorsAreRetriedAfterGrowingWait
 TEST_F(CountsSyncTests, weakTagsAndLostAnswersEndInOneWriteOfEachReading)
 {
     server.issueWeakTags();
-    Machine machine(loop, server);
+    Machine machine { loop, server };
     machine.start();
     auto puts = [&] { return std::ranges::count_if(server.requests(), [](auto& sent) { return sent.request.method == RecordRequest::Method::put; }); };
 
@@ -228,7 +223,7 @@ TEST_F(CountsSyncTests, weakTagsAndLostAnswersEndInOneWriteOfEachReading)
 // at once, then rounds as far apart as after a failure.
 TEST_F(CountsSyncTests, savesLosingToAnotherMachineRoundAfterRoundSlowDownAfterThree)
 {
-    Machine machine(loop, server);
+    Machine machine { loop, server };
     machine.start();
     machine.sync->publish(reading(3, now()));
     loop.runUntilIdle();
@@ -248,7 +243,7 @@ TEST_F(CountsSyncTests, aRefusedAccountIsReportedOnceAndTriedAgainWithANewPasswo
 {
     for (int status : { 401, 403 }) {
         FakeWebDAVServer server(loop);
-        Machine machine(loop, server);
+        Machine machine { loop, server };
         server.forceAlways({ RecordResponse::Outcome::answered, status, {}, {}, {}, {} });
         machine.start();
         auto counts = reading(4, now());

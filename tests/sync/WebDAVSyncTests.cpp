@@ -28,7 +28,7 @@ struct Machine {
             loop, settings, [this, url](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = url, .user = "jdoe", .stateSerialization = std::move(state), .firstRetryDelay = 0.1s, .maximumRetryDelay = 0.4s, .weakChangeTagRereadDelay = 1.2s, .random = [] { return 0.5; } };
                 return std::make_unique<CountsSyncEngine>(loop, store, keychain, network, std::move(configuration), delegate); },
-            [this](const SyncedCounts& counts) { received.push_back(counts); });
+            [this](const CountsReading& reading) { received.push_back({ *reading.task, *reading.notification, *reading.prepaid, *reading.draft, *reading.lastUpdated }); });
         sync->start();
     }
 

@@ -70,9 +70,9 @@ namespace {
         g_signal_emit_by_name(lockButtons[0], "clicked");
         EXPECT_EQ(lockToggles, 1);
 
-        // A count that falls to zero or is no longer read takes its bubble away.
+        // A count that falls to zero or below, or is no longer read, takes its bubble away.
         state.subtitle = "Not signed in";
-        state.bubbles = countBubbles({ .task = 0, .notification = 2, .prepaid = std::nullopt, .draft = std::nullopt });
+        state.bubbles = countBubbles({ .task = 0, .notification = 2, .prepaid = std::nullopt, .draft = -3 });
         toolbar.update(state);
         EXPECT_STREQ(adw_window_title_get_subtitle(ADW_WINDOW_TITLE(titles[0])), "Not signed in");
         EXPECT_EQ(shownBubbleTooltips(window), (std::vector<std::string> { "2 notifications. Tap to view." }));

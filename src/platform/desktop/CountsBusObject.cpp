@@ -19,6 +19,16 @@ namespace {
   </interface>
 </node>)";
 
+    std::int64_t lastUpdatedSeconds(const CountsReading& reading)
+    {
+        return reading.lastUpdated ? static_cast<std::int64_t>(secondsSince1970(*reading.lastUpdated)) : 0;
+    }
+
+    bool haveSameCounts(const CountsReading& a, const CountsReading& b)
+    {
+        return a.task == b.task && a.notification == b.notification && a.prepaid == b.prepaid && a.draft == b.draft;
+    }
+
     GDBusInterfaceInfo* interfaceInfo()
     {
         static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(introspection, nullptr);
@@ -55,23 +65,31 @@ GVariant* CountsBusObject::propertyValue(const std::string& name) const
     if (name == "Counts") {
         GVariantBuilder counts;
         g_variant_builder_init(&counts, G_VARIANT_TYPE("a{sx}"));
-        for (auto& [kind, count] : m_published.counts)
-            g_variant_builder_add(&counts, "{sx}", kind.c_str(), static_cast<gint64>(count));
+        // In the order of their keys, as a map would list them.
+        for (auto [kind, count] : { std::pair("draft", m_reading.draft), std::pair("notification", m_reading.notification), std::pair("prepaid", m_reading.prepaid), std::pair("task", m_reading.task) }) {
+            if (count)
+                g_variant_builder_add(&counts, "{sx}", kind, static_cast<gint64>(*count));
+        }
         return g_variant_builder_end(&counts);
     }
     if (name == "LastUpdated")
-        return g_variant_new_int64(m_published.lastUpdated);
+        return g_variant_new_int64(lastUpdatedSeconds(m_reading));
     if (name == "State")
-        return g_variant_new_string(m_published.state.c_str());
+        return g_variant_new_string(pollStateName(m_reading.state.kind));
     if (name == "StatusText")
-        return g_variant_new_string(m_published.statusText.c_str());
+        return g_variant_new_string(m_statusText.c_str());
     return nullptr;
 }
 
-void CountsBusObject::update(const PublishedCounts& published)
+void CountsBusObject::update(const CountsReading& reading, const std::string& statusText)
 {
-    auto previous = std::exchange(m_published, published);
-    if (!m_registrationID || previous == published)
+    auto previous = std::exchange(m_reading, reading);
+    auto previousStatusText = std::exchange(m_statusText, statusText);
+    bool hasCountsChange = !haveSameCounts(previous, reading);
+    bool hasLastUpdatedChange = lastUpdatedSeconds(previous) != lastUpdatedSeconds(reading);
+    bool hasStateChange = previous.state.kind != reading.state.kind;
+    bool hasStatusTextChange = previousStatusText != statusText;
+    if (!m_registrationID || !(hasCountsChange || hasLastUpdatedChange || hasStateChange || hasStatusTextChange))
         return;
     GVariantBuilder changed;
     g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
@@ -79,10 +97,10 @@ void CountsBusObject::update(const PublishedCounts& published)
         if (hasChanged)
             g_variant_builder_add(&changed, "{sv}", name, propertyValue(name));
     };
-    addIfChanged("Counts", previous.counts != published.counts);
-    addIfChanged("LastUpdated", previous.lastUpdated != published.lastUpdated);
-    addIfChanged("State", previous.state != published.state);
-    addIfChanged("StatusText", previous.statusText != published.statusText);
+    addIfChanged("Counts", hasCountsChange);
+    addIfChanged("LastUpdated", hasLastUpdatedChange);
+    addIfChanged("State", hasStateChange);
+    addIfChanged("StatusText", hasStatusTextChange);
     g_dbus_connection_emit_signal(m_connection.get(), nullptr, objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
         g_variant_new("(sa{sv}as)", interfaceName, &changed, nullptr), nullptr);
 }

@@ -1,27 +1,13 @@
 #pragma once
 
+#include "counts/CountsReading.h"
 #include "platform/glib/GRefPtr.h"
 
-#include <cstdint>
-#include <map>
-#include <optional>
 #include <string>
 
 typedef struct _GDBusConnection GDBusConnection;
 
 namespace halcyra {
-
-// What the counts interface publishes: the counts that were read (keys "task", "notification",
-// "prepaid", "draft"), the last complete update, the polling state and the subtitle's text.
-struct PublishedCounts {
-    std::map<std::string, std::int64_t> counts;
-    // Seconds since 1970; 0 when there was no complete update yet.
-    std::int64_t lastUpdated { 0 };
-    std::string state { "idle" };
-    std::string statusText;
-
-    bool operator==(const PublishedCounts&) const = default;
-};
 
 // The counts as D-Bus properties on the application's own name, for panel widgets and scripts:
 // object /com/ashgrove/Halcyra, interface com.ashgrove.Halcyra.Counts, PropertiesChanged on
@@ -34,7 +20,10 @@ public:
     CountsBusObject(const CountsBusObject&) = delete;
     CountsBusObject& operator=(const CountsBusObject&) = delete;
 
-    void update(const PublishedCounts&);
+    // The counts that were read (keys "task", "notification", "prepaid", "draft"), the last
+    // complete update (seconds since 1970, 0 before the first), the polling state's name, and
+    // the subtitle's text.
+    void update(const CountsReading&, const std::string& statusText);
 
 private:
     static GVariant* property(GDBusConnection*, const char*, const char*, const char*, const char* name, GError**, gpointer);
@@ -42,7 +31,8 @@ private:
 
     GRefPtr<GDBusConnection> m_connection;
     unsigned m_registrationID { 0 };
-    PublishedCounts m_published;
+    CountsReading m_reading;
+    std::string m_statusText;
 };
 
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PollSession.h"
 #include "base/TaskGroup.h"
+#include "counts/PollSession.h"
 
 #include <functional>
 

@@ -1,11 +1,11 @@
 #include "Application.h"
 
+#include "app/CoordinatorPollSession.h"
 #include "badge/BadgeComposer.h"
 #include "badge/BadgeSettings.h"
 #include "base/FileSettingsStore.h"
 #include "base/Log.h"
 #include "base/TaskGroup.h"
-#include "app/CoordinatorPollSession.h"
 #include "counts/PollWebView.h"
 #include "counts/WorkdayPoller.h"
 #include "credentials/KeychainStore.h"

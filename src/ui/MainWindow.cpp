@@ -1,12 +1,11 @@
 #include "MainWindow.h"
 
-#include "window/MainWindowFrame.h"
 #include "base/Localization.h"
 #include "base/RunLoop.h"
 #include "counts/WorkdayPoller.h"
 #include "lock/GateController.h"
-#include "platform/gtk/ViewWidget.h"
 #include "platform/desktop/X11WindowPlacement.h"
+#include "platform/gtk/ViewWidget.h"
 #include "roster/RosterExporter.h"
 #include "session/Connectivity.h"
 #include "session/WorkdayWebCoordinator.h"
@@ -15,6 +14,7 @@
 #include "ui/LockGateOverlay.h"
 #include "ui/MainToolbar.h"
 #include "ui/WindowActivityMonitor.h"
+#include "window/MainWindowFrame.h"
 
 #include <adwaita.h>
 

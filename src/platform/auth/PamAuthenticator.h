@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/auth/PasswordPrompt.h"
 #include "lock/Authenticator.h"
+#include "platform/auth/PasswordPrompt.h"
 
 #include <string>
 

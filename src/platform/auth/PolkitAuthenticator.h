@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/glib/GRefPtr.h"
 #include "lock/Authenticator.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <gio/gio.h>
 #include <string>

@@ -1,8 +1,8 @@
 #include "platform/desktop/DesktopNotifications.h"
 
-#include "platform/glib/GRefPtr.h"
 #include "base/Localization.h"
 #include "notifications/NewTaskNotifier.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/glib/GRefPtr.h"
 #include "lock/ScreenEvents.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <gio/gio.h>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/glib/GRefPtr.h"
 #include "base/Signal.h"
+#include "platform/glib/GRefPtr.h"
 #include "session/Connectivity.h"
 
 #include <gio/gio.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "update/SoftwareUpdater.h"
 #include "platform/glib/GRefPtr.h"
+#include "update/SoftwareUpdater.h"
 
 #include <optional>
 #include <string>

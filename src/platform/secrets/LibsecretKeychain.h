@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/glib/GRefPtr.h"
 #include "credentials/Keychain.h"
+#include "platform/glib/GRefPtr.h"
 
 #include <gio/gio.h>
 #include <libsecret/secret.h>

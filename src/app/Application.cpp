@@ -29,7 +29,6 @@
 #include "platform/secrets/LibsecretKeychain.h"
 #include "platform/vision/LoadedPhotoFramer.h"
 #include "platform/webkit/WebKitEngine.h"
-#include "platform/webkit/WebKitView.h"
 #include "platform/webkit/WebNotifications.h"
 #include "roster/ContactExport.h"
 #include "roster/CropSession.h"

@@ -23,10 +23,6 @@ public:
     bool includeNotification() const { return m_includeNotification; }
     bool includePrepaid() const { return m_includePrepaid; }
     bool includeDraft() const { return m_includeDraft; }
-    void setIncludeTask(bool value) { setValue(Field::includeTask, value); }
-    void setIncludeNotification(bool value) { setValue(Field::includeNotification, value); }
-    void setIncludePrepaid(bool value) { setValue(Field::includePrepaid, value); }
-    void setIncludeDraft(bool value) { setValue(Field::includeDraft, value); }
 
     bool value(Field) const;
     // Publishes, then stores the switch under its key.

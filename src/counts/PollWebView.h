@@ -46,9 +46,6 @@ public:
     const std::shared_ptr<WebView>& expensesView() const { return m_expensesView; }
     const std::shared_ptr<WebView>& reportsView() const { return m_reportsView; }
     bool isCreated() const { return m_isCreated; }
-    const std::optional<std::string>& homePinnedURL() const { return m_homePinnedURL; }
-    const std::optional<std::string>& expensesPinnedURL() const { return m_expensesPinnedURL; }
-    const std::optional<std::string>& reportsPinnedURL() const { return m_reportsPinnedURL; }
     PollNavigationTracker& tracker() { return m_tracker; }
 
 private:

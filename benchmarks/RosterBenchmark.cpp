@@ -5,7 +5,8 @@
 //
 //   tests/engine/run-with-display tests/platform/run-with-services build/bin/halcyra-roster-benchmark
 //
-// HALCYRA_ROSTER_STUDENTS sets the roster's size (200 by default).
+// HALCYRA_ROSTER_STUDENTS sets the roster's size (200 by default), HALCYRA_IMAGE_WORKERS the
+// number of image workers (one per core, at most 4, by default).
 
 #include "EngineSession.h"
 #include "platform/vision/OpenCVPhotoFramer.h"
@@ -29,10 +30,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// As the application runs it: one image worker.
+// As the application runs it, one per core; HALCYRA_IMAGE_WORKERS sets another count.
 unsigned imageWorkerCount()
 {
-    return 1;
+    const char* count = std::getenv("HALCYRA_IMAGE_WORKERS");
+    return count ? std::max(std::atoi(count), 1) : WorkerPool::coreCount(4);
 }
 
 double secondsSince(Clock::time_point start)

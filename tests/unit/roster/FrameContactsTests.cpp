@@ -11,24 +11,19 @@ namespace {
 
     using namespace std::chrono_literals;
 
-    // Decodes "image:N" to an image N pixels wide, N from 1 to `count`, but lets photo N finish
+    // Decodes "image:N" to an image N pixels wide, N from 1 to 3, but lets photo N finish
     // only after the wider ones: photos framed side by side finish in reverse order. A wait gives
     // up after two seconds, so that photos framed one after another finish in order.
     class ReverseFinishingFramer final : public PhotoFramer {
     public:
-        explicit ReverseFinishingFramer(int count)
-            : m_count(count)
-        {
-        }
-
         std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int>) override
         {
             int width = std::stoi(std::string(bytes.substr(6)));
             std::unique_lock lock(m_lock);
-            ++m_startedCount;
+            ++startedCount;
             m_changed.notify_all();
-            m_changed.wait_for(lock, 2s, [&] { return m_isReleased || int(m_finished.size()) == m_count - width; });
-            m_finished.push_back(width);
+            m_changed.wait_for(lock, 2s, [&] { return m_isReleased || int(finished.size()) == 3 - width; });
+            finished.push_back(width);
             m_changed.notify_all();
             return DisplayImage { width, width, {} };
         }
@@ -39,7 +34,7 @@ namespace {
         bool waitUntilStarted(int count)
         {
             std::unique_lock lock(m_lock);
-            return m_changed.wait_for(lock, 2s, [&] { return m_startedCount >= count; });
+            return m_changed.wait_for(lock, 2s, [&] { return startedCount >= count; });
         }
         void releaseAll()
         {
@@ -47,24 +42,15 @@ namespace {
             m_isReleased = true;
             m_changed.notify_all();
         }
-        int startedCount()
-        {
-            std::lock_guard lock(m_lock);
-            return m_startedCount;
-        }
-        std::vector<int> finished()
-        {
-            std::lock_guard lock(m_lock);
-            return m_finished;
-        }
+
+        // Read once the workers' answers have reached the loop.
+        int startedCount { 0 };
+        std::vector<int> finished;
 
     private:
-        int m_count;
         std::mutex m_lock;
         std::condition_variable m_changed;
-        int m_startedCount { 0 };
         bool m_isReleased { false };
-        std::vector<int> m_finished;
     };
 
     using Contacts = std::optional<std::vector<CropContact>>;
@@ -78,7 +64,7 @@ namespace {
     protected:
         std::vector<Student> students { 4 };
         PhotoMap photos { { 0, "image:1" }, { 2, "image:2" }, { 3, "image:3" } };
-        ReverseFinishingFramer framer { 3 };
+        ReverseFinishingFramer framer;
         VirtualRunLoop loop;
     };
 
@@ -88,7 +74,7 @@ namespace {
         std::vector<std::string> texts;
         auto contacts = runTask(loop, frameContacts(students, photos, framer, imageWork, [&](const std::string& text) { texts.push_back(text); }), [&] { ASSERT_TRUE(loop.runPostedWork()); });
 
-        EXPECT_EQ(framer.finished(), (std::vector { 3, 2, 1 })) << "not framed side by side";
+        EXPECT_EQ(framer.finished, (std::vector { 3, 2, 1 })) << "not framed side by side";
         ASSERT_TRUE(contacts);
         std::vector<int> widths;
         for (auto& contact : *contacts)
@@ -112,7 +98,7 @@ namespace {
         loop.runUntilIdle();
         ASSERT_TRUE(result);
         EXPECT_FALSE(*result);
-        EXPECT_EQ(framer.startedCount(), 2);
+        EXPECT_EQ(framer.startedCount, 2);
     }
 
 }

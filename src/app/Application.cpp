@@ -178,10 +178,10 @@ struct Application::Services {
     PolkitAuthenticator authenticator;
     GateController lockController;
     // Course roster: the exporter that watches the main web view, the framing session it hands
-    // the contacts to and its editor, and the one worker thread that frames and renders photos
-    // one at a time.
+    // the contacts to and its editor, and the worker threads that frame and render photos, one
+    // per core.
     LoadedPhotoFramer photoFramer;
-    WorkerPool imageWork { runLoop, 1 };
+    WorkerPool imageWork { runLoop, WorkerPool::coreCount(4) };
     CropSession cropSession { runLoop, [this](std::vector<CropContact> contacts, std::string title) {
                                  return exportContacts(std::move(contacts), std::move(title), { photoFramer, imageWork, downloadsFolder, downloadAnnouncer });
                              } };

@@ -13,6 +13,12 @@ WorkerPool::WorkerPool(RunLoop& loop, unsigned threadCount)
         m_threads.emplace_back([this] { serve(); });
 }
 
+unsigned WorkerPool::coreCount(unsigned maximum)
+{
+    // Zero when the machine does not say.
+    return std::clamp(std::thread::hardware_concurrency(), 1u, std::max(maximum, 1u));
+}
+
 WorkerPool::~WorkerPool()
 {
     {

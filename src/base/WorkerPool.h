@@ -32,6 +32,21 @@ public:
     template <typename Work>
     auto run(Work work);
 
+    // What `start` hands over: the work's result, or what it threw.
+    template <typename Result>
+    using Outcome = std::variant<std::exception_ptr, Result>;
+
+    // Runs `work` on a worker and calls `done` with its outcome on the loop, for a task that
+    // keeps several pieces of work under way. As with `run`, the work owns what it uses.
+    template <typename Work>
+    void start(Work work, std::function<void(Outcome<std::invoke_result_t<Work>>)> done);
+
+    unsigned threadCount() const { return static_cast<unsigned>(m_threads.size()); }
+
+    // The machine's cores, at least one and at most `maximum`: threads for work that keeps a
+    // core busy.
+    static unsigned coreCount(unsigned maximum);
+
 private:
     void submit(std::function<void()>);
     void serve();
@@ -48,7 +63,7 @@ private:
 template <typename Result>
 class WorkerAwaiter {
 public:
-    using Outcome = std::variant<std::exception_ptr, Result>;
+    using Outcome = WorkerPool::Outcome<Result>;
 
     explicit WorkerAwaiter(CallbackAwaiter<Outcome> awaiter)
         : m_awaiter(std::move(awaiter))
@@ -75,20 +90,26 @@ template <typename Work>
 auto WorkerPool::run(Work work)
 {
     using Result = std::invoke_result_t<Work>;
-    using Outcome = typename WorkerAwaiter<Result>::Outcome;
-    static_assert(!std::is_void_v<Result>, "work gives a value back to the loop");
-    return WorkerAwaiter<Result>(awaitCallback<Outcome>([this, work = std::move(work)](std::function<void(Outcome)> done) mutable {
-        // The worker touches only the work and its result; the answer is given on the loop.
-        submit([work = std::move(work), done = std::move(done), &loop = m_loop]() mutable {
-            Outcome outcome;
-            try {
-                outcome.template emplace<Result>(work());
-            } catch (...) {
-                outcome = std::current_exception();
-            }
-            loop.post([done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); });
-        });
+    return WorkerAwaiter<Result>(awaitCallback<Outcome<Result>>([this, work = std::move(work)](std::function<void(Outcome<Result>)> done) mutable {
+        start(std::move(work), std::move(done));
     }));
+}
+
+template <typename Work>
+void WorkerPool::start(Work work, std::function<void(Outcome<std::invoke_result_t<Work>>)> done)
+{
+    using Result = std::invoke_result_t<Work>;
+    static_assert(!std::is_void_v<Result>, "work gives a value back to the loop");
+    // The worker touches only the work and its result; the answer is given on the loop.
+    submit([work = std::move(work), done = std::move(done), &loop = m_loop]() mutable {
+        Outcome<Result> outcome;
+        try {
+            outcome.template emplace<Result>(work());
+        } catch (...) {
+            outcome = std::current_exception();
+        }
+        loop.post([done = std::move(done), outcome = std::move(outcome)]() mutable { done(std::move(outcome)); });
+    });
 }
 
 }

@@ -17,7 +17,7 @@ class DownloadsFolder;
 
 struct ContactExportServices {
     PhotoFramer& framer;
-    // One worker thread, so that photos are rendered one at a time.
+    // The image workers; the export renders its photos on them one after another.
     WorkerPool& imageWork;
     const DownloadsFolder& downloadsFolder;
     DownloadAnnouncer& announcer;

@@ -12,7 +12,8 @@
 namespace halcyra {
 
 // The image work behind roster photos: decoding, finding faces and people, rendering a crop.
-// Every operation is slow and runs away from the main loop, one photo at a time.
+// Every operation is slow and runs on the image workers, several photos at once: each may be
+// called from several threads at the same time.
 class PhotoFramer {
 public:
     static constexpr int displayPixelSize = 800;

@@ -26,7 +26,7 @@ public:
         RunLoop& loop;
         std::string tenantHost;
         PhotoFramer& framer;
-        // One worker thread, so that photos are framed one at a time.
+        // The image workers: framing keeps one photo under way on each.
         WorkerPool& imageWork;
         CropSession& session;
     };

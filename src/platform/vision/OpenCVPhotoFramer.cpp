@@ -195,9 +195,14 @@ OpenCVPhotoFramer::~OpenCVPhotoFramer() = default;
 
 OpenCVPhotoFramer::Cascades& OpenCVPhotoFramer::cascades()
 {
-    if (m_cascades)
-        return *m_cascades;
-    m_cascades = std::make_unique<Cascades>();
+    auto thread = std::this_thread::get_id();
+    {
+        std::lock_guard lock(m_cascadesLock);
+        if (auto found = m_cascades.find(thread); found != m_cascades.end())
+            return *found->second;
+    }
+    // Loaded outside the lock: another worker may detect meanwhile.
+    auto cascades = std::make_unique<Cascades>();
     auto load = [&](cv::CascadeClassifier& classifier, const char* name) {
         auto path = m_cascadeFolder / name;
         try {
@@ -207,11 +212,12 @@ OpenCVPhotoFramer::Cascades& OpenCVPhotoFramer::cascades()
         }
         logError("[Roster] couldn't load the detector " + path.string() + "; photos are framed without it");
     };
-    load(m_cascades->frontalFace, "haarcascade_frontalface_alt2.xml");
-    load(m_cascades->profileFace, "haarcascade_profileface.xml");
-    load(m_cascades->upperBody, "haarcascade_upperbody.xml");
-    load(m_cascades->eyes, "haarcascade_eye_tree_eyeglasses.xml");
-    return *m_cascades;
+    load(cascades->frontalFace, "haarcascade_frontalface_alt2.xml");
+    load(cascades->profileFace, "haarcascade_profileface.xml");
+    load(cascades->upperBody, "haarcascade_upperbody.xml");
+    load(cascades->eyes, "haarcascade_eye_tree_eyeglasses.xml");
+    std::lock_guard lock(m_cascadesLock);
+    return *(m_cascades[thread] = std::move(cascades));
 }
 
 std::optional<DisplayImage> OpenCVPhotoFramer::displayImage(std::string_view bytes, std::optional<int> maximumPixelSize)

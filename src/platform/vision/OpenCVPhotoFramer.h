@@ -3,7 +3,10 @@
 #include "roster/PhotoFramer.h"
 
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace halcyra {
 
@@ -27,7 +30,10 @@ private:
     Cascades& cascades();
 
     std::filesystem::path m_cascadeFolder;
-    std::unique_ptr<Cascades> m_cascades;
+    // One set per thread that detected, freed with the framer (no thread may be using it then);
+    // an ended thread's set goes to the next thread given its id.
+    std::mutex m_cascadesLock;
+    std::map<std::thread::id, std::unique_ptr<Cascades>> m_cascades;
 };
 
 }

@@ -103,10 +103,9 @@ class _StopRequest:
         if self.requested:
             return
         self.requested = True
-        # Ignored from now on: Python puts the default handlers back while it shuts down, and a
-        # second Ctrl-C or stop that arrives then would kill the tenant instead of being ignored.
-        for signalNumber in (signal.SIGTERM, signal.SIGINT):
-            signal.signal(signalNumber, signal.SIG_IGN)
+        # Held back from now on: Python puts the default handlers back while it shuts down, and a
+        # second Ctrl-C or stop that arrived then would kill the tenant instead of being ignored.
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGTERM, signal.SIGINT})
         if self.loop is None:
             sys.exit(0)
         try:

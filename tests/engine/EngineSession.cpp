@@ -2,8 +2,10 @@
 
 #include "support/MainLoopTask.h"
 
+#include <algorithm>
 #include <gtk/gtk.h>
 #include <stdexcept>
+#include <vector>
 
 namespace halcyra {
 
@@ -18,6 +20,46 @@ SessionRun::SessionRun(WebKitEngine& engine, const Configuration& configuration,
     view->hostOffScreen();
     coordinator.attach(view);
     coordinator.loadEntry(*view);
+}
+
+RunLoop::TimerID ShiftableRunLoop::schedule(Seconds delay, std::function<void()> callback)
+{
+    auto timer = m_nextTimer++;
+    auto loopTimer = m_loop.schedule(delay, [this, timer] { fire(timer); });
+    m_timers.emplace(timer, Timer { now() + std::chrono::duration_cast<MonotonicTime::duration>(delay), loopTimer, std::move(callback) });
+    return timer;
+}
+
+void ShiftableRunLoop::cancel(TimerID timer)
+{
+    auto node = m_timers.extract(timer);
+    if (!node.empty())
+        m_loop.cancel(node.mapped().loopTimer);
+}
+
+void ShiftableRunLoop::fire(TimerID timer)
+{
+    auto node = m_timers.extract(timer);
+    if (!node.empty())
+        node.mapped().callback();
+}
+
+void ShiftableRunLoop::advance(Seconds span)
+{
+    shiftClock(span);
+    std::vector<std::pair<MonotonicTime, TimerID>> due;
+    for (auto& [timer, pending] : m_timers) {
+        if (pending.deadline <= now())
+            due.emplace_back(pending.deadline, timer);
+    }
+    std::sort(due.begin(), due.end());
+    // A timer that an earlier one cancelled is gone from the map and is skipped.
+    for (auto& [deadline, timer] : due) {
+        if (auto found = m_timers.find(timer); found != m_timers.end()) {
+            m_loop.cancel(found->second.loopTimer);
+            fire(timer);
+        }
+    }
 }
 
 ScriptReply evaluateScript(WebView& view, const std::string& script)

@@ -15,26 +15,41 @@
 #include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <optional>
 
 namespace halcyra {
 
 // The real main loop with a clock that a test may move forward, so that a rule measured in
-// minutes can be passed without waiting for it. Timers still run on real time.
+// minutes can be passed without waiting for it. Timers run on real time, unless a test
+// advances the clock past them.
 class ShiftableRunLoop final : public RunLoop {
 public:
     MonotonicTime now() const override { return m_loop.now() + m_shift; }
     WallTime wallNow() const override { return m_loop.wallNow() + std::chrono::duration_cast<WallTime::duration>(m_shift); }
-    TimerID schedule(Seconds delay, std::function<void()> callback) override { return m_loop.schedule(delay, std::move(callback)); }
-    void cancel(TimerID timer) override { m_loop.cancel(timer); }
+    TimerID schedule(Seconds delay, std::function<void()> callback) override;
+    void cancel(TimerID) override;
     void post(std::function<void()> callback) override { m_loop.post(std::move(callback)); }
 
+    // Moves the clock on; the timers waiting keep their real-time deadlines.
     void shiftClock(Seconds span) { m_shift += std::chrono::duration_cast<std::chrono::nanoseconds>(span); }
+    // Moves the clock on and runs, in deadline order, every timer that falls due within the span,
+    // as if the time had passed: a poll cycle need not be waited for.
+    void advance(Seconds span);
 
 private:
+    struct Timer {
+        MonotonicTime deadline;
+        TimerID loopTimer;
+        std::function<void()> callback;
+    };
+    void fire(TimerID);
+
     GLibRunLoop m_loop;
     std::chrono::nanoseconds m_shift { 0 };
+    TimerID m_nextTimer { 1 };
+    std::map<TimerID, Timer> m_timers;
 };
 
 // Runs a script in a view's page and waits (with a limit) for its result.

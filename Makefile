@@ -14,15 +14,16 @@ configure:
 build: configure
 	cmake --build $(BUILD_DIR)
 
-# The unit tests also run under AddressSanitizer and UndefinedBehaviorSanitizer (leaks included);
-# then every test runs on the normal build, whose summary closes the output.
+# The unit tests run under AddressSanitizer and UndefinedBehaviorSanitizer (leaks included), the
+# only build that has them; then every other test runs on the normal build, one per core at a
+# time, and its summary closes the output.
 check: deps
 	$(MAKE) build
 	@test -f build-sanitize/build.ninja || cmake --preset sanitize
 	cmake --build build-sanitize --target halcyra-unit-tests halcyra-fuzz-replay
 	ASAN_OPTIONS=detect_leaks=1 build-sanitize/bin/halcyra-unit-tests --gtest_brief=1
 	ASAN_OPTIONS=detect_leaks=1 build-sanitize/bin/halcyra-fuzz-replay tests/fuzz/corpus
-	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --timeout 900 --parallel $(shell nproc)
 
 demo: deps
 	$(MAKE) build
@@ -36,13 +37,15 @@ deb: deps
 	cd $(BUILD_DIR) && cpack
 	lintian --fail-on error $(BUILD_DIR)/package/halcyra_*.deb
 
-# Prints launch-to-home time and memory, then the cost of counts polling; not part of the tests.
+# Prints launch-to-home time and memory, the cost of counts polling and the roster export and
+# framing times; not part of the tests.
 benchmark: deps
 	@tools/install-deps tools/benchmark-packages.txt
 	$(MAKE) build
-	cmake --build $(BUILD_DIR) --target halcyra-counts-benchmark
+	cmake --build $(BUILD_DIR) --target halcyra-counts-benchmark halcyra-roster-benchmark
 	benchmarks/run-launch-benchmark 5
 	tests/engine/run-with-display tests/platform/run-with-services $(BUILD_DIR)/bin/halcyra-counts-benchmark
+	tests/engine/run-with-display tests/platform/run-with-services $(BUILD_DIR)/bin/halcyra-roster-benchmark
 
 # A working day in fast motion (SOAK_MINUTES, 120 by default): memory, web processes, password
 # submissions and counts every minute while sessions end, the network drops and the computer

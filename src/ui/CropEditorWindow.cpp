@@ -4,6 +4,7 @@
 #include "base/Localization.h"
 #include "lock/GateController.h"
 #include "platform/glib/GRefPtr.h"
+#include "platform/gtk/SignalHandler.h"
 #include "roster/CropSession.h"
 
 #include <algorithm>
@@ -11,13 +12,6 @@
 namespace halcyra {
 
 namespace {
-
-    // G_CALLBACK for a captureless lambda: a function call, so commas in its body are fine.
-    template <typename Function>
-    GCallback signalHandler(Function* function)
-    {
-        return reinterpret_cast<GCallback>(function);
-    }
 
     constexpr int tileSpacing = 20;
     // Columns as wide as the window allows between these, as many as fit.

@@ -2,6 +2,7 @@
 
 #include "base/Localization.h"
 #include "platform/glib/GRefPtr.h"
+#include "platform/gtk/SignalHandler.h"
 #include "roster/CropSession.h"
 
 #include <adwaita.h>
@@ -11,13 +12,6 @@
 namespace halcyra {
 
 namespace {
-
-    // G_CALLBACK for a captureless lambda: a function call, so commas in its body are fine.
-    template <typename Function>
-    GCallback signalHandler(Function* function)
-    {
-        return reinterpret_cast<GCallback>(function);
-    }
 
     constexpr double cornerRadius = 12;
     constexpr double veilOpacity = 0.8;

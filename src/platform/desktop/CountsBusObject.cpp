@@ -8,7 +8,7 @@ namespace halcyra {
 
 namespace {
 
-    constexpr const char* objectPath = "/com/ashgrove/Halcyra";
+    constexpr const char* countsObjectPath = "/com/ashgrove/Halcyra";
     constexpr const char* interfaceName = "com.ashgrove.Halcyra.Counts";
     constexpr const char* introspection = R"(<node>
   <interface name="com.ashgrove.Halcyra.Counts">
@@ -44,7 +44,7 @@ CountsBusObject::CountsBusObject(GDBusConnection* connection)
         return;
     static const GDBusInterfaceVTable vtable = { nullptr, property, nullptr, { nullptr } };
     GUniqueOutPtr<GError> error;
-    m_registrationID = g_dbus_connection_register_object(m_connection.get(), objectPath, interfaceInfo(), &vtable, this, nullptr, error.outPtr());
+    m_registrationID = g_dbus_connection_register_object(m_connection.get(), countsObjectPath, interfaceInfo(), &vtable, this, nullptr, error.outPtr());
     if (!m_registrationID)
         logVerbose(std::string("[App] counts not published on D-Bus: ") + error->message);
 }
@@ -101,7 +101,7 @@ void CountsBusObject::update(const CountsReading& reading, const std::string& st
     addIfChanged("LastUpdated", hasLastUpdatedChange);
     addIfChanged("State", hasStateChange);
     addIfChanged("StatusText", hasStatusTextChange);
-    g_dbus_connection_emit_signal(m_connection.get(), nullptr, objectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+    g_dbus_connection_emit_signal(m_connection.get(), nullptr, countsObjectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
         g_variant_new("(sa{sv}as)", interfaceName, &changed, nullptr), nullptr);
 }
 

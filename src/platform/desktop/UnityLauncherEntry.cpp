@@ -8,7 +8,7 @@ namespace halcyra {
 
 namespace {
 
-    constexpr const char* objectPath = "/com/ashgrove/Halcyra/LauncherEntry";
+    constexpr const char* launcherEntryPath = "/com/ashgrove/Halcyra/LauncherEntry";
 
 }
 
@@ -27,7 +27,7 @@ void UnityLauncherEntry::setBadgeCount(std::optional<std::int64_t> count)
     g_variant_builder_add(&properties, "{sv}", "count", g_variant_new_int64(count.value_or(0)));
     g_variant_builder_add(&properties, "{sv}", "count-visible", g_variant_new_boolean(count.has_value()));
     GUniqueOutPtr<GError> error;
-    if (!g_dbus_connection_emit_signal(m_connection.get(), nullptr, objectPath, "com.canonical.Unity.LauncherEntry", "Update",
+    if (!g_dbus_connection_emit_signal(m_connection.get(), nullptr, launcherEntryPath, "com.canonical.Unity.LauncherEntry", "Update",
             g_variant_new("(sa{sv})", m_applicationURI.c_str(), &properties), error.outPtr()))
         logVerbose(std::string("[App] launcher badge not sent: ") + error->message);
 }

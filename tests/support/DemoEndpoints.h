@@ -2,6 +2,8 @@
 
 #include "session/Endpoints.h"
 
+#include <string>
+
 namespace halcyra {
 
 // The demo tenant's hosts, as its generated configuration names them.
@@ -18,6 +20,10 @@ inline Endpoints demoEndpoints()
     endpoints.identityHost = "wd5.identity.myworkday.test";
     return endpoints;
 }
+
+// Pages of the demo tenant and its sign-in site that the session tests land on.
+inline const std::string demoHomePage = "https://wd5.myworkday.test/ashgrove/d/home.htmld";
+inline const std::string demoCASPage = "https://login.ashgrove.test/cas/login";
 
 inline URL url(const std::string& text)
 {

@@ -10,8 +10,7 @@ namespace {
     using namespace std::chrono_literals;
 
     const std::string logoutPage = "https://wd5.myworkday.test/wday/authgwy/ashgrove/logout.htmld";
-    const std::string casPage = "https://login.ashgrove.test/cas/login?service=x";
-    const std::string homePage = "https://wd5.myworkday.test/ashgrove/d/home.htmld";
+    const std::string casLoginPage = demoCASPage + "?service=x";
     const std::string identityLogin = "https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login";
 
     class SessionRecoveryTest : public ::testing::Test {
@@ -33,7 +32,7 @@ namespace {
         // Lands on the sign-in page and answers its broken-flow check.
         void landOnCAS(ScriptReply brokenFlowCheck)
         {
-            session.land(casPage);
+            session.land(casLoginPage);
             session.view().answerScript(std::move(brokenFlowCheck));
         }
 
@@ -63,14 +62,14 @@ namespace {
         session.loop.advance(Seconds(0.1));
         session.commit(identityLogin + "?redirect=1");
         EXPECT_EQ(entryLoads(), 2u);
-        session.commit(homePage);
+        session.commit(demoHomePage);
         EXPECT_TRUE(log.contains("[Workday] session recovered (https://wd5.myworkday.test)"));
     }
 
     // Offline, signing in waits for the network's return, then happens at once even after an attempt.
     TEST_F(SessionRecoveryTest, sessionEndWhileOfflineWaitsForTheNetworkThenSignsInAtOnce)
     {
-        session.commit(casPage);
+        session.commit(casLoginPage);
         session.networkPathMonitor.send(true);
         EXPECT_EQ(entryLoads(), 0u);
         EXPECT_FALSE(log.contains("[Workday] network is back"));
@@ -142,8 +141,8 @@ namespace {
     TEST_F(SessionRecoveryTest, onlyOfflineFailuresOfHTTPSPagesAreRetriedUntilAnotherNavigationStarts)
     {
         auto navigation = session.view().startNavigation();
-        session.view().fail(navigation, { "WebKitNetworkError", 500, url(homePage) });
-        session.view().fail(navigation, { urlErrorDomain, -1100, url(homePage) });
+        session.view().fail(navigation, { "WebKitNetworkError", 500, url(demoHomePage) });
+        session.view().fail(navigation, { urlErrorDomain, -1100, url(demoHomePage) });
         session.view().fail(navigation, offlineError("http://wd5.myworkday.test/ashgrove/d/home.htmld"));
         session.loop.advance(120s);
         EXPECT_TRUE(session.view().loadedURLs().empty());
@@ -152,7 +151,7 @@ namespace {
         session.loop.advance(5s);
         EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { demoEndpoints().entryURL() });
 
-        failLoad(homePage);
+        failLoad(demoHomePage);
         session.view().startNavigation();
         session.loop.advance(120s);
         EXPECT_EQ(session.view().loadedURLs().size(), 1u);
@@ -162,7 +161,7 @@ namespace {
     TEST_F(SessionRecoveryTest, retryIsSkippedWhenTheUserNavigatedSinceTheFailureButNotForItsOwnURL)
     {
         const std::string failedPage = "https://wd5.myworkday.test/ashgrove/d/inbox.htmld";
-        session.view().changeURL(url(homePage));
+        session.view().changeURL(url(demoHomePage));
         failLoad(failedPage);
         session.view().changeURL(url("https://wd5.myworkday.test/ashgrove/d/other.htmld"));
         session.loop.advance(5s);
@@ -179,16 +178,16 @@ namespace {
     TEST_F(SessionRecoveryTest, wakeRefreshesTheCountsAndRetriesAPendingLoadAtOnce)
     {
         session.networkPathMonitor.send(true);
-        session.commit(homePage);
+        session.commit(demoHomePage);
         session.wakeMonitor.wake();
         EXPECT_TRUE(log.contains("[Workday] woke from sleep"));
         EXPECT_TRUE(session.view().loadedURLs().empty());
         EXPECT_EQ(session.poller.refreshCount, 1);
 
-        failLoad(homePage);
+        failLoad(demoHomePage);
         session.loop.advance(1s);
         session.wakeMonitor.wake();
-        EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(homePage) });
+        EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(demoHomePage) });
         EXPECT_EQ(session.poller.refreshCount, 2);
         session.loop.advance(60s);
         EXPECT_EQ(session.view().loadedURLs().size(), 1u);

@@ -9,9 +9,7 @@ namespace {
 
     using namespace std::chrono_literals;
 
-    const std::string homePage = "https://wd5.myworkday.test/ashgrove/d/home.htmld";
     const std::string inboxPage = "https://wd5.myworkday.test/ashgrove/d/inbox/2998$1.htmld";
-    const std::string casPage = "https://login.ashgrove.test/cas/login";
 
     class WorkdayWebCoordinatorTest : public ::testing::Test {
     protected:
@@ -99,11 +97,11 @@ namespace {
             bool learns;
         };
         const Case cases[] = {
-            { homePage, "inbox_preview", "task", Seconds(4.9), std::nullopt, true, true },
-            { homePage, "notification_preview", "notification", Seconds(5.0), std::nullopt, true, false },
-            { homePage, "notification_preview", "notification", Seconds(0), "https://wd5.identity.myworkday.test/x", true, false },
+            { demoHomePage, "inbox_preview", "task", Seconds(4.9), std::nullopt, true, true },
+            { demoHomePage, "notification_preview", "notification", Seconds(5.0), std::nullopt, true, false },
+            { demoHomePage, "notification_preview", "notification", Seconds(0), "https://wd5.identity.myworkday.test/x", true, false },
             { inboxPage, "notification_preview", "notification", Seconds(0), std::nullopt, false, false },
-            { homePage, "x\"]'); alert(1); ('", "notification", Seconds(0), std::nullopt, false, false },
+            { demoHomePage, "x\"]'); alert(1); ('", "notification", Seconds(0), std::nullopt, false, false },
         };
         const std::string reached = "https://wd5.myworkday.test/ashgrove/d/notifications/2998$2.htmld";
         for (const auto& [tappedOn, automationID, kind, wait, navigationBefore, isClicked, learns] : cases) {
@@ -127,7 +125,7 @@ namespace {
     {
         session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };
 
-        session.land(casPage);
+        session.land(demoCASPage);
         EXPECT_EQ(session.pollBrowser.createCount, 0);
         EXPECT_EQ(session.poller.lastState, PollState::notSignedIn());
 
@@ -138,11 +136,11 @@ namespace {
         askForHome.requestURL = url("https://evilmyworkday.test/ashgrove/d/home.htmld");
         session.view().decideAction(askForHome);
         EXPECT_EQ(session.lockController.lockCount, 0);
-        askForHome.requestURL = url(homePage);
+        askForHome.requestURL = url(demoHomePage);
         session.view().decideAction(askForHome);
         EXPECT_GE(session.lockController.homePageReachedCount, 1);
         EXPECT_EQ(session.pollBrowser.createCount, 0);
-        session.land(homePage);
+        session.land(demoHomePage);
         EXPECT_EQ(session.pollBrowser.createCount, 1);
     }
 
@@ -152,7 +150,7 @@ namespace {
     {
         int buttonRefreshes = 0;
         auto connection = session.session().observeNavigationStateRevision([&] { ++buttonRefreshes; });
-        session.land(homePage);
+        session.land(demoHomePage);
         EXPECT_GT(buttonRefreshes, 0);
         session.loop.advance(2s);
         session.land(inboxPage);
@@ -163,7 +161,7 @@ namespace {
         EXPECT_EQ(session.poller.refreshCount, 1);
         EXPECT_EQ(session.view().scriptLog().size(), 2u);
 
-        session.land(casPage);
+        session.land(demoCASPage);
         session.loop.advance(10s);
         EXPECT_EQ(session.poller.refreshCount, 1);
     }
@@ -184,13 +182,13 @@ namespace {
         for (const auto& [endsApart, reloads] : cases) {
             SCOPED_TRACE(std::to_string(endsApart.size()) + " ends, " + std::to_string(reloads) + " reloads");
             SessionHarness harness;
-            harness.land(homePage);
+            harness.land(demoHomePage);
             for (auto apart : endsApart) {
                 harness.loop.advance(apart);
                 harness.view().terminateWebProcess();
             }
             auto& view = harness.view();
-            EXPECT_EQ(view.loadedURLs(), std::vector<URL>(reloads, url(homePage)));
+            EXPECT_EQ(view.loadedURLs(), std::vector<URL>(reloads, url(demoHomePage)));
             EXPECT_EQ(view.loadedHTML().size(), endsApart.size() - reloads);
             EXPECT_EQ(harness.pollBrowser.discardCount, static_cast<int>(endsApart.size()));
         }
@@ -214,9 +212,9 @@ namespace {
         session.restart();
         session.keychain.isHoldingAnswers = true;
         auto view = std::static_pointer_cast<FakeWebView>(session.coordinator->webView());
-        session.land(homePage);
+        session.land(demoHomePage);
         session.commit("https://wd5.identity.myworkday.test/wday/authgwy/ashgrove/upc/login?pending=trust");
-        session.land(casPage);
+        session.land(demoCASPage);
         view->decideAction({ NavigationType::other, true, true, url(inboxPage), false });
         view->failProvisional(view->startNavigation(), { urlErrorDomain, urlErrorNotConnectedToInternet, url(inboxPage) });
         session.requestCredentials();

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <dlfcn.h>
+#include <filesystem>
 #include <glib.h>
 #include <poll.h>
 #include <sys/wait.h>
@@ -17,6 +18,18 @@
 namespace halcyra {
 
 namespace {
+
+    // A GPU is reached through a device node: the kernel's render and card nodes, or NVIDIA's own.
+    bool canOpenGPUDevice()
+    {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", error)) {
+            auto name = entry.path().filename().string();
+            if ((name.starts_with("renderD") || name.starts_with("card")) && !access(entry.path().c_str(), R_OK | W_OK))
+                return true;
+        }
+        return !access("/dev/nvidiactl", R_OK | W_OK);
+    }
 
     std::optional<std::string> driverNameInThisProcess()
     {
@@ -54,6 +67,10 @@ namespace {
 
 std::optional<std::string> probeEGLDriverName()
 {
+    // Without a device to open, whatever EGL answers draws on the CPU; asking it would cost a
+    // sixth of a second of every launch on the virtual and remote desktops where this is common.
+    if (!canOpenGPUDevice())
+        return "swrast";
     // Asked in a child process, so that a driver that crashes or hangs cannot take the launch with
     // it, and the probe's own display connection and driver state end with the child. Nothing else
     // runs yet, so the fork copies a small, single-threaded process.

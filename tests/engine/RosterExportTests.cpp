@@ -57,8 +57,6 @@ protected:
     }
 };
 
-// Every named student of the demo roster ends up once in the file, with the sections, notes and
-// photos of the signed-in page.
 TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSignedInPage)
 {
     exportAndCheck(HALCYRA_SHARED_DIR "/demo-tenant/roster.json");

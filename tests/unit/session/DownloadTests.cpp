@@ -93,7 +93,6 @@ namespace {
         EXPECT_EQ(controller.responsePolicy(response), NavigationResponsePolicy::download);
     }
 
-    // Each finished download is announced once under its resolved path; a failed one never is.
     TEST_F(DownloadControllerTest, finishedDownloadsAreAnnouncedOnceWithTheirResolvedPathsAndFailedOnesNever)
     {
         auto linked = downloads.path() / "linked";

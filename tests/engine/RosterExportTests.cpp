@@ -118,8 +118,3 @@ TEST_F(RosterExportTest, badSectionsAndPhotosCostOnlyTheBadPhotos)
 }
 
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

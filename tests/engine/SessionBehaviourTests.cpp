@@ -278,8 +278,3 @@ TEST(RecentFilesAnnouncer, finishedDownloadIsAddedToTheRecentlyUsedFiles)
     },
         10s));
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

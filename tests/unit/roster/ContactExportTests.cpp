@@ -12,7 +12,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <set>
 #include <sys/stat.h>
 
@@ -23,12 +22,6 @@ namespace {
     T finished(VirtualRunLoop& loop, Task<T> task)
     {
         return runTask(loop, std::move(task), [&] { EXPECT_TRUE(loop.runPostedWork()); });
-    }
-
-    std::string contentsOf(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), {} };
     }
 
     class ContactExportTest : public ::testing::Test {

@@ -118,13 +118,6 @@ namespace {
         EXPECT_TRUE(log.contains("[Workday] download failed: NSURLErrorDomain (-1005)"));
     }
 
-    // A folder in which every name is taken.
-    class FullDownloadsFolder final : public DownloadsFolder {
-    public:
-        std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
-        bool fileExists(const std::filesystem::path&) const override { return true; }
-    };
-
     TEST_F(DownloadControllerTest, withoutADestinationTheDownloadIsCancelledAndTheLogSaysWhy)
     {
         LocalDownloadsFolder noFolder(std::nullopt);

@@ -124,8 +124,3 @@ TEST_F(CountsTest, countScriptsReadWhatTheTenantPagesShow)
 }
 
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

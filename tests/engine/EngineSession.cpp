@@ -134,11 +134,12 @@ void EngineSessionTest::saveCredentials(const std::string& password)
     runOnMainLoop(store.save("demo", password));
 }
 
-int runEngineTests(int argc, char** argv)
+}
+
+// Every engine test program starts GTK before its tests.
+int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     gtk_init();
     return RUN_ALL_TESTS();
-}
-
 }

@@ -97,7 +97,4 @@ protected:
     LibsecretKeychain m_keychain;
 };
 
-// Every engine test program starts GTK before its tests.
-int runEngineTests(int argc, char** argv);
-
 }

@@ -6,7 +6,6 @@
 #include "roster/RosterScripts.h"
 #include "support/TemporaryFolder.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -57,8 +56,6 @@ protected:
     }
 };
 
-// Every named student of the demo roster ends up once in the file, with the sections, notes and
-// photos of the signed-in page.
 TEST_F(RosterExportTest, readsEveryStudentOnceAndWritesCardsWithThePhotosOfTheSignedInPage)
 {
     exportAndCheck(HALCYRA_SHARED_DIR "/demo-tenant/roster.json");
@@ -87,8 +84,7 @@ TEST_F(RosterExportTest, badSectionsAndPhotosCostOnlyTheBadPhotos)
     std::vector<unsigned char> tiff;
     ASSERT_TRUE(cv::imencode(".tiff", cv::Mat(10000, 12000, CV_8UC1, cv::Scalar(0)), tiff));
     folder.write("huge.tif", std::string(tiff.begin(), tiff.end()));
-    std::ifstream face(HALCYRA_SHARED_DIR "/testdata/faces/obama.jpg", std::ios::binary);
-    std::string large((std::istreambuf_iterator<char>(face)), {});
+    auto large = contentsOf(HALCYRA_SHARED_DIR "/testdata/faces/obama.jpg");
     large.resize(30 * 1024 * 1024);
     folder.write("large.jpg", large);
     folder.write("not-an-image.txt", "<html><body>Not found</body></html>");
@@ -119,9 +115,4 @@ TEST_F(RosterExportTest, badSectionsAndPhotosCostOnlyTheBadPhotos)
     });
 }
 
-}
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
 }

@@ -5,7 +5,6 @@
 #include "support/LogCapture.h"
 #include "support/TemporaryFolder.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -64,12 +63,6 @@ protected:
         return run.externalOpener.openedURLs.size() > count ? run.externalOpener.openedURLs.back().string() : "";
     }
 };
-
-std::string contents(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(file), {} };
-}
 
 }
 
@@ -242,7 +235,7 @@ TEST_F(SessionBehaviourTest, reportsAreShownOrSavedInDownloadsUnderNamesThatNeve
         click(*run, link);
         ASSERT_TRUE(runMainLoopUntil([&] { return announced.size() == count + 1; }, 20s));
         EXPECT_EQ(announced.back(), resolved / name);
-        EXPECT_TRUE(contents(downloads / name).starts_with(magic));
+        EXPECT_TRUE(contentsOf(downloads / name).starts_with(magic));
         EXPECT_TRUE(run->isOnHomePage());
     }
 
@@ -277,9 +270,4 @@ TEST(RecentFilesAnnouncer, finishedDownloadIsAddedToTheRecentlyUsedFiles)
         return g_file_get_contents(listFile.get(), contents.outPtr(), nullptr, nullptr) && std::string_view(contents.get()).find(uri.get()) != std::string_view::npos;
     },
         10s));
-}
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
 }

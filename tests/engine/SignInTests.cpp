@@ -190,8 +190,3 @@ TEST_F(SignInTest, savedCredentialsSignInOnceAndAKeptMessageChannelAnswersNoOthe
     expectNothingReached(openerOutcomes);
     EXPECT_EQ(passwordSubmissions(), submissions + 1);
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

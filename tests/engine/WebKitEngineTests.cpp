@@ -208,8 +208,3 @@ TEST_F(WebKitEngineTest, onlyTheTenantsPagesInAViewThatIsShownMayShowNotificatio
     ASSERT_TRUE(runMainLoopUntil([] { return !s_shownNotifications.empty(); }));
     EXPECT_EQ(s_shownNotifications, std::vector<std::string> { "Expense report approved" });
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

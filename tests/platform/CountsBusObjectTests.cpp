@@ -72,7 +72,6 @@ TEST(CountsBusObject, readersSeeThePropertiesAndEveryChange)
     EXPECT_EQ(changes.lines, (std::vector<std::string> { "{'Counts': <{'draft': int64 0, 'task': 3}>, 'LastUpdated': <int64 1800000000>, 'State': <'polling'>, 'StatusText': <'Updated just now'>}", "{'Counts': <@a{sx} {}>, 'State': <'notSignedIn'>, 'StatusText': <'Not signed in'>}" }));
 }
 
-// What a dock listening on the session bus receives.
 TEST(LauncherEntry, dockReceivesTheCountAndItsVisibility)
 {
     GRefPtr<GDBusConnection> bus = adoptGRef(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));

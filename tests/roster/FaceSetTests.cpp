@@ -5,10 +5,9 @@
 
 #include "platform/vision/OpenCVPhotoFramer.h"
 #include "roster/CropGeometry.h"
+#include "support/TemporaryFolder.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -18,12 +17,6 @@ namespace {
 
     const std::filesystem::path faceFolder = HALCYRA_SHARED_DIR "/testdata/faces";
     const std::filesystem::path noPersonFolder = HALCYRA_SOURCE_DIR "/tests/roster/no-person";
-
-    std::string contentsOf(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), {} };
-    }
 
     class PhotoFiles : public ::testing::Test {
     protected:
@@ -37,8 +30,7 @@ namespace {
     {
         if (!std::filesystem::exists(faceFolder / "faces.json"))
             GTEST_SKIP() << "no face set at " << faceFolder;
-        std::ifstream groundTruth(faceFolder / "faces.json");
-        for (auto& entry : nlohmann::json::parse(groundTruth)) {
+        for (auto& entry : nlohmann::json::parse(contentsOf(faceFolder / "faces.json"))) {
             auto name = entry["file"].get<std::string>();
             SCOPED_TRACE(name);
             auto bytes = contentsOf(faceFolder / name);

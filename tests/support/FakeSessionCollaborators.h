@@ -104,6 +104,13 @@ public:
     void run(WebView&, const OpenPanelParameters&, OpenPanelCompletion completion) override { completion(std::nullopt); }
 };
 
+// A Downloads folder in which every name is taken.
+class FullDownloadsFolder final : public DownloadsFolder {
+public:
+    std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
+    bool fileExists(const std::filesystem::path&) const override { return true; }
+};
+
 class FakeDownloadAnnouncer final : public DownloadAnnouncer {
 public:
     void announceFinishedDownload(const std::filesystem::path& path) override { announcedPaths.push_back(path); }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <stdlib.h>
 #include <string>
@@ -37,5 +38,12 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string contentsOf(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(file), {} };
+}
 
 }

@@ -79,7 +79,7 @@ public:
         for (int attempt = 0; attempt < 200 && !acceptsConnections(); ++attempt)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (!acceptsConnections())
-            throw std::runtime_error("Apache did not start: " + contents(m_folder / "error.log"));
+            throw std::runtime_error("Apache did not start: " + contentsOf(m_folder / "error.log"));
     }
 
     // Ends the server at once, as a crash or a pulled plug would.
@@ -97,7 +97,7 @@ public:
     std::filesystem::path recordFile() const { return davFolder() / "Counts" / "WorkdayCounts.json"; }
 
     // Requests as "METHOD /path status", one a line.
-    std::string requestLog() const { return contents(m_folder / "access.log"); }
+    std::string requestLog() const { return contentsOf(m_folder / "access.log"); }
     // The requests whose line starts with `start`: "PUT /a 20" counts the writes of /a.
     int count(const std::string& start) const
     {
@@ -106,14 +106,6 @@ public:
         for (std::string entry; std::getline(log, entry);)
             count += entry.starts_with(start);
         return count;
-    }
-
-    static std::string contents(const std::filesystem::path& file)
-    {
-        std::ifstream stream(file);
-        std::stringstream text;
-        text << stream.rdbuf();
-        return text.str();
     }
 
 private:

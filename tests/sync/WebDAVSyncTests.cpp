@@ -53,7 +53,7 @@ class WebDAVSyncTests : public ::testing::Test {
 protected:
     std::optional<SyncedCounts> recordOnDisk() const
     {
-        return syncedCountsFromRecordFields(nlohmann::ordered_json::parse(ApacheDAVServer::contents(server.recordFile()), nullptr, false));
+        return syncedCountsFromRecordFields(nlohmann::ordered_json::parse(contentsOf(server.recordFile()), nullptr, false));
     }
     bool waitForRecord(const std::optional<SyncedCounts>& counts, const Machine& machine)
     {

@@ -5,21 +5,13 @@
 #include "support/VirtualRunLoop.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <unistd.h>
 
 using namespace halcyra;
 using nlohmann::json;
 
 namespace {
-
-std::string contentsOf(const std::filesystem::path& file)
-{
-    std::ifstream stream(file);
-    return { std::istreambuf_iterator<char>(stream), {} };
-}
 
 std::vector<std::filesystem::path> filesIn(const std::filesystem::path& folder)
 {

@@ -51,7 +51,6 @@ TEST(Task, cancellingResumesTheTaskLaterFromTheLoopAndAFurtherWaitEndsIt)
     EXPECT_TRUE(handle.isFinished());
 }
 
-// A callback that answers after its task was cancelled is dropped.
 TEST(Task, aCallbackThatAnswersAfterTheCancellationIsDropped)
 {
     VirtualRunLoop loop;

@@ -44,7 +44,6 @@ protected:
 
 }
 
-// Every deployment value is read, and the optional ones may be left out.
 TEST_F(ConfigurationTest, readsEveryDeploymentValueAndOptionalOnesMayBeLeftOut)
 {
     auto result = parseConfiguration(valid(), "/etc/halcyra/halcyra.conf");

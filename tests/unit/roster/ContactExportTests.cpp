@@ -12,7 +12,6 @@
 
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <set>
 #include <sys/stat.h>
 
@@ -23,12 +22,6 @@ namespace {
     T finished(VirtualRunLoop& loop, Task<T> task)
     {
         return runTask(loop, std::move(task), [&] { EXPECT_TRUE(loop.runPostedWork()); });
-    }
-
-    std::string contentsOf(const std::filesystem::path& path)
-    {
-        std::ifstream file(path, std::ios::binary);
-        return { std::istreambuf_iterator<char>(file), {} };
     }
 
     class ContactExportTest : public ::testing::Test {
@@ -91,10 +84,7 @@ namespace {
         EXPECT_EQ(withoutFolder.failure, "The Downloads folder couldn't be found.");
 
         // A folder that has the name and all 10,000 numbered copies says so.
-        struct FullFolder final : DownloadsFolder {
-            std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
-            bool fileExists(const std::filesystem::path&) const override { return true; }
-        } full;
+        FullDownloadsFolder full;
         auto withoutName = finished(loop, exportContacts(contacts, "Course", { framer, queue, full, announcer }));
         EXPECT_EQ(withoutName.failure, "The Downloads folder has no free name for the roster file. Move or delete earlier roster files and try again.");
 

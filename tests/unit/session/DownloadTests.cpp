@@ -93,7 +93,6 @@ namespace {
         EXPECT_EQ(controller.responsePolicy(response), NavigationResponsePolicy::download);
     }
 
-    // Each finished download is announced once under its resolved path; a failed one never is.
     TEST_F(DownloadControllerTest, finishedDownloadsAreAnnouncedOnceWithTheirResolvedPathsAndFailedOnesNever)
     {
         auto linked = downloads.path() / "linked";
@@ -118,13 +117,6 @@ namespace {
         EXPECT_TRUE(log.contains("[Workday] download finished: " + (linked / "budget.xlsx").string()));
         EXPECT_TRUE(log.contains("[Workday] download failed: NSURLErrorDomain (-1005)"));
     }
-
-    // A folder in which every name is taken.
-    class FullDownloadsFolder final : public DownloadsFolder {
-    public:
-        std::optional<std::filesystem::path> location() const override { return "/home/demo/Downloads"; }
-        bool fileExists(const std::filesystem::path&) const override { return true; }
-    };
 
     TEST_F(DownloadControllerTest, withoutADestinationTheDownloadIsCancelledAndTheLogSaysWhy)
     {

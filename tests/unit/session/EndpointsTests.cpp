@@ -8,7 +8,6 @@
 
 using namespace halcyra;
 
-// Only absolute addresses parse; the address tests below check the parts they split into.
 TEST(URL, textThatIsNoAbsoluteAddressOrHasNoHostIsRefused)
 {
     EXPECT_FALSE(URL::parse("not a url"));

@@ -40,7 +40,6 @@ namespace {
         LogCapture log;
     };
 
-    // An ended session signs back in once, never loops, and not again within 180 seconds.
     TEST_F(SessionRecoveryTest, sessionEndedPageSignsBackInOnceAndNotAgainWithin180Seconds)
     {
         session.commit(identityLogin + "?pending=mfa");
@@ -66,7 +65,6 @@ namespace {
         EXPECT_TRUE(log.contains("[Workday] session recovered (https://wd5.myworkday.test)"));
     }
 
-    // Offline, signing in waits for the network's return, then happens at once even after an attempt.
     TEST_F(SessionRecoveryTest, sessionEndWhileOfflineWaitsForTheNetworkThenSignsInAtOnce)
     {
         session.commit(casLoginPage);
@@ -92,7 +90,6 @@ namespace {
         EXPECT_EQ(entryLoads(), 2u);
     }
 
-    // A broken sign-in flow starts over once in 10 minutes; a healthy page or a failed check does not.
     TEST_F(SessionRecoveryTest, brokenCASFlowRestartsTheSignInOnceIn10Minutes)
     {
         landOnCAS(ScriptReply::success(false));
@@ -117,7 +114,6 @@ namespace {
         EXPECT_EQ(entryLoads(), 2u);
     }
 
-    // Offline failures retry after 5, 10, 20, 40 then 60 seconds, back to 5 once a page finishes.
     TEST_F(SessionRecoveryTest, offlineFailuresAreRetriedAfterDoublingDelaysUpTo60SecondsUntilANavigationFinishes)
     {
         const std::string page = "https://wd5.myworkday.test/ashgrove/d/inbox.htmld";
@@ -157,7 +153,6 @@ namespace {
         EXPECT_EQ(session.view().loadedURLs().size(), 1u);
     }
 
-    // A page the user moved on from is not loaded over the new one; the failed page itself is.
     TEST_F(SessionRecoveryTest, retryIsSkippedWhenTheUserNavigatedSinceTheFailureButNotForItsOwnURL)
     {
         const std::string failedPage = "https://wd5.myworkday.test/ashgrove/d/inbox.htmld";
@@ -174,7 +169,6 @@ namespace {
         EXPECT_EQ(session.view().loadedURLs(), std::vector<URL> { url(failedPage) });
     }
 
-    // Waking refreshes the counts and retries a pending load at once, as the network's return does.
     TEST_F(SessionRecoveryTest, wakeRefreshesTheCountsAndRetriesAPendingLoadAtOnce)
     {
         session.networkPathMonitor.send(true);

@@ -29,7 +29,6 @@ namespace {
         LogCapture log;
     };
 
-    // The password goes out once per 120 s and twice per unconfirmed 24 h, restarts or not.
     TEST_F(SignInAutomationTest, passwordHandedOutOncePer120sAndAtMostTwiceIn24HoursAcrossRestarts)
     {
         EXPECT_EQ(session.handedOutPassword(), "ashgrove-demo");
@@ -60,7 +59,6 @@ namespace {
         EXPECT_EQ(unconfirmedCount(), 3u);
     }
 
-    // A form error rejects the password until a signed-in page confirms the sign-in.
     TEST_F(SignInAutomationTest, formErrorMarksPasswordRejectedOnceAndWithholdsItAcrossRestartsUntilSignInConfirmed)
     {
         auto reply = session.requestCredentials(true);
@@ -195,7 +193,6 @@ namespace {
         EXPECT_EQ(session.poller.lastState, PollState::notSignedIn());
     }
 
-    // A stored list of the wrong shape reads as empty; without saved credentials the reply is empty.
     TEST_F(SignInAutomationTest, storedSubmitListOfTheWrongShapeReadsAsEmptyAndNoCredentialsGiveAnEmptyReply)
     {
         double now = secondsSince1970(session.loop.wallNow());

@@ -22,7 +22,6 @@ namespace {
         LogCapture log;
     };
 
-    // An attached view feeds the counts and the roster and serves the main window.
     TEST_F(WorkdayWebCoordinatorTest, attachConnectsThePollerAndRosterAndTheMainWindowReusesTheView)
     {
         session.settings.setBoolean("ssoLoginPendingConfirmation", true);
@@ -120,7 +119,6 @@ namespace {
         }
     }
 
-    // Reaching home builds the poll views and locks a first sign-in; a blocked sign-in shows so.
     TEST_F(WorkdayWebCoordinatorTest, reachingHomeBuildsThePollViewsAndLocksAFirstSignIn)
     {
         session.poller.signInBlockedTest = [](const std::optional<URL>& url) { return url && url->host() == "login.ashgrove.test"; };

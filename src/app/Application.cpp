@@ -22,6 +22,7 @@
 #include "platform/desktop/LogindWakeMonitor.h"
 #include "platform/desktop/RecentFilesAnnouncer.h"
 #include "platform/desktop/UnityLauncherEntry.h"
+#include "platform/glib/FreedHeapMemory.h"
 #include "platform/glib/GLibRunLoop.h"
 #include "platform/network/GioNetworkPathMonitor.h"
 #include "platform/network/SoupRecordStore.h"
@@ -245,6 +246,7 @@ void Application::startup(GtkApplication* gtkApplication, Application* self)
         logLaunchStep("keychain answered");
     }(services));
     services.countsSync.start();
+    returnFreedHeapMemoryEveryMinute();
     services.offScreenHost.startAfterLaunch(services.coordinator, [self] { return self->m_mainWindow != nullptr; });
 
     // Closing the window only hides it; the application ends when the user quits, or when the

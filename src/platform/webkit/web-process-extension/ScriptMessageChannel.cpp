@@ -16,6 +16,7 @@
 // are cancelled.
 
 #include "ExtensionScripts.h"
+#include "platform/glib/FreedHeapMemory.h"
 #include "platform/glib/GRefPtr.h"
 
 #include <memory>
@@ -177,4 +178,5 @@ extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize_with_use
             names->emplace_back(strings[index]);
     }
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(windowObjectCleared), names);
+    halcyra::returnFreedHeapMemoryEveryMinute();
 }

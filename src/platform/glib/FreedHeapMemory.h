@@ -12,10 +12,12 @@ namespace halcyra {
 // when the loop is otherwise idle, this hands them back; it takes a few milliseconds.
 inline void returnFreedHeapMemoryEveryMinute()
 {
-    g_timeout_add_seconds_full(G_PRIORITY_LOW, 60, +[](gpointer) -> gboolean {
-        malloc_trim(0);
-        return G_SOURCE_CONTINUE;
-    }, nullptr, nullptr);
+    g_timeout_add_seconds_full(
+        G_PRIORITY_LOW, 60, +[](gpointer) -> gboolean {
+            malloc_trim(0);
+            return G_SOURCE_CONTINUE;
+        },
+        nullptr, nullptr);
 }
 
 }

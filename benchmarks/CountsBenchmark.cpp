@@ -175,8 +175,3 @@ TEST_F(CountsBenchmark, costOfCountsPolling)
 }
 
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

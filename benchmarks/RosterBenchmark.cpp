@@ -145,8 +145,3 @@ TEST_F(RosterBenchmark, framingPerPhoto)
 }
 
 }
-
-int main(int argc, char** argv)
-{
-    return runEngineTests(argc, argv);
-}

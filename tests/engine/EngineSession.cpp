@@ -136,7 +136,7 @@ void EngineSessionTest::saveCredentials(const std::string& password)
 
 }
 
-// Every engine test program starts GTK before its tests.
+// Every engine test program and benchmark starts GTK before its tests.
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);

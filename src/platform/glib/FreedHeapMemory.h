@@ -9,7 +9,7 @@ namespace halcyra {
 // free it raises that bar for the rest of the process's life. A process that loads and drops
 // pages all day so keeps the pages it freed in between: eight minutes into a signed-in run,
 // 5 MB of the application's heap and 3 MB of its web process's were such pages. Once a minute,
-// when the loop is otherwise idle, this hands them back; it takes a few milliseconds.
+// when the loop is otherwise idle, this hands them back.
 inline void returnFreedHeapMemoryEveryMinute()
 {
     g_timeout_add_seconds_full(

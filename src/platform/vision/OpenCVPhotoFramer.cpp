@@ -29,6 +29,7 @@ namespace {
     constexpr int eyeNeighbours = 2;
     constexpr double scaleStep = 1.1;
     constexpr int jpegQuality = 85;
+    constexpr double eyeSearchFaceWidth = 120;
 
     // A cascade's search of a whole 800-pixel image costs 150-400 ms on one core, most of it at
     // the smallest sizes, where OpenCV moves its window one pixel at a time. The search runs
@@ -101,8 +102,9 @@ namespace {
 
     // Whether `eyes` finds an eye in `region`, where a face of `faceWidth` pixels would show one.
     // The cascade knows eyes of 20 pixels and more, about a fifth of a face: the face is brought
-    // to 160 pixels, enlarged when smaller, and reduced when larger (where searching a large face
-    // for eyes from an eighth of its width took up to 70 ms).
+    // to 120 pixels, enlarged when smaller, and reduced when larger (where searching a large face
+    // for eyes from an eighth of its width took up to 70 ms). The face set keeps every face with
+    // faces brought to 100 to 160 pixels; 120 takes a quarter less time than 160.
     bool hasEye(cv::CascadeClassifier& eyes, const cv::Mat& gray, cv::Rect region, double faceWidth)
     {
         region &= cv::Rect(0, 0, gray.cols, gray.rows);
@@ -110,7 +112,7 @@ namespace {
             return false;
         try {
             cv::Mat part = gray(region);
-            double scale = 160 / faceWidth;
+            double scale = eyeSearchFaceWidth / faceWidth;
             if (scale != 1.0)
                 cv::resize(part, part, {}, scale, scale, scale > 1.0 ? cv::INTER_LINEAR : cv::INTER_AREA);
             int width = int(faceWidth * scale);
@@ -238,6 +240,10 @@ std::filesystem::path OpenCVPhotoFramer::defaultCascadeFolder()
 OpenCVPhotoFramer::OpenCVPhotoFramer(std::filesystem::path cascadeFolder)
     : m_cascadeFolder(std::move(cascadeFolder))
 {
+    // Photos are framed one per image worker, on every core. OpenCV's own threads (TBB in
+    // Debian's build) would split each search across the cores again and compete with the other
+    // workers: no photo more per second, and a photo's time no longer says what it costs.
+    cv::setNumThreads(1);
 }
 
 OpenCVPhotoFramer::~OpenCVPhotoFramer() = default;
@@ -297,7 +303,7 @@ std::vector<PixelBox> OpenCVPhotoFramer::faces(const DisplayImage& image)
     auto gray = equalizedGray(image);
     auto colour = colourOrNothing(image);
     auto boxes = detect(cascades.frontalFace, gray, frontalNeighbours, false);
-    // The skin check first: it is cheap, and the eye search costs 5-30 ms a box.
+    // The skin check first: it is cheap, and the eye search costs several milliseconds a box.
     std::erase_if(boxes, [&](const PixelBox& box) { return !isSkinColoured(colour, box) || !hasEyeInFace(cascades.eyes, gray, box); });
     for (auto& box : boxes) {
         box.y += frontalBoxTopOffset * box.height;

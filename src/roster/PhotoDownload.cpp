@@ -20,10 +20,10 @@ namespace {
     // The downloads of one roster; each finished fetch starts the next candidate.
     class PhotoFetches : public std::enable_shared_from_this<PhotoFetches> {
     public:
-        PhotoFetches(std::weak_ptr<WebView> view, std::vector<std::pair<std::size_t, std::string>> candidates, std::function<void(const std::string&)> progress, std::function<void(PhotoMap)> done)
+        PhotoFetches(std::weak_ptr<WebView> view, std::vector<std::pair<std::size_t, std::string>> candidates, PhotoDownloadObserver observer, std::function<void(PhotoMap)> done)
             : m_view(std::move(view))
             , m_candidates(std::move(candidates))
-            , m_progress(std::move(progress))
+            , m_observer(std::move(observer))
             , m_done(std::move(done))
         {
         }
@@ -60,12 +60,14 @@ namespace {
                 auto& encoded = reply.value->get_ref<const std::string&>();
                 if (encoded.size() / 4 * 3 > maximumPhotoBytes)
                     logVerbose("[Roster] photo of " + std::to_string(encoded.size() / 4 * 3) + " bytes left out");
-                else if (auto bytes = decodeBase64(encoded); bytes && !bytes->empty())
-                    m_photos.emplace(m_candidates[index].first, std::move(*bytes));
+                else if (auto bytes = decodeBase64(encoded); bytes && !bytes->empty()) {
+                    auto position = m_candidates[index].first;
+                    m_observer.didDownload(position, *bytes);
+                    m_photos.emplace(position, std::move(*bytes));
+                }
             }
             ++m_finished;
-            if (m_progress)
-                m_progress(progressText(m_finished, m_candidates.size()));
+            m_observer.progress(progressText(m_finished, m_candidates.size()));
             if (m_finished == m_candidates.size()) {
                 if (auto done = std::exchange(m_done, nullptr))
                     done(std::move(m_photos));
@@ -77,7 +79,7 @@ namespace {
 
         std::weak_ptr<WebView> m_view;
         std::vector<std::pair<std::size_t, std::string>> m_candidates;
-        std::function<void(const std::string&)> m_progress;
+        PhotoDownloadObserver m_observer;
         std::function<void(PhotoMap)> m_done;
         std::size_t m_started { 0 };
         std::size_t m_finished { 0 };
@@ -92,25 +94,30 @@ bool isPhotoCandidate(const std::string& photo, const std::string& tenantHost)
     return url && url->scheme() == "https" && url->host() == tenantHost && url->path().starts_with("/ashgrove/attachment/");
 }
 
-Task<std::optional<PhotoMap>> downloadPhotos(std::weak_ptr<WebView> view, const std::vector<Student>& students, const std::string& tenantHost, std::function<void(const std::string&)> progress)
+Task<std::optional<PhotoMap>> downloadPhotos(std::weak_ptr<WebView> view, const std::vector<Student>& students, const std::string& tenantHost, PhotoDownloadObserver observer)
 {
     std::vector<std::pair<std::size_t, std::string>> candidates;
     for (std::size_t i = 0; i < students.size(); ++i) {
         if (students[i].photo && isPhotoCandidate(*students[i].photo, tenantHost))
             candidates.emplace_back(i, *students[i].photo);
     }
-    if (progress)
-        progress(progressText(0, candidates.size()));
     // The fetches report through a flag that dies with this task, so that a late answer after
     // cancellation reaches nobody.
     auto isWaiting = std::make_shared<bool>(true);
-    std::function<void(const std::string&)> report = [progress, weakWaiting = std::weak_ptr<bool>(isWaiting)](const std::string& text) {
-        if (weakWaiting.lock() && progress)
-            progress(text);
+    PhotoDownloadObserver guarded {
+        [observer, weakWaiting = std::weak_ptr<bool>(isWaiting)](const std::string& text) {
+            if (weakWaiting.lock() && observer.progress)
+                observer.progress(text);
+        },
+        [observer, weakWaiting = std::weak_ptr<bool>(isWaiting)](std::size_t position, const std::string& photo) {
+            if (weakWaiting.lock() && observer.didDownload)
+                observer.didDownload(position, photo);
+        },
     };
+    guarded.progress(progressText(0, candidates.size()));
     // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
-    auto fetching = awaitCallback<PhotoMap>([view = std::move(view), candidates = std::move(candidates), report](std::function<void(PhotoMap)> done) {
-        std::make_shared<PhotoFetches>(view, candidates, report, std::move(done))->start();
+    auto fetching = awaitCallback<PhotoMap>([view = std::move(view), candidates = std::move(candidates), guarded](std::function<void(PhotoMap)> done) {
+        std::make_shared<PhotoFetches>(view, candidates, guarded, std::move(done))->start();
     });
     auto photos = co_await fetching;
     co_return photos;

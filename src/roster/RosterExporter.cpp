@@ -128,12 +128,15 @@ Task<void> RosterExporter::runExport()
     auto students = std::get<Roster>(std::move(outcome)).students;
     auto progress = [this](const std::string& text) { setProgress(text); };
 
-    auto downloading = downloadPhotos(m_webView, students, m_services.tenantHost, progress);
+    // Each photo is framed as soon as it is downloaded, while the others still download.
+    PhotoFramings framings(m_services.framer, m_services.imageWork);
+    auto didDownload = [&framings](std::size_t position, const std::string& photo) { framings.start(position, photo); };
+    auto downloading = downloadPhotos(m_webView, students, m_services.tenantHost, { progress, didDownload });
     auto photos = co_await std::move(downloading);
     if (!photos)
         co_return;
 
-    auto framing = frameContacts(students, *photos, m_services.framer, m_services.imageWork, progress);
+    auto framing = frameContacts(students, *photos, framings, progress);
     auto contacts = co_await std::move(framing);
     if (!contacts)
         co_return;

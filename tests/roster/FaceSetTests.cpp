@@ -30,6 +30,7 @@ namespace {
     {
         if (!std::filesystem::exists(faceFolder / "faces.json"))
             GTEST_SKIP() << "no face set at " << faceFolder;
+        int photosWithFaces = 0, photosWithFacesFound = 0;
         for (auto& entry : nlohmann::json::parse(contentsOf(faceFolder / "faces.json"))) {
             auto name = entry["file"].get<std::string>();
             SCOPED_TRACE(name);
@@ -59,6 +60,8 @@ namespace {
                 EXPECT_EQ(crop, clamped(defaultCrop, display->width, display->height)) << "no person: the centred square";
                 continue;
             }
+            ++photosWithFaces;
+            photosWithFacesFound += !framer.faces(*display).empty();
             auto largest = *std::ranges::max_element(faces, {}, &cv::Rect2d::area);
             double shorter = std::min(display->width, display->height);
             if (largest.height > 0.75 * shorter) {
@@ -75,6 +78,9 @@ namespace {
             EXPECT_GE(largest.height / side, 0.30);
             EXPECT_LE(largest.height / side, 0.75);
         }
+        // The centred square of a close portrait holds the face too, so a lost face can pass the
+        // checks above: the faces found are counted. Only the 128-pixel photo's is too small.
+        EXPECT_GE(photosWithFacesFound, photosWithFaces - 1);
     }
 
     TEST_F(PhotoFiles, photoWithNoPersonKeepsTheCentredSquare)

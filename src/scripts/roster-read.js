@@ -138,9 +138,15 @@ for (var scroll = 0; scroll < 400 && scrollsWithoutRows < 4; ++scroll) {
     else
         ++scrollsWithoutRows;
 }
-// Background images can arrive after their rows.
-await sleep(500);
-collect();
+// Background images can arrive after their rows. Nothing more can arrive once every row is read
+// and every student has a photo.
+var isComplete = total !== null && seenRows.size >= total && Array.from(students.values()).every(function (student) {
+    return student.photo;
+});
+if (!isComplete) {
+    await sleep(500);
+    collect();
+}
 container.scrollTop = 0;
 
 return JSON.stringify({ total: total, students: Array.from(students.values()) });

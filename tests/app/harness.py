@@ -117,9 +117,18 @@ class Application:
     def windows(self):
         return visibleWindows("Ashgrove Workday")
 
+    def waitForWindows(self, what):
+        """The application's visible windows, once there is one. A timeout says which windows the
+        display shows and what the application logged last, so that a rare failure can be read."""
+        try:
+            return waitFor(self.windows, what=what)
+        except AssertionError as error:
+            shown = [xdotool("getwindowname", window).stdout.strip() for window in xdotool("search", "--onlyvisible", "--name", ".").stdout.split()]
+            raise AssertionError("%s; windows shown: %s; the log ends:\n%s" % (error, shown, "\n".join(self.log().splitlines()[-30:]))) from None
+
     def waitForOneWindow(self, what):
         # xdotool misses windows that change while it searches: wait for one, then count.
-        return len(waitFor(self.windows, what=what))
+        return len(self.waitForWindows(what))
 
 
 class ApplicationTestCase(unittest.TestCase):

@@ -12,7 +12,7 @@ from harness import SERVICE, ApplicationTestCase, homeServedCount, visibleWindow
 class WindowPosition(ApplicationTestCase):
     def launchWithFrame(self, matches, what):
         self.application.launch()
-        window = waitFor(self.application.windows, what="the main window")[0]
+        window = self.application.waitForWindows("the main window")[0]
 
         def geometry():
             values = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", window).stdout.split())
@@ -70,7 +70,7 @@ class DesktopActions(ApplicationTestCase):
 class FirstRunAndRestart(ApplicationTestCase):
     def launchAndType(self, username, password):
         self.application.launch()
-        window = waitFor(self.application.windows, what="the main window")[0]
+        window = self.application.waitForWindows("the main window")[0]
         waitFor(lambda: "login.ashgrove.test GET /cas/login -> 200" in self.tenant.log(), what="the CAS form")
         time.sleep(1.5)  # the form renders by script after load; the page focuses the NetID field
         xdotool("windowfocus", "--sync", window)

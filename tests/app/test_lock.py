@@ -66,7 +66,7 @@ class LockAtLaunch(ApplicationTestCase):
         self.launchUntilTheRememberedHomePage()
         self.assertEqual(self.application.windows(), [])
         self.application.launchAgain()
-        waitFor(self.application.windows, what="the window")
+        self.application.waitForWindows("the window")
         self.assertLocked("a window made after the home page was reached")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 

@@ -100,14 +100,14 @@ class MainWindowAndDesktop(ApplicationTestCase):
         # A click on it opens the window, signed in already.
         self.assertTrue(gdbus(self.bus, *NOTIFICATIONS, "org.freedesktop.DBus.Mock.EmitSignal", "org.freedesktop.Notifications",
                               "ActionInvoked", "us", "[<uint32 1>, <'default'>]"))
-        waitFor(self.application.windows, what="the window after a click on the notification")
+        self.application.waitForWindows("the window after a click on the notification")
         self.assertEqual(self.tenant.state()["passwordSubmissions"], 1)
 
     def test_closedWindowComesBackSignedInWithoutANewSignIn(self):
         self.application.writeSettings(EVERY_COUNT_IN_THE_BADGE)
         self.application.launch()
         self.waitForBusCounts()
-        window = waitFor(self.application.windows, what="the main window")[0]
+        window = self.application.waitForWindows("the main window")[0]
         saveScreenshot("main-window-signed-in.png", settle=1)  # the bubbles appear on the next refresh
 
         # Settings opens from the keyboard and closes again without touching the main window.

@@ -104,16 +104,13 @@ Task<std::optional<PhotoMap>> downloadPhotos(std::weak_ptr<WebView> view, const 
     // The fetches report through a flag that dies with this task, so that a late answer after
     // cancellation reaches nobody.
     auto isWaiting = std::make_shared<bool>(true);
-    PhotoDownloadObserver guarded {
-        [observer, weakWaiting = std::weak_ptr<bool>(isWaiting)](const std::string& text) {
-            if (weakWaiting.lock() && observer.progress)
-                observer.progress(text);
-        },
-        [observer, weakWaiting = std::weak_ptr<bool>(isWaiting)](std::size_t position, const std::string& photo) {
-            if (weakWaiting.lock() && observer.didDownload)
-                observer.didDownload(position, photo);
-        },
+    auto whileWaiting = [weakWaiting = std::weak_ptr<bool>(isWaiting)](auto report) {
+        return [report = std::move(report), weakWaiting](const auto&... arguments) {
+            if (weakWaiting.lock() && report)
+                report(arguments...);
+        };
     };
+    PhotoDownloadObserver guarded { whileWaiting(observer.progress), whileWaiting(observer.didDownload) };
     guarded.progress(progressText(0, candidates.size()));
     // Named, not temporary: GCC 12 destroys some temporaries of a co_await expression twice.
     auto fetching = awaitCallback<PhotoMap>([view = std::move(view), candidates = std::move(candidates), guarded](std::function<void(PhotoMap)> done) {

@@ -24,7 +24,8 @@ public:
     // longer side is at most `maximumPixelSize` (never enlarged). Nothing when it is no image.
     virtual std::optional<DisplayImage> displayImage(std::string_view bytes, std::optional<int> maximumPixelSize) = 0;
 
-    // Face boxes and upper-body boxes in pixels of the image, in the order found.
+    // Face boxes and upper-body boxes in pixels of the image, in the order found. Faces much
+    // smaller than one found may be left out: only the largest frames the photo.
     virtual std::vector<PixelBox> faces(const DisplayImage&) = 0;
     virtual std::vector<PixelBox> upperBodies(const DisplayImage&) = 0;
 

@@ -12,6 +12,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+
 namespace halcyra {
 namespace {
 
@@ -71,12 +73,15 @@ namespace {
             double side = crop.side * shorter;
             double left = crop.center.x * display->width - side / 2, top = crop.center.y * display->height - side / 2;
             constexpr double tolerance = 1.5; // pixels of rounding in the scaled ground truth
-            EXPECT_LE(left, largest.x + tolerance);
-            EXPECT_LE(top, largest.y + tolerance);
-            EXPECT_GE(left + side, largest.x + largest.width - tolerance);
-            EXPECT_GE(top + side, largest.y + largest.height - tolerance);
-            EXPECT_GE(largest.height / side, 0.30);
-            EXPECT_LE(largest.height / side, 0.75);
+            auto frames = [&](const cv::Rect2d& face) {
+                return left <= face.x + tolerance && top <= face.y + tolerance && left + side >= face.x + face.width - tolerance
+                    && top + side >= face.y + face.height - tolerance && face.height / side >= 0.30 && face.height / side <= 0.75;
+            };
+            // Faces whose areas differ by less than 15 % are the same size to a detector, whose
+            // boxes vary by a few pixels: either may be framed (the rule itself is tested on
+            // given boxes).
+            EXPECT_TRUE(std::ranges::any_of(faces, [&](const cv::Rect2d& face) { return face.area() >= 0.85 * largest.area() && frames(face); }))
+                << "the crop frames the largest face";
         }
         // The centred square of a close portrait holds the face too, so a lost face can pass the
         // checks above: the faces found are counted. Only the 128-pixel photo's is too small.

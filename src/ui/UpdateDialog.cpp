@@ -1,6 +1,7 @@
 #include "UpdateDialog.h"
 
 #include "base/Localization.h"
+#include "platform/glib/OwnEnvironment.h"
 #include "ui/AccessibleNames.h"
 
 #include <adwaita.h>
@@ -30,7 +31,7 @@ namespace {
         g_object_set_data_full(G_OBJECT(dialog), "halcyra-release-page", g_strdup(item.releasePageURL.c_str()), g_free);
         g_signal_connect(dialog, "response::open", G_CALLBACK(+[](AdwMessageDialog* dialog, const char*) {
             auto* page = static_cast<const char*>(g_object_get_data(G_OBJECT(dialog), "halcyra-release-page"));
-            g_app_info_launch_default_for_uri_async(page, nullptr, nullptr, nullptr, nullptr);
+            g_app_info_launch_default_for_uri_async(page, launchContextWithoutOwnEnvironment().get(), nullptr, nullptr, nullptr);
         }),
             nullptr);
         return dialog;

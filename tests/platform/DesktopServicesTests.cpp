@@ -1,12 +1,17 @@
 #include "ServiceTestSupport.h"
 #include "platform/auth/PolkitAuthenticator.h"
+#include "platform/desktop/DesktopExternalOpener.h"
 #include "platform/desktop/DesktopScreenEvents.h"
 #include "platform/desktop/DesktopSessionIdleTime.h"
 #include "platform/desktop/LogindWakeMonitor.h"
 #include "platform/glib/GLibRunLoop.h"
+#include "platform/glib/OwnEnvironment.h"
 #include "support/EnvironmentOverride.h"
 #include "support/FakeLockCollaborators.h"
+#include "support/MainLoopWait.h"
+#include "support/TemporaryFolder.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace halcyra;
@@ -194,4 +199,32 @@ TEST(RealPolkit, wherePolkitCannotAskThePasswordDialogAsks)
     }
 }
 
+}
+
+// A link goes to the user's default browser, which starts with the user's environment: without
+// the variables the application set for itself, such as its renderer (a browser of the same
+// toolkit would otherwise draw as the application chose to).
+TEST(DesktopExternalOpener, theBrowserStartsWithTheUsersEnvironmentWithoutTheApplicationsOwn)
+{
+    TemporaryFolder folder;
+    auto data = folder.path() / "data";
+    auto config = folder.path() / "config";
+    std::filesystem::create_directories(data / "applications");
+    std::filesystem::create_directories(config);
+    auto seen = folder.path() / "browser-environment";
+    std::ofstream(data / "applications" / "halcyra-test-browser.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Test Browser\nMimeType=x-scheme-handler/https;\n"
+        << "Exec=sh -c \"env > " << seen.string() << ".part && mv " << seen.string() << ".part " << seen.string() << "\" browser %u\n";
+    std::ofstream(config / "mimeapps.list") << "[Default Applications]\nx-scheme-handler/https=halcyra-test-browser.desktop\n";
+    EnvironmentOverride dataHome("XDG_DATA_HOME", data.c_str());
+    EnvironmentOverride configHome("XDG_CONFIG_HOME", config.c_str());
+    EnvironmentOverride usersOwn("HALCYRA_TEST_USERS_OWN", "kept");
+    EnvironmentOverride renderer("GSK_RENDERER", nullptr);
+    setOwnEnvironmentVariable("GSK_RENDERER", "cairo");
+
+    DesktopExternalOpener().openExternally(*URL::parse("https://webapps.ashgrove.test/"));
+    ASSERT_TRUE(runMainLoopUntil([&] { return std::filesystem::exists(seen); })) << "the test browser was not started";
+    auto environment = contentsOf(seen);
+    EXPECT_NE(environment.find("\nHALCYRA_TEST_USERS_OWN=kept\n"), std::string::npos);
+    EXPECT_EQ(environment.find("GSK_RENDERER="), std::string::npos);
 }

@@ -1,6 +1,7 @@
 #include "platform/webkit/RenderingProbe.h"
 
 #include "base/Log.h"
+#include "platform/glib/OwnEnvironment.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -123,11 +124,11 @@ void applyWindowRendering(bool drawsWindowWithGL)
     // The user's own choice stands.
     if (drawsWindowWithGL || g_getenv("GSK_RENDERER"))
         return;
-    g_setenv("GSK_RENDERER", "cairo", TRUE);
+    setOwnEnvironmentVariable("GSK_RENDERER", "cairo");
     // GTK prepares a GL context as it opens the display, whatever renderer draws later: on a CPU
     // rasterizer that is 40-50 ms of the launch for a context cairo never uses.
     if (!g_getenv("GDK_DEBUG"))
-        g_setenv("GDK_DEBUG", "gl-disable", TRUE);
+        setOwnEnvironmentVariable("GDK_DEBUG", "gl-disable");
 }
 
 }

@@ -21,9 +21,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 using namespace halcyra;
@@ -43,14 +41,6 @@ unsigned imageWorkerCount()
 double secondsSince(Clock::time_point start)
 {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string contentsOf(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
 }
 
 class RosterBenchmark : public EngineSessionTest { };

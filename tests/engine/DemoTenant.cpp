@@ -31,8 +31,6 @@ namespace {
 
 DemoTenant::DemoTenant()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "halcyra-tenant-XXXXXX").string();
-    m_stateFolder = ::mkdtemp(pattern.data());
     auto run = std::filesystem::path(HALCYRA_SOURCE_DIR) / "tools" / "demo-tenant" / "run";
 
     int output[2];
@@ -43,7 +41,7 @@ DemoTenant::DemoTenant()
         ::dup2(output[1], STDOUT_FILENO);
         ::close(output[0]);
         ::close(output[1]);
-        ::execl(run.c_str(), run.c_str(), "--state-dir", m_stateFolder.c_str(), "--proxy-port", "0", "--control-port", "0", nullptr);
+        ::execl(run.c_str(), run.c_str(), "--state-dir", m_stateFolder.path().c_str(), "--proxy-port", "0", "--control-port", "0", nullptr);
         ::_exit(127);
     }
     ::close(output[1]);
@@ -62,8 +60,6 @@ DemoTenant::~DemoTenant()
         ::kill(m_process, SIGTERM);
         ::waitpid(m_process, nullptr, 0);
     }
-    std::error_code error;
-    std::filesystem::remove_all(m_stateFolder, error);
 }
 
 nlohmann::json DemoTenant::control(const std::string& method, const std::string& path, const nlohmann::json& body)

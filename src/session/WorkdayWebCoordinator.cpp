@@ -280,7 +280,7 @@ void WorkdayWebCoordinator::didCommitNavigation(WebView& webView, NavigationID)
 
 void WorkdayWebCoordinator::didFinishNavigation(WebView& webView, NavigationID)
 {
-    m_isStopped = false;
+    m_webProcessRestarts.notePageLoaded();
     auto url = webView.url();
     noteSessionState(url);
     m_recovery.resetLoadRetryDelay();
@@ -352,18 +352,16 @@ void WorkdayWebCoordinator::webProcessDidTerminate(WebView& webView, WebProcessT
     bool isInApp = url && url->scheme() == "https" && !externalURL(url, NavigationType::linkActivated);
     auto reloadURL = isInApp ? *url : m_endpoints.entryURL();
     std::string reason = webProcessTerminationName(termination);
-    if (m_isStopped) {
-        // Not even the page saying so loaded: the engine cannot run here at all (its graphics or
-        // its sandbox fail). Another load would start a process that ends at once, several times
-        // a second. The user's next page tries again.
+    switch (m_webProcessRestarts.noteEnd(m_loop.now())) {
+    case WebProcessRestartLimit::Decision::stayStopped:
         logError("[Workday] the web process " + reason + " again before any page loaded; nothing more is loaded");
         return;
-    }
-    if (m_webProcessRestarts.noteEnd(m_loop.now()) == WebProcessRestartLimit::Decision::stop) {
+    case WebProcessRestartLimit::Decision::stop:
         logError("[Workday] the web process " + reason + " for the third time within five minutes; not reloading " + redactedURL(reloadURL));
-        m_isStopped = true;
         webView.loadHTML(stoppedPage(reloadURL));
         return;
+    case WebProcessRestartLimit::Decision::reload:
+        break;
     }
     logError("[Workday] the web process " + reason + "; reloading " + redactedURL(reloadURL));
     // Loaded anew rather than reloaded, so that a form's POST is never sent again.

@@ -144,9 +144,6 @@ private:
     TaskHandle m_pageLoadRefresh;
     long long m_mainNavigationCount { 0 };
     WebProcessRestartLimit m_webProcessRestarts;
-    // The reloading stopped, and no page has finished loading since: an ended process then
-    // starts no new one.
-    bool m_isStopped { false };
 
     // Declared last: they use the fields above, and their tasks end before those go away.
     TaskGroup m_tasks;

@@ -57,7 +57,7 @@ public:
     void raiseWindow() override { }
 
     bool isShown { true };
-    bool hasFocus { true };
+    bool hasFocus { false };
     bool isActive { true };
 };
 

@@ -59,7 +59,7 @@ public:
     void endSignInOpening() override { openForSignIn = false; }
     void homePageReached() override { ++homePageReachedCount; }
     LockGate* gate() override { return this; }
-    void lock() override { ++lockCount; }
+    void lock() override { }
     void authenticate(std::function<void(bool)> completion) override { m_pendingAuthentications.push_back(std::move(completion)); }
 
     void finishAuthentication(bool succeeded)
@@ -70,7 +70,6 @@ public:
     }
 
     int homePageReachedCount { 0 };
-    int lockCount { 0 };
     bool locked { false };
     bool openForSignIn { false };
 

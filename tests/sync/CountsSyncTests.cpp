@@ -46,13 +46,19 @@ std::vector<long long> gapsBetweenRequests(const FakeWebDAVServer& server, size_
 
 // One machine: its settings, keyring and counts sync, against a shared fake server.
 struct Machine {
-    void start()
+    void build()
     {
         sync = std::make_unique<CountsSync>(
             loop, settings, [this](std::optional<nlohmann::json> state, CountsSyncEngineDelegate& delegate) {
                 CountsSyncEngineConfiguration configuration { .serverURL = "https://dav.example.edu/halcyra/", .user = "jdoe", .stateSerialization = std::move(state), .random = [this] { return randomValue; } };
                 return std::make_unique<CountsSyncEngine>(loop, server, keychain, network, std::move(configuration), delegate); },
             [this](const CountsReading& reading) { received.push_back(reading); });
+    }
+
+    void start()
+    {
+        if (!sync)
+            build();
         sync->start();
         loop.runUntilIdle();
     }
@@ -102,8 +108,8 @@ TEST(SyncServerAddress, onlyHttpsLeavesThisMachine)
 TEST_F(CountsSyncTests, onlyNewCompleteReadingsOfThisMachineAreSentAndStored)
 {
     Machine machine { loop, server };
-    machine.sync = std::make_unique<CountsSync>(loop, machine.settings, nullptr, nullptr);
-    machine.sync->publish(reading(3, now()));
+    machine.build();
+    machine.sync->publish(reading(4, now()));
     loop.runUntilIdle();
     EXPECT_FALSE(machine.settings.hasValue("countsSyncLatest"));
     EXPECT_TRUE(server.requests().empty());
@@ -123,6 +129,7 @@ TEST_F(CountsSyncTests, onlyNewCompleteReadingsOfThisMachineAreSentAndStored)
     loop.advance(60s);
     EXPECT_EQ(machine.storedLatest(), counts);
     EXPECT_EQ(log.count("[Sync] uploading counts 3/0/1/2"), 1);
+    EXPECT_FALSE(log.contains("[Sync] uploading counts 4/"));
     EXPECT_TRUE(log.contains("[Sync] counts uploaded"));
 }
 

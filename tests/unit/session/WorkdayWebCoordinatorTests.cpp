@@ -133,10 +133,10 @@ namespace {
         NavigationAction askForHome;
         askForHome.requestURL = url("https://evilmyworkday.test/ashgrove/d/home.htmld");
         session.view().decideAction(askForHome);
-        EXPECT_EQ(session.lockController.lockCount, 0);
+        EXPECT_EQ(session.lockController.homePageReachedCount, 0);
         askForHome.requestURL = url(demoHomePage);
         session.view().decideAction(askForHome);
-        EXPECT_GE(session.lockController.homePageReachedCount, 1);
+        EXPECT_EQ(session.lockController.homePageReachedCount, 1);
         EXPECT_EQ(session.pollBrowser.createCount, 0);
         session.land(demoHomePage);
         EXPECT_EQ(session.pollBrowser.createCount, 1);

@@ -41,13 +41,6 @@ def Answer(self, is_authorized, is_challenge):
     reply((is_authorized, is_challenge, dbus.Dictionary({}, signature='ss')))
 
 
-@dbus.service.method(MOCK_IFACE, in_signature='ss', out_signature='')
-def Fail(self, name, message):
-    '''Fails the oldest waiting check with a D-Bus error.'''
-    _, _, fail = self.waiting.pop(0)
-    fail(dbus.exceptions.DBusException(message, name=name))
-
-
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='(ssssu)')
 def LastCheck(self):
     return self.checks[-1]

@@ -4,6 +4,7 @@
 
 #include "support/FakeLockCollaborators.h"
 #include "support/MainLoopWait.h"
+#include "support/WidgetTree.h"
 
 #include "lock/GateController.h"
 #include "lock/TouchIDGate.h"
@@ -24,22 +25,10 @@
 namespace halcyra {
 namespace {
 
-    std::vector<GtkWidget*> findAll(GtkWidget* widget, const std::function<bool(GtkWidget*)>& matches)
-    {
-        std::vector<GtkWidget*> found;
-        if (matches(widget))
-            found.push_back(widget);
-        for (auto* child = gtk_widget_get_first_child(widget); child; child = gtk_widget_get_next_sibling(child)) {
-            auto more = findAll(child, matches);
-            found.insert(found.end(), more.begin(), more.end());
-        }
-        return found;
-    }
-
     // The first widget of the type in the window, a button also by its label.
     GtkWidget* find(GtkWindow* window, GType type, const char* label = nullptr)
     {
-        auto found = findAll(GTK_WIDGET(window), [&](GtkWidget* widget) {
+        auto found = descendants(GTK_WIDGET(window), [&](GtkWidget* widget) {
             return G_TYPE_CHECK_INSTANCE_TYPE(widget, type) && (!label || !g_strcmp0(gtk_button_get_label(GTK_BUTTON(widget)), label));
         });
         return found.empty() ? nullptr : found.front();
@@ -48,7 +37,7 @@ namespace {
     // The framing tiles, one in each column of the grid.
     std::vector<GtkWidget*> tiles(GtkWindow* window)
     {
-        auto columns = findAll(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_FLOW_BOX_CHILD(gtk_widget_get_parent(widget)); });
+        auto columns = descendants(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_FLOW_BOX_CHILD(gtk_widget_get_parent(widget)); });
         std::ranges::transform(columns, columns.begin(), gtk_widget_get_first_child);
         return columns;
     }
@@ -270,10 +259,21 @@ namespace {
         graphene_point_t centre = GRAPHENE_POINT_INIT(gtk_widget_get_width(photo) / 2.0f, gtk_widget_get_height(photo) / 2.0f), middle;
         ASSERT_TRUE(gtk_widget_compute_point(photo, GTK_WIDGET(window), &centre, &middle));
 
+        // The pointer's last move as the window saw it. The X server's events arrive in order:
+        // once the window has seen the move made after the drag (past where the drag went, give
+        // or take the frame around the window's contents), it has handled the drag's wheel
+        // clicks too.
+        double lastSeenX = 0;
+        auto* motion = gtk_event_controller_motion_new();
+        gtk_event_controller_set_propagation_phase(motion, GTK_PHASE_CAPTURE);
+        g_signal_connect(motion, "motion", G_CALLBACK(+[](GtkEventControllerMotion*, double x, double, gpointer seen) { *static_cast<double*>(seen) = x; }), &lastSeenX);
+        gtk_widget_add_controller(GTK_WIDGET(window), motion);
+
         // The wheel turns while the photo is dragged: the photo moves, the grid does not.
         auto before = session.contacts()[0].crop;
-        xdotool("Adjust Photos \u2014 Wheel$", "mousemove --window %1 " + std::to_string(int(middle.x)) + " " + std::to_string(int(middle.y)) + " mousedown 1 mousemove_relative -- 30 30 click 5 click 5 mouseup 1");
-        ASSERT_TRUE(runMainLoopUntil([&] { return session.contacts()[0].crop != before; })) << "the drag moved the photo";
+        xdotool("Adjust Photos \u2014 Wheel$", "mousemove --window %1 " + std::to_string(int(middle.x)) + " " + std::to_string(int(middle.y)) + " mousedown 1 mousemove_relative -- 30 30 click 5 click 5 mouseup 1 mousemove_relative -- 40 0");
+        ASSERT_TRUE(runMainLoopUntil([&] { return lastSeenX > middle.x + 50; })) << "the window saw the move after the drag";
+        EXPECT_NE(session.contacts()[0].crop, before) << "the drag moved the photo";
         EXPECT_EQ(gtk_adjustment_get_value(offset), 0);
 
         // Without a drag the wheel scrolls the grid.

@@ -1,5 +1,6 @@
 // The main window's toolbar read from its widget tree, as a person or a screen reader meets it.
 
+#include "support/WidgetTree.h"
 #include "ui/MainToolbar.h"
 
 #include <adwaita.h>
@@ -7,16 +8,6 @@
 
 namespace halcyra {
 namespace {
-
-    std::vector<GtkWidget*> descendants(GtkWidget* root, const std::function<bool(GtkWidget*)>& matches)
-    {
-        std::vector<GtkWidget*> found;
-        if (matches(root))
-            found.push_back(root);
-        for (auto* child = gtk_widget_get_first_child(root); child; child = gtk_widget_get_next_sibling(child))
-            std::ranges::copy(descendants(child, matches), std::back_inserter(found));
-        return found;
-    }
 
     bool isShown(GtkWidget* widget)
     {

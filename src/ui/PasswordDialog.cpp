@@ -13,6 +13,14 @@ namespace {
     constexpr const char* cancelResponse = "cancel";
     constexpr const char* unlockResponse = "unlock";
 
+    // GTK 4.8's password field watches its inner text's focus and is freed before that text
+    // when its window goes while the field has the focus: the text's last focus change then
+    // calls the freed field. The focus leaves the field before the dialog goes.
+    void releaseFocus(GtkWidget* dialog)
+    {
+        gtk_window_set_focus(GTK_WINDOW(dialog), nullptr);
+    }
+
     struct PendingDialog {
         std::function<void(std::optional<std::string>)> entered;
         GtkWidget* entry { nullptr };
@@ -35,6 +43,7 @@ namespace {
                 return;
             // Closed from here, the dialog answers nobody.
             g_object_set_data(G_OBJECT(m_dialog), "halcyra-pending", nullptr);
+            releaseFocus(m_dialog);
             gtk_window_destroy(GTK_WINDOW(m_dialog));
         }
 
@@ -68,6 +77,7 @@ std::unique_ptr<PasswordPrompt::Handle> PasswordDialog::ask(const std::string& r
         if (!pending)
             return;
         g_object_set_data(G_OBJECT(dialog), "halcyra-answered", GINT_TO_POINTER(1));
+        releaseFocus(GTK_WIDGET(dialog));
         std::optional<std::string> password;
         if (!strcmp(response, unlockResponse))
             password = gtk_editable_get_text(GTK_EDITABLE(pending->entry));

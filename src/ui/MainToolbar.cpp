@@ -30,6 +30,14 @@ namespace {
         gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_LABEL, text.c_str(), -1);
     }
 
+    // A click on a toolbar button leaves the keys where they were, in the page or on the lock
+    // gate: a focused button would take the next key strokes, and Space on the lock button
+    // right after an unlock would lock again.
+    void keepFocusOnClick(GtkWidget* button)
+    {
+        gtk_widget_set_focus_on_click(button, FALSE);
+    }
+
     GtkWidget* iconButton(const char* iconName, const char* tooltip)
     {
         auto* button = gtk_button_new_from_icon_name(iconName);
@@ -60,6 +68,7 @@ namespace {
         gtk_widget_add_css_class(button, "flat");
         gtk_widget_add_css_class(button, "count-bubble");
         setAccessibleLabel(button, bubble.accessibility);
+        keepFocusOnClick(button);
         return button;
     }
 
@@ -130,6 +139,7 @@ MainToolbar::~MainToolbar()
 
 void MainToolbar::connectClicked(GtkWidget* button, std::function<void()>* action)
 {
+    keepFocusOnClick(button);
     auto handler = g_signal_connect_swapped(button, "clicked", G_CALLBACK(+[](std::function<void()>* action) {
         if (*action)
             (*action)();

@@ -1,9 +1,11 @@
 // The main window's toolbar read from its widget tree, as a person or a screen reader meets it.
 
+#include "support/MainLoopWait.h"
 #include "support/WidgetTree.h"
 #include "ui/MainToolbar.h"
 
 #include <adwaita.h>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace halcyra {
@@ -67,6 +69,47 @@ namespace {
         toolbar.update(state);
         EXPECT_STREQ(adw_window_title_get_subtitle(ADW_WINDOW_TITLE(titles[0])), "Not signed in");
         EXPECT_EQ(shownBubbleTooltips(window), (std::vector<std::string> { "2 notifications. Tap to view." }));
+        gtk_window_destroy(GTK_WINDOW(window));
+    }
+
+    // A click on a toolbar button, made through the X server as a user makes it, leaves the keys
+    // where they were: in the page below, not on the button (where Space right after an unlock
+    // from the lock button would lock again).
+    TEST(MainToolbar, aClickLeavesTheKeysInThePage)
+    {
+        adw_init();
+        int lockToggles = 0;
+        ToolbarActions actions;
+        actions.toggleLock = [&] { ++lockToggles; };
+        auto* headerBar = adw_header_bar_new();
+        auto* page = gtk_entry_new();
+        auto* content = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_box_append(GTK_BOX(content), headerBar);
+        gtk_box_append(GTK_BOX(content), page);
+        auto* window = adw_window_new();
+        gtk_window_set_title(GTK_WINDOW(window), "Halcyra toolbar test");
+        gtk_window_set_default_size(GTK_WINDOW(window), 800, 200);
+        adw_window_set_content(ADW_WINDOW(window), content);
+        MainToolbar toolbar(headerBar, "Ashgrove Workday", nullptr, std::move(actions));
+        gtk_window_present(GTK_WINDOW(window));
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window); }));
+        ASSERT_EQ(std::system("xdotool search --sync --name '^Halcyra toolbar test$' windowfocus --sync"), 0);
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
+        gtk_widget_grab_focus(page);
+
+        auto lockButtons = descendants(window, [](GtkWidget* widget) { return GTK_IS_BUTTON(widget) && g_strcmp0(gtk_widget_get_tooltip_text(widget), "Lock Workday") == 0; });
+        ASSERT_EQ(lockButtons.size(), 1u);
+        ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_width(lockButtons[0]) > 0; }));
+        graphene_point_t centre = GRAPHENE_POINT_INIT(gtk_widget_get_width(lockButtons[0]) / 2.0f, gtk_widget_get_height(lockButtons[0]) / 2.0f), inWindow;
+        ASSERT_TRUE(gtk_widget_compute_point(lockButtons[0], window, &centre, &inWindow));
+        // The window's surface also holds its shadow, around the widgets.
+        double shadowX, shadowY;
+        gtk_native_get_surface_transform(GTK_NATIVE(window), &shadowX, &shadowY);
+        auto click = "xdotool search --name '^Halcyra toolbar test$' mousemove --window %1 " + std::to_string(int(inWindow.x + shadowX)) + " " + std::to_string(int(inWindow.y + shadowY)) + " click 1";
+        ASSERT_EQ(std::system(click.c_str()), 0);
+        ASSERT_TRUE(runMainLoopUntil([&] { return lockToggles == 1; }));
+        auto* focus = gtk_window_get_focus(GTK_WINDOW(window));
+        EXPECT_TRUE(focus && gtk_widget_is_ancestor(focus, page)) << (focus ? G_OBJECT_TYPE_NAME(focus) : "no focus");
         gtk_window_destroy(GTK_WINDOW(window));
     }
 

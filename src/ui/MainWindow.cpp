@@ -27,9 +27,12 @@ namespace {
     constexpr int defaultWindowHeight = 900;
     constexpr unsigned subtitleTickSeconds = 60;
 
+    // Locked, the page stays in view but blurred beyond reading: at a 1-pixel blur the tasks in
+    // the inbox and a roster's names could still be read from the screen. From 6 pixels on the
+    // largest heading is a shape; 10 leaves a margin.
     const char* blurCSS = R"(
 .halcyra-page { filter: blur(0px); transition: filter 250ms ease-in-out; }
-.halcyra-page.locked { filter: blur(1px); }
+.halcyra-page.locked { filter: blur(10px); }
 )";
 
     void installBlurStyleOnce()

@@ -93,5 +93,40 @@ class LockAtLaunch(ApplicationTestCase):
         self.assertLocked("the keyring went away without answering")
 
 
+def pageInGrey(window):
+    """The window's page below the toolbar, as grey levels, one bytes object per row."""
+    shot = subprocess.run(["import", "-window", window, "-crop", "760x600+20+100", "+repage", "-colorspace", "Gray",
+                           "-depth", "8", "pgm:-"], capture_output=True, check=True).stdout
+    _, width, height, _, pixels = shot.split(maxsplit=4)
+    width, height = int(width), int(height)
+    return [pixels[row * width:(row + 1) * width] for row in range(height)]
+
+
+def sharpestEdge(rows):
+    """The largest step between two neighbouring pixels: text that can be read has steps of 20
+    grey levels and more (at a 1-pixel blur too); a page blurred beyond reading, a few."""
+    return max(max(abs(left - right) for left, right in zip(row, row[1:])) for row in rows)
+
+
+def contrast(rows):
+    return max(max(row) for row in rows) - min(min(row) for row in rows)
+
+
+class LockedPage(ApplicationTestCase):
+    def test_aLockedWindowShowsNothingOfWorkdayThatCanBeRead(self):
+        polkit("Reset")
+        self.saveCredentials()
+        self.application.launch()
+        waitFor(lambda: homeServedCount(self.tenant) >= 1, what="the home page")
+        window = self.application.waitForWindows("the window")[0]
+        # The page is drawn behind the lock (shapes, no text), then the unlock shows its text.
+        waitFor(lambda: contrast(pageInGrey(window)) > 15, what="the page drawn behind the lock")
+        self.assertLess(sharpestEdge(pageInGrey(window)), 8)
+        subprocess.run(["xdotool", "mousemove", "--window", window, "400", "500", "click", "1"], check=True)
+        waitForUnlockPrompt()
+        polkit("Answer", "true", "false")
+        waitFor(lambda: sharpestEdge(pageInGrey(window)) > 100, what="the page's text after the unlock")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -100,7 +100,7 @@ struct HeldPrompter {
         [this](const char*, GDBusMethodInvocation* invocation) { held.push_back(invocation); } };
 };
 
-TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn)
+TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOnAndARefusalKeepsTheItem)
 {
     ASSERT_EQ(add(credentialsItem, R"({"username":"jdoe","password":"secret"})"), keychainSuccess);
     HeldPrompter prompter;
@@ -122,6 +122,16 @@ TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn
     ASSERT_TRUE(runMainLoopUntil([&] { return result.has_value(); }));
     EXPECT_EQ(result->status, keychainInteractionNotAllowed) << keychain.messageForStatus(result->status);
 
+    // Removing asks for the unlock too; refused, it says that the item stayed, and it did.
+    std::optional<KeychainStatus> removal;
+    auto removing = spawn(loop, [](LibsecretKeychain& keychain, std::optional<KeychainStatus>& removal) -> Task<void> {
+        removal = co_await keychain.remove(credentialsItem);
+    }(keychain, removal));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !prompter.held.empty(); }));
+    prompter.refuseAll();
+    ASSERT_TRUE(runMainLoopUntil([&] { return removal.has_value(); }));
+    EXPECT_EQ(*removal, keychainInteractionNotAllowed) << keychain.messageForStatus(*removal);
+
     auto session = callSecretService("org.freedesktop.Secret.Service", "OpenSession", g_variant_new("(sv)", "plain", g_variant_new_string("")));
     ASSERT_TRUE(session);
     const char* sessionPath = nullptr;
@@ -131,6 +141,8 @@ TEST_F(LibsecretKeychainTests, aLockedKeyringWaitsForItsPromptWhileTheLoopRunsOn
         g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password, sizeof(password) - 1, 1), "text/plain");
     callSecretService("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword", g_variant_new("(o@(oayays))", loginCollection, secret));
     EXPECT_EQ(read(credentialsItem).status, keychainSuccess);
+    EXPECT_EQ(remove(credentialsItem), keychainSuccess);
+    EXPECT_EQ(read(credentialsItem).status, keychainItemNotFound);
 }
 
 }

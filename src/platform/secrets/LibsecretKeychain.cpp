@@ -125,6 +125,7 @@ namespace {
 
     constexpr const char* badItemMessage = "The service, account and label must be UTF-8 text";
     constexpr const char* badIdentityMessage = "The service and account must be non-empty UTF-8 text";
+    constexpr const char* stayedLockedMessage = "The keyring holding the item stayed locked";
 
     using AsyncCompletion = std::function<void(GRefPtr<GAsyncResult>)>;
 
@@ -215,7 +216,7 @@ Task<KeychainReadResult> LibsecretKeychain::read(KeychainItemID item)
 
     auto& first = found.items.front();
     if (secret_item_get_locked(first.get()))
-        co_return KeychainReadResult { fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked"), std::nullopt };
+        co_return KeychainReadResult { fail(keychainInteractionNotAllowed, stayedLockedMessage), std::nullopt };
     auto secret = adoptGRef(secret_item_get_secret(first.get()));
     if (!secret)
         co_return KeychainReadResult { fail(keychainInternalError, "The Secret Service returned no secret for the item"), std::nullopt };
@@ -246,7 +247,7 @@ Task<KeychainStatus> LibsecretKeychain::update(KeychainItemID item, std::string 
     // new data on the next read.
     for (auto& match : found.items) {
         if (secret_item_get_locked(match.get()))
-            co_return fail(keychainInteractionNotAllowed, "The keyring holding the item stayed locked");
+            co_return fail(keychainInteractionNotAllowed, stayedLockedMessage);
         GUniqueOutPtr<GError> error;
         auto secretSet = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
             secret_item_set_secret(match.get(), secret.get(), m_cancellable.get(), callback, callbackData);
@@ -299,16 +300,27 @@ Task<KeychainStatus> LibsecretKeychain::remove(KeychainItemID item)
     if (!connection.service)
         co_return connection.status;
 
-    auto itemAttributes = attributesFor(item);
-    auto result = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
-        secret_service_clear(connection.service.get(), itemSchema(), itemAttributes.get(), m_cancellable.get(), callback, callbackData);
-    });
-    if (!result)
-        co_return fail(keychainUserCanceled, "The operation was cancelled");
-    GUniqueOutPtr<GError> error;
-    // False without an error means that nothing matched.
-    if (!secret_service_clear_finish(connection.service.get(), result->get(), error.outPtr()))
-        co_return error ? fail(error.get()) : keychainItemNotFound;
+    // The Secret Service's own clear passes over the items of a locked keyring and answers as if
+    // nothing matched, which would report a password still saved as removed: the keyring is asked
+    // to unlock first, and an item it keeps locked is a failure.
+    auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    auto found = co_await search(connection.service.get(), item, flags);
+    if (found.status != keychainSuccess)
+        co_return found.status;
+    if (found.items.empty())
+        co_return keychainItemNotFound;
+    for (auto& match : found.items) {
+        if (secret_item_get_locked(match.get()))
+            co_return fail(keychainInteractionNotAllowed, stayedLockedMessage);
+        auto deleted = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
+            secret_item_delete(match.get(), m_cancellable.get(), callback, callbackData);
+        });
+        if (!deleted)
+            co_return fail(keychainUserCanceled, "The operation was cancelled");
+        GUniqueOutPtr<GError> error;
+        if (!secret_item_delete_finish(match.get(), deleted->get(), error.outPtr()))
+            co_return fail(error.get());
+    }
     co_return keychainSuccess;
 }
 

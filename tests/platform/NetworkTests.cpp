@@ -87,6 +87,8 @@ TEST(UpdateFeed, appcastReadsReleasesAndRefusesHostileDocuments)
             "0.2.0||Halcyra 0.2|https://downloads.example.org/halcyra/0.2;"
             "0.3.0|0.3|Halcyra 0.3 & more|https://downloads.example.org/halcyra/0.3/notes;" },
         { "item without a version is skipped", feedWithItems("<item><title>x</title></item>"), "" },
+        { "a version longer than any version is skipped",
+            feedWithItems("<item><sparkle:version>2</sparkle:version><sparkle:shortVersionString>" + std::string(65, '9') + "</sparkle:shortVersionString></item>"), "" },
         { "a page that is not https is not offered", feedWithItems("<item><sparkle:version>2</sparkle:version><link>file:///etc/passwd</link></item>"), "2|||;" },
         { "not well-formed", "<rss><channel><item>", "failure" },
         { "entities of its own", R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;">]>
@@ -96,6 +98,10 @@ TEST(UpdateFeed, appcastReadsReleasesAndRefusesHostileDocuments)
     };
     for (auto& testCase : cases)
         EXPECT_EQ(describe(parseAppcast(testCase.document)), testCase.expected) << testCase.name;
+    // What the user reads of a broken feed is the application's sentence, not the parser's.
+    auto broken = parseAppcast("<rss><channel><item>");
+    ASSERT_TRUE(std::holds_alternative<FeedFailure>(broken));
+    EXPECT_EQ(std::get<FeedFailure>(broken).message, "The update feed is not a valid release feed.");
 }
 
 namespace {

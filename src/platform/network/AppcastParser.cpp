@@ -1,6 +1,7 @@
 #include "platform/network/AppcastParser.h"
 
 #include "base/Localization.h"
+#include "base/Log.h"
 #include "platform/glib/GRefPtr.h"
 
 #include <cstring>
@@ -37,6 +38,14 @@ namespace {
     bool isWebPage(const std::string& url)
     {
         return url.starts_with("https://");
+    }
+
+    // A version is a few numbers and words; a longer one is no release of ours, and its text
+    // would fill the update dialog's title.
+    bool isVersionLike(const std::string& version)
+    {
+        constexpr size_t longestVersion = 64;
+        return !version.empty() && version.size() <= longestVersion;
     }
 
     void startElement(GMarkupParseContext*, const char* name, const char** attributeNames, const char** attributeValues, gpointer data, GError**)
@@ -81,7 +90,7 @@ namespace {
             }
             if (!isWebPage(item.releasePageURL))
                 item.releasePageURL.clear();
-            if (!item.version.empty())
+            if (isVersionLike(item.version) && (item.shortVersion.empty() || isVersionLike(item.shortVersion)))
                 state.items.push_back(std::move(item));
             return;
         }
@@ -122,8 +131,12 @@ FeedResult parseAppcast(std::string_view document)
     GUniquePtr<GMarkupParseContext> context(g_markup_parse_context_new(&parser, G_MARKUP_DEFAULT_FLAGS, &state, nullptr));
     GUniqueOutPtr<GError> error;
     if (!g_markup_parse_context_parse(context.get(), document.data(), static_cast<gssize>(document.size()), error.outPtr())
-        || !g_markup_parse_context_end_parse(context.get(), error.outPtr()))
-        return FeedFailure { formatted(_("The update feed could not be read: %s"), error->message) };
+        || !g_markup_parse_context_end_parse(context.get(), error.outPtr())) {
+        // The parser's own words (a line, a column, an example of XML) help whoever runs the feed,
+        // not the user.
+        logVerbose(std::string("[Update] the feed is not well-formed XML: ") + error->message);
+        return FeedFailure { _("The update feed is not a valid release feed.") };
+    }
     return std::move(state.items);
 }
 

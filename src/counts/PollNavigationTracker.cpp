@@ -24,15 +24,16 @@ PollNavigationTracker::~PollNavigationTracker()
     }
 }
 
-Task<void> PollNavigationTracker::load(URL url, std::shared_ptr<WebView> view)
+Task<bool> PollNavigationTracker::load(URL url, std::shared_ptr<WebView> view)
 {
     auto navigation = view->load(url);
     if (!navigation)
-        co_return;
+        co_return false;
     auto waiter = m_nextWaiter++;
-    co_await awaitCallback<bool>([&](std::function<void(bool)> resume) {
+    auto hasCommitted = co_await awaitCallback<bool>([&](std::function<void(bool)> resume) {
         addWaiter(*view, navigation, waiter, url, std::move(resume));
     });
+    co_return hasCommitted.value_or(false);
 }
 
 size_t PollNavigationTracker::waiterCount() const
@@ -63,11 +64,11 @@ void PollNavigationTracker::expireWaiter(const WebView* view, WaiterID id, const
     if (waiter.empty())
         return;
     // The entry stays: its navigation may still report back.
-    waiter.mapped().resume(true);
+    waiter.mapped().resume(false);
     logVerbose("[PollWebView] timed out waiting for " + redactedURL(requestURL) + " to commit");
 }
 
-void PollNavigationTracker::resumeWaiters(const WebView& view, NavigationID navigation)
+void PollNavigationTracker::resumeWaiters(const WebView& view, NavigationID navigation, bool hasCommitted)
 {
     if (!navigation)
         return;
@@ -79,13 +80,13 @@ void PollNavigationTracker::resumeWaiters(const WebView& view, NavigationID navi
     m_pending.erase(pending);
     for (auto& [id, waiter] : waiters) {
         m_loop.cancel(waiter.expiry);
-        waiter.resume(true);
+        waiter.resume(hasCommitted);
     }
 }
 
 void PollNavigationTracker::didCommitNavigation(WebView& view, NavigationID navigation)
 {
-    resumeWaiters(view, navigation);
+    resumeWaiters(view, navigation, true);
     auto url = view.url();
     if (m_endpoints.isSessionEndedURL(url)) {
         logVerbose("[PollWebView] session ended in a hidden view at " + redactedURL(url));
@@ -95,12 +96,13 @@ void PollNavigationTracker::didCommitNavigation(WebView& view, NavigationID navi
 
 void PollNavigationTracker::didFailProvisionalNavigation(WebView& view, NavigationID navigation, const WebError&)
 {
-    resumeWaiters(view, navigation);
+    resumeWaiters(view, navigation, false);
 }
 
 void PollNavigationTracker::didFailNavigation(WebView& view, NavigationID navigation, const WebError&)
 {
-    resumeWaiters(view, navigation);
+    // A failure after the commit: the new document is there, however far it loaded.
+    resumeWaiters(view, navigation, true);
 }
 
 void PollNavigationTracker::didRequestNewWebView(WebView& view, const NavigationAction& action)

@@ -29,8 +29,9 @@ public:
     PollNavigationTracker& operator=(const PollNavigationTracker&) = delete;
 
     // Starts loading `url` in the view and returns once that navigation (or a newer one in the
-    // same view) commits or fails, or after 10 s. Never reports an error.
-    Task<void> load(URL, std::shared_ptr<WebView>);
+    // same view) commits or fails, or after 10 s: true when it committed. Otherwise the view still
+    // shows the document it showed before.
+    Task<bool> load(URL, std::shared_ptr<WebView>);
 
     // Waiters not yet resumed, over all views.
     size_t waiterCount() const;
@@ -55,7 +56,7 @@ private:
 
     void addWaiter(const WebView&, NavigationID, WaiterID, const URL& requestURL, std::function<void(bool)> resume);
     void expireWaiter(const WebView*, WaiterID, const URL& requestURL);
-    void resumeWaiters(const WebView&, NavigationID);
+    void resumeWaiters(const WebView&, NavigationID, bool hasCommitted);
 
     RunLoop& m_loop;
     const Endpoints& m_endpoints;

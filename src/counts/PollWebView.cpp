@@ -69,22 +69,24 @@ std::shared_ptr<WebView> PollWebView::makeHiddenWebView(const std::string& url, 
     return view;
 }
 
-Task<void> PollWebView::reloadAll()
+Task<PollWebView::ReloadedPages> PollWebView::reloadAll()
 {
+    ReloadedPages reloaded;
     std::vector<Task<void>> reloads;
-    reloads.push_back(reload(m_homeView, m_homePinnedURL));
-    reloads.push_back(reload(m_expensesView, m_expensesPinnedURL));
-    reloads.push_back(reload(m_reportsView, m_reportsPinnedURL));
+    reloads.push_back(reload(m_homeView, m_homePinnedURL, reloaded.home));
+    reloads.push_back(reload(m_expensesView, m_expensesPinnedURL, reloaded.expenses));
+    reloads.push_back(reload(m_reportsView, m_reportsPinnedURL, reloaded.reports));
     co_await whenAll(std::move(reloads));
+    co_return reloaded;
 }
 
-Task<void> PollWebView::reload(std::shared_ptr<WebView> view, std::optional<std::string> pinnedURL)
+Task<void> PollWebView::reload(std::shared_ptr<WebView> view, std::optional<std::string> pinnedURL, bool& hasCommitted)
 {
     auto url = pinnedURL ? URL::parse(*pinnedURL) : std::nullopt;
     if (!view || !url)
         co_return;
     // A new navigation each time, so every refresh reads a freshly loaded document.
-    co_await m_tracker.load(*url, view);
+    hasCommitted = co_await m_tracker.load(*url, view);
 }
 
 }

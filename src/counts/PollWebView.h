@@ -38,9 +38,17 @@ public:
     // Builds the three views the first time; later calls do nothing.
     void createIfNeeded() override;
     void discard() override;
+    // Which pages a reload brought anew. A page whose load failed or took over 10 s still shows
+    // the document it showed before (offline, the last one read): its counts are no news.
+    struct ReloadedPages {
+        bool home { false };
+        bool expenses { false };
+        bool reports { false };
+    };
+
     // Reloads the three pinned pages together; returns when each load has committed, failed or
-    // taken 10 s. Returns at once before the views exist.
-    Task<void> reloadAll();
+    // taken 10 s. Returns at once, with no page reloaded, before the views exist.
+    Task<ReloadedPages> reloadAll();
 
     const std::shared_ptr<WebView>& homeView() const { return m_homeView; }
     const std::shared_ptr<WebView>& expensesView() const { return m_expensesView; }
@@ -53,7 +61,7 @@ private:
         yes };
 
     std::shared_ptr<WebView> makeHiddenWebView(const std::string& url, VisibilityOverride);
-    Task<void> reload(std::shared_ptr<WebView>, std::optional<std::string> pinnedURL);
+    Task<void> reload(std::shared_ptr<WebView>, std::optional<std::string> pinnedURL, bool& hasCommitted);
 
     WebEngine& m_engine;
     const Endpoints& m_endpoints;

@@ -145,18 +145,21 @@ Task<void> WorkdayPoller::refresh()
     auto generation = m_refreshGeneration;
     auto sequence = ++m_refreshSequence;
 
-    co_await m_pollWebView.reloadAll();
+    auto reloaded = co_await m_pollWebView.reloadAll();
 
-    // The prepaid and draft reads run beside the home read, interleaving at their waits.
+    // The prepaid and draft reads run beside the home read, interleaving at their waits. A page
+    // that did not load anew is not read: it still shows the counts of an earlier cycle, and
+    // read again they would pass for new (offline, "Updated just now" on every cycle).
     bool isPrepaidRead = false;
     bool isDraftRead = false;
     HomeCountsResult home;
     std::vector<Task<void>> reads;
-    if (auto view = m_pollWebView.expensesView())
+    if (auto view = m_pollWebView.expensesView(); view && reloaded.expenses)
         reads.push_back(refreshReportCount(m_readers.readPrepaidCount(view), m_reading.prepaid, m_prepaidSequence, sequence, generation, isPrepaidRead));
-    if (auto view = m_pollWebView.reportsView())
+    if (auto view = m_pollWebView.reportsView(); view && reloaded.reports)
         reads.push_back(refreshReportCount(m_readers.readDraftCount(view), m_reading.draft, m_draftSequence, sequence, generation, isDraftRead));
-    reads.push_back(refreshHome(sequence, generation, home));
+    if (!m_pollWebView.homeView() || reloaded.home)
+        reads.push_back(refreshHome(sequence, generation, home));
     co_await whenAll(std::move(reads));
 
     // Started before the last restart: nothing of it counts, the state included.

@@ -53,6 +53,14 @@ TEST_F(CountsTest, eachCycleOfTheHiddenViewsReadsAllFourCountsAndAnEndedSessionI
     run->runLoop.advance(30s);
     ASSERT_TRUE(runMainLoopUntil([&] { return std::tuple(reading.task, reading.notification, reading.prepaid, reading.draft) == std::tuple(8, 0, 5, 3); }, 15s));
 
+    // Offline, a reload ends without a new page and the hidden pages keep showing what was read:
+    // the poller must not take those counts for new ones.
+    s_tenant->control("POST", "/offline", { { "offline", true } });
+    auto reloaded = runOnMainLoop(pollWebView.reloadAll());
+    EXPECT_EQ(std::tuple(reloaded.home, reloaded.expenses, reloaded.reports), std::tuple(false, false, false));
+    EXPECT_EQ(value(*pollWebView.homeView(), "document.querySelector('[data-automation-id=\"inbox_preview\"]').textContent.trim()"), "8");
+    s_tenant->control("POST", "/offline", { { "offline", false } });
+
     // The main view stays on its page; the next reload of the hidden pages meets the ended session.
     auto passwordsBefore = passwordSubmissions();
     // Past the interval within which the saved password is handed out only once.

@@ -25,6 +25,7 @@ public:
 
     // What the application asked for.
     const std::vector<URL>& loadedURLs() const { return m_loadedURLs; }
+    NavigationID newestNavigation() const { return m_nextNavigationID - 1; }
     const std::vector<std::string>& loadedHTML() const { return m_loadedHTML; }
     bool isHostedOffScreen() const { return m_isHostedOffScreen; }
 

@@ -23,14 +23,14 @@ namespace {
 
     auto counts(const CountsReading& reading) { return std::tuple(reading.task, reading.notification, reading.prepaid, reading.draft); }
 
-    // Hidden views built, main view on the home page, attached: the first cycle waits for the
-    // reloads, which time out after 10 s, and then for its three reads.
+    // Hidden views built, main view on the home page, attached: the first cycle's reloads
+    // commit, and it waits for its three reads.
     void startCycleWithHiddenViews(H& harness)
     {
         harness.pollWebView.createIfNeeded();
         harness.mainView->changeURL(homeURL);
         harness.poller.attach(harness.mainView);
-        harness.loop.advance(10s);
+        harness.commitReloads();
     }
 
     TEST(WorkdayPollerTest, aCompleteCycleIsHandedOutOnceAndLaterPartialReadsKeepItsTime)
@@ -60,14 +60,29 @@ namespace {
         harness.expensesView().scriptResponder = H::answering({ { "loaded", false }, { "prepaid", nullptr } });
         harness.reportsView().scriptResponder = H::answering({ { "gridPresent", false }, { "erRows", 0 }, { "draft", nullptr } });
         auto loads = harness.homeView().loadedURLs().size();
-        harness.loop.advance(19.9s);
+        harness.loop.advance(29.9s);
         EXPECT_EQ(harness.homeView().loadedURLs().size(), loads);
         harness.loop.advance(0.1s);
         EXPECT_EQ(harness.homeView().loadedURLs().size(), loads + 1);
-        harness.loop.advance(29s); // reloads time out at 40 s, the reads run out of tries by 55 s
+        harness.commitReloads();
+        harness.loop.advance(19s); // the reads run out of tries
         EXPECT_EQ(counts(harness.reading()), std::tuple(5, 2, 4, 1));
         EXPECT_EQ(harness.reading().lastUpdated, now);
         EXPECT_EQ(harness.completeReadings().size(), 1u);
+
+        // Offline: the next cycle's reloads fail or never commit, and the views still show the
+        // pages read before. Nothing is read from them, and the time of the last update stays.
+        harness.homeView().scriptResponder = H::answering(H::home("7", "2"));
+        harness.expensesView().scriptResponder = H::answering(H::prepaid("6"));
+        harness.reportsView().scriptResponder = H::answering(H::draft("3"));
+        harness.loop.advance(11s);
+        ASSERT_EQ(harness.homeView().loadedURLs().size(), loads + 2);
+        for (auto* view : { &harness.homeView(), &harness.expensesView() })
+            view->failProvisional(view->newestNavigation(), { "WebKitNetworkError", -1004, std::nullopt });
+        harness.loop.advance(15s); // the reports page's reload times out
+        EXPECT_EQ(counts(harness.reading()), std::tuple(5, 2, 4, 1));
+        EXPECT_EQ(harness.completeReadings().size(), 1u);
+        EXPECT_EQ(harness.reading().state, PollState::polling());
 
         // Another machine's reading replaces the counts only when it was made later.
         for (auto [offset, isAdopted] : { std::pair(-1s, false), std::pair(0s, false), std::pair(1s, true) }) {
@@ -82,7 +97,7 @@ namespace {
         H harness;
         startCycleWithHiddenViews(harness); // cycle 1 waits for its reads
         harness.cycles.spawn(harness.poller.refresh()); // cycle 2
-        harness.loop.advance(10s);
+        harness.commitReloads();
         // Cycle 2 stores its prepaid value first; cycle 1's late one is dropped.
         H::answerNewest(harness.expensesView(), H::prepaid("5"));
         harness.expensesView().answerScript(ScriptReply::success(H::prepaid("4")));
@@ -230,38 +245,41 @@ namespace {
         EXPECT_EQ(harness.session.recoveredURLs[0]->path(), "/wday/authgwy/ashgrove/logout.htmld");
     }
 
-    TEST(PollWebViewTest, reloadAllWaitsForEachLoadToCommitFailOrTakeTenSeconds)
+    TEST(PollWebViewTest, reloadAllWaitsForEachLoadToCommitFailOrTakeTenSecondsAndSaysWhichCommitted)
     {
         H harness;
-        int resumed = 0;
-        auto resume = [&](Task<void> wait) -> Task<void> {
-            co_await std::move(wait);
-            ++resumed;
-        };
+        std::optional<PollWebView::ReloadedPages> reloaded;
+        auto reloading = [&]() -> Task<void> { reloaded = co_await harness.pollWebView.reloadAll(); };
         harness.pollWebView.createIfNeeded();
         LogCapture log;
-        spawn(harness.loop, resume(harness.pollWebView.reloadAll()));
+        spawn(harness.loop, reloading());
         // Each view's second load (the first is the initial one) is navigation 2.
         harness.homeView().commit(2, homeURL);
-        harness.expensesView().fail(2, { "WebKitNetworkError", 302, std::nullopt });
+        harness.expensesView().failProvisional(2, { "WebKitNetworkError", -1004, std::nullopt });
         harness.loop.advance(9.9s);
-        EXPECT_EQ(resumed, 0);
+        EXPECT_FALSE(reloaded);
         harness.loop.advance(0.1s);
-        EXPECT_EQ(resumed, 1);
+        ASSERT_TRUE(reloaded);
+        EXPECT_EQ(std::tuple(reloaded->home, reloaded->expenses, reloaded->reports), std::tuple(true, false, false));
         EXPECT_EQ(log.lines(), std::vector<std::string> { "[PollWebView] timed out waiting for https://wd5.myworkday.test to commit" });
 
-        // A commit after the time-out resumes nobody twice and writes nothing.
+        // A commit after the time-out resumes nobody and writes nothing.
         harness.reportsView().commit(2, url("https://wd5.myworkday.test/ashgrove/d/task/2997$728.htmld"));
-        EXPECT_EQ(std::tuple(resumed, log.lines().size(), harness.pollWebView.tracker().waiterCount()), std::tuple(1, 1u, 0u));
+        EXPECT_EQ(std::tuple(log.lines().size(), harness.pollWebView.tracker().waiterCount()), std::tuple(1u, 0u));
 
         // Two loads in one view before either commits: the second one's commit resumes both
-        // callers, and the first one's late commit nobody.
-        spawn(harness.loop, resume(harness.pollWebView.tracker().load(homeURL, harness.pollWebView.homeView()))); // navigation 3
-        spawn(harness.loop, resume(harness.pollWebView.tracker().load(homeURL, harness.pollWebView.homeView()))); // navigation 4
+        // callers, and the first one's late commit nobody. A failure after a commit leaves the
+        // new document: that page was loaded anew.
+        std::vector<bool> committed;
+        auto loading = [&]() -> Task<void> { committed.push_back(co_await harness.pollWebView.tracker().load(homeURL, harness.pollWebView.homeView())); };
+        spawn(harness.loop, loading()); // navigation 3
+        spawn(harness.loop, loading()); // navigation 4
         harness.homeView().commit(3, homeURL);
-        EXPECT_EQ(resumed, 1);
+        EXPECT_TRUE(committed.empty());
         harness.homeView().commit(4, homeURL);
-        EXPECT_EQ(resumed, 3);
+        spawn(harness.loop, loading()); // navigation 5
+        harness.homeView().fail(5, { "WebKitNetworkError", 302, std::nullopt });
+        EXPECT_EQ(committed, (std::vector { true, true, true }));
     }
 
 }

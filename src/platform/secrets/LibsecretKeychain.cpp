@@ -198,6 +198,20 @@ Task<LibsecretKeychain::SearchResult> LibsecretKeychain::search(SecretService* s
     co_return SearchResult { std::move(items), keychainSuccess };
 }
 
+Task<LibsecretKeychain::SearchResult> LibsecretKeychain::unlockedMatches(SecretService* service, const KeychainItemID& item)
+{
+    auto found = co_await search(service, item, static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK));
+    if (found.status != keychainSuccess)
+        co_return found;
+    if (found.items.empty())
+        co_return SearchResult { {}, keychainItemNotFound };
+    for (auto& match : found.items) {
+        if (secret_item_get_locked(match.get()))
+            co_return SearchResult { {}, fail(keychainInteractionNotAllowed, stayedLockedMessage) };
+    }
+    co_return found;
+}
+
 Task<KeychainReadResult> LibsecretKeychain::read(KeychainItemID item)
 {
     if (!isValidIdentity(item))
@@ -235,19 +249,14 @@ Task<KeychainStatus> LibsecretKeychain::update(KeychainItemID item, std::string 
     if (!connection.service)
         co_return connection.status;
 
-    auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
-    auto found = co_await search(connection.service.get(), item, flags);
+    auto found = co_await unlockedMatches(connection.service.get(), item);
     if (found.status != keychainSuccess)
         co_return found.status;
-    if (found.items.empty())
-        co_return keychainItemNotFound;
 
     auto secret = adoptGRef(secret_value_new(data.data(), static_cast<gssize>(data.size()), "text/plain"));
     // Every match is rewritten, so that a duplicate left by another program cannot shadow the
     // new data on the next read.
     for (auto& match : found.items) {
-        if (secret_item_get_locked(match.get()))
-            co_return fail(keychainInteractionNotAllowed, stayedLockedMessage);
         GUniqueOutPtr<GError> error;
         auto secretSet = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
             secret_item_set_secret(match.get(), secret.get(), m_cancellable.get(), callback, callbackData);
@@ -300,18 +309,12 @@ Task<KeychainStatus> LibsecretKeychain::remove(KeychainItemID item)
     if (!connection.service)
         co_return connection.status;
 
-    // The Secret Service's own clear passes over the items of a locked keyring and answers as if
-    // nothing matched, which would report a password still saved as removed: the keyring is asked
-    // to unlock first, and an item it keeps locked is a failure.
-    auto flags = static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
-    auto found = co_await search(connection.service.get(), item, flags);
+    // Not the Secret Service's own clear: it passes over the items of a locked keyring and
+    // answers as if nothing matched, which would report a password still saved as removed.
+    auto found = co_await unlockedMatches(connection.service.get(), item);
     if (found.status != keychainSuccess)
         co_return found.status;
-    if (found.items.empty())
-        co_return keychainItemNotFound;
     for (auto& match : found.items) {
-        if (secret_item_get_locked(match.get()))
-            co_return fail(keychainInteractionNotAllowed, stayedLockedMessage);
         auto deleted = co_await asyncResult([&](GAsyncReadyCallback callback, gpointer callbackData) {
             secret_item_delete(match.get(), m_cancellable.get(), callback, callbackData);
         });

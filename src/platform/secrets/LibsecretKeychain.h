@@ -52,6 +52,9 @@ private:
 
     Task<ServiceResult> connect();
     Task<SearchResult> search(SecretService*, const KeychainItemID&, SecretSearchFlags);
+    // Every item matching, its keyring asked to unlock first (the desktop may prompt the user):
+    // "not found" when none matches, a failure when the keyring stays locked.
+    Task<SearchResult> unlockedMatches(SecretService*, const KeychainItemID&);
     KeychainStatus fail(KeychainStatus, const std::string& detail);
     KeychainStatus fail(const GError*);
 

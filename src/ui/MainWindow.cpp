@@ -88,6 +88,9 @@ MainWindow::MainWindow(GtkApplication* application, const std::shared_ptr<WebVie
     gtk_widget_add_css_class(m_webViewWidget, "halcyra-page");
     m_gate = std::make_unique<LockGateOverlay>(m_webViewWidget, m_models.authenticator);
     gtk_widget_set_vexpand(m_gate->widget(), TRUE);
+    // The locked page's blur reaches beyond the page; kept to the page's own place, it leaves the
+    // toolbar above it alone.
+    gtk_widget_set_overflow(m_gate->widget(), GTK_OVERFLOW_HIDDEN);
     gtk_box_append(GTK_BOX(content), m_gate->widget());
     adw_application_window_set_content(ADW_APPLICATION_WINDOW(window), content);
     // Typing goes to the page (the sign-in form focuses its first field), not the toolbar.

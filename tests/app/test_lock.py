@@ -93,9 +93,10 @@ class LockAtLaunch(ApplicationTestCase):
         self.assertLocked("the keyring went away without answering")
 
 
-def pageInGrey(window):
-    """The window's page below the toolbar, as grey levels, one bytes object per row."""
-    shot = subprocess.run(["import", "-window", window, "-crop", "760x600+20+100", "+repage", "-colorspace", "Gray",
+def pageInGrey(window, area="760x600+20+100"):
+    """Part of the window (by default its page below the toolbar) as grey levels, one bytes object
+    per row."""
+    shot = subprocess.run(["import", "-window", window, "-crop", area, "+repage", "-colorspace", "Gray",
                            "-depth", "8", "pgm:-"], capture_output=True, check=True).stdout
     _, width, height, _, pixels = shot.split(maxsplit=4)
     width, height = int(width), int(height)
@@ -126,6 +127,19 @@ class LockedPage(ApplicationTestCase):
         waitForUnlockPrompt()
         polkit("Answer", "true", "false")
         waitFor(lambda: sharpestEdge(pageInGrey(window)) > 100, what="the page's text after the unlock")
+
+    def test_theBlurStaysOnThePage(self):
+        # A first launch shows the sign-in page, red at its top, right under the toolbar.
+        polkit("Reset")
+        self.application.launch()
+        window = self.application.waitForWindows("the window")[0]
+        waitFor(lambda: sharpestEdge(pageInGrey(window)) > 100, what="the sign-in page")
+        toolbarBottom = lambda: pageInGrey(window, "780x6+10+42")
+        before = toolbarBottom()
+        self.application.activate("lock")
+        waitFor(lambda: sharpestEdge(pageInGrey(window)) < 8, what="the locked page")
+        change = max(abs(old - new) for rowBefore, rowAfter in zip(before, toolbarBottom()) for old, new in zip(rowBefore, rowAfter))
+        self.assertEqual(change, 0, "the locked page's blur reached the toolbar")
 
 
 if __name__ == "__main__":

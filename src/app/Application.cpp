@@ -77,7 +77,7 @@ namespace {
 struct Application::Services {
     // What the services ask of the application's window.
     struct WindowHooks {
-        std::function<bool()> isMainWindowFocused;
+        std::function<bool()> isApplicationFocused;
         std::function<void()> presentMainWindow;
     };
 
@@ -92,7 +92,7 @@ struct Application::Services {
         , badgeSettings(settings)
         , badgeSink(g_application_get_dbus_connection(application), desktopFileID)
         , desktopNotifications(application)
-        , taskNotifier({ runLoop, settings, std::move(window.isMainWindowFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
+        , taskNotifier({ runLoop, settings, std::move(window.isApplicationFocused), [this](std::int64_t newTasks) { desktopNotifications.showNewTasks(newTasks); } })
         , pollWebView(runLoop, engine, configuration.endpoints, pollSession)
         , poller(runLoop, settings, configuration.endpoints, pollSession, pollWebView)
         , passwordAuthenticator(passwordDialog)
@@ -113,11 +113,25 @@ struct Application::Services {
         readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { countsSync.takeReading(reading); }));
         readingObservations.push_back(poller.observeReading([this](const CountsReading& reading) { publishOnBus(reading); }));
         publishOnBus(poller.reading());
+        publishOnBusEveryMinute();
     }
+
+    ~Services() { runLoop.cancel(busTick); }
 
     void publishOnBus(const CountsReading& reading)
     {
         countsBusObject.update(reading, subtitleText(reading, runLoop.wallNow()));
+    }
+
+    // The status text on the bus says how old the counts are ("Updated 5 minutes ago"), as the
+    // window's subtitle does: written again every minute, not only with a new reading (offline,
+    // none comes for as long as the network is away). Unchanged, it is not sent.
+    void publishOnBusEveryMinute()
+    {
+        busTick = runLoop.schedule(Seconds(60), [this] {
+            publishOnBus(poller.reading());
+            publishOnBusEveryMinute();
+        });
     }
 
     WebKitEngineOptions engineOptions(const Configuration& configuration, RenderingChoice rendering)
@@ -193,6 +207,7 @@ struct Application::Services {
     std::unique_ptr<SoupRecordStore> syncStore;
     CountsSync countsSync;
     CountsBusObject countsBusObject;
+    RunLoop::TimerID busTick { 0 };
     std::vector<Connection> readingObservations;
     std::unique_ptr<SoupUpdateFeed> updateFeed;
     SoftwareUpdater updater;
@@ -233,7 +248,15 @@ void Application::startup(GtkApplication* gtkApplication, Application* self)
 {
     logLaunchStep("GTK ready");
     Services::WindowHooks window {
-        [self] { return self->m_mainWindow && gtk_window_is_active(self->m_mainWindow->window()); },
+        // Any of the application's windows: with Settings or the framing editor in front, the
+        // user is in Halcyra, not away from it.
+        [gtkApplication] {
+            for (auto* window = gtk_application_get_windows(gtkApplication); window; window = window->next) {
+                if (gtk_window_is_active(GTK_WINDOW(window->data)))
+                    return true;
+            }
+            return false;
+        },
         [self] { self->presentMainWindow(); },
     };
     self->m_services = std::make_unique<Services>(self->m_configuration, self->m_rendering, G_APPLICATION(gtkApplication), std::move(window));

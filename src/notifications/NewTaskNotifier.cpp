@@ -42,7 +42,7 @@ void NewTaskNotifier::takeCompleteReading(std::int64_t tasks, WallTime observedA
 {
     auto newTasks = m_baseline && tasks > *m_baseline ? tasks - *m_baseline : 0;
     // Tasks seen in the focused window, or with the notification switched off, are no news.
-    bool isNews = newTasks > 0 && isEnabled() && !m_collaborators.isMainWindowFocused();
+    bool isNews = newTasks > 0 && isEnabled() && !m_collaborators.isApplicationFocused();
     // Held back by the once-a-minute rule, the tasks stay news: the baseline stays where it was,
     // so that the next reading that may notify announces them too.
     if (isNews && isTooSoon())

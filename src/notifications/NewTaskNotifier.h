@@ -18,7 +18,7 @@ std::string newTaskNotificationTitle(std::int64_t newTasks);
 
 // Decides when a desktop notification tells the user that inbox tasks arrived. It compares each
 // complete reading made here with the previous one and announces the increase, at most once a
-// minute, never for the first reading after launch, while the main window has the focus, or
+// minute, never for the first reading after launch, while one of its windows has the focus, or
 // with the setting off. What the user has seen (the focused window, a reading adopted from
 // another machine, where that machine told them) becomes the new baseline; an increase held
 // back by the once-a-minute rule is announced, summed up, by the next reading that may.
@@ -30,7 +30,7 @@ public:
     struct Collaborators {
         RunLoop& loop;
         SettingsStore& settings;
-        std::function<bool()> isMainWindowFocused;
+        std::function<bool()> isApplicationFocused;
         std::function<void(std::int64_t newTasks)> notify;
     };
 

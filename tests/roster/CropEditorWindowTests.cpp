@@ -5,6 +5,7 @@
 #include "support/FakeLockCollaborators.h"
 #include "support/MainLoopWait.h"
 #include "support/WidgetTree.h"
+#include "support/Xdotool.h"
 
 #include "lock/GateController.h"
 #include "lock/TouchIDGate.h"
@@ -40,14 +41,6 @@ namespace {
         auto columns = descendants(GTK_WIDGET(window), [](GtkWidget* widget) { return GTK_IS_FLOW_BOX_CHILD(gtk_widget_get_parent(widget)); });
         std::ranges::transform(columns, columns.begin(), gtk_widget_get_first_child);
         return columns;
-    }
-
-    // Real key presses and pointer moves from the X server, as a user makes them, to the window
-    // whose title starts so.
-    void xdotool(const std::string& title, const std::string& steps)
-    {
-        auto command = "xdotool search --sync --name '^" + title + "' " + steps;
-        ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
 
     // What the window shows, as a PNG in HALCYRA_SCREENSHOT_DIR when it is set, for a person to

@@ -2,10 +2,10 @@
 
 #include "support/MainLoopWait.h"
 #include "support/WidgetTree.h"
+#include "support/Xdotool.h"
 #include "ui/MainToolbar.h"
 
 #include <adwaita.h>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace halcyra {
@@ -93,7 +93,7 @@ namespace {
         MainToolbar toolbar(headerBar, "Ashgrove Workday", nullptr, std::move(actions));
         gtk_window_present(GTK_WINDOW(window));
         ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window); }));
-        ASSERT_EQ(std::system("xdotool search --sync --name '^Halcyra toolbar test$' windowfocus --sync"), 0);
+        xdotool("Halcyra toolbar test$", "windowfocus --sync");
         ASSERT_TRUE(runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
         gtk_widget_grab_focus(page);
 
@@ -105,8 +105,7 @@ namespace {
         // The window's surface also holds its shadow, around the widgets.
         double shadowX, shadowY;
         gtk_native_get_surface_transform(GTK_NATIVE(window), &shadowX, &shadowY);
-        auto click = "xdotool search --name '^Halcyra toolbar test$' mousemove --window %1 " + std::to_string(int(inWindow.x + shadowX)) + " " + std::to_string(int(inWindow.y + shadowY)) + " click 1";
-        ASSERT_EQ(std::system(click.c_str()), 0);
+        xdotool("Halcyra toolbar test$", "mousemove --window %1 " + std::to_string(int(inWindow.x + shadowX)) + " " + std::to_string(int(inWindow.y + shadowY)) + " click 1");
         ASSERT_TRUE(runMainLoopUntil([&] { return lockToggles == 1; }));
         auto* focus = gtk_window_get_focus(GTK_WINDOW(window));
         EXPECT_TRUE(focus && gtk_widget_is_ancestor(focus, page)) << (focus ? G_OBJECT_TYPE_NAME(focus) : "no focus");

@@ -1,4 +1,5 @@
 #include "../platform/ServiceTestSupport.h"
+#include "support/Xdotool.h"
 #include "ui/PasswordDialog.h"
 
 #include <adwaita.h>
@@ -46,7 +47,7 @@ AdwMessageDialog* activeDialog()
     auto* dialog = shownDialog();
     if (!dialog || !runMainLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(dialog)); }))
         return nullptr;
-    EXPECT_EQ(runCommand({ "xdotool", "search", "--sync", "--name", "^Unlock Workday$", "windowfocus", "--sync" }).exitStatus, 0);
+    xdotool("Unlock Workday$", "windowfocus --sync");
     if (!runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(dialog)); }))
         return nullptr;
     return dialog;

@@ -2,6 +2,7 @@
 #include "lock/TouchIDGate.h"
 #include "platform/glib/GLibRunLoop.h"
 #include "support/FakeLockCollaborators.h"
+#include "support/Xdotool.h"
 #include "ui/LockGateOverlay.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +15,15 @@ namespace {
 
 constexpr const char* windowTitle = "Halcyra lock gate test";
 
-// Real key strokes and clicks through the X server, as a user makes them.
-void xdotool(std::vector<std::string> arguments)
+// Real key strokes and clicks through the X server to whichever window has the focus.
+void runXdotool(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), "xdotool");
     auto result = runCommand(arguments);
     ASSERT_EQ(result.exitStatus, 0) << result.output;
 }
 
-void type(const std::string& text) { xdotool({ "type", "--delay", "20", text }); }
+void type(const std::string& text) { runXdotool({ "type", "--delay", "20", text }); }
 
 // A window with a field above the overlay (outside the covered area) and, under the gate, the
 // real engine showing a page with a focused text field.
@@ -44,7 +45,7 @@ protected:
         gtk_window_set_child(GTK_WINDOW(window), box);
         gtk_window_present(GTK_WINDOW(window));
         ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_mapped(window) && !webkit_web_view_is_loading(WEBKIT_WEB_VIEW(page)); }));
-        xdotool({ "search", "--sync", "--name", std::string("^") + windowTitle + "$", "windowfocus", "--sync" });
+        xdotool(std::string(windowTitle) + "$", "windowfocus --sync");
         ASSERT_TRUE(runMainLoopUntil([&] { return gtk_window_is_active(GTK_WINDOW(window)); }));
     }
 
@@ -91,7 +92,7 @@ TEST_F(LockGateOverlayTest, aClickOrReturnOnTheGateAsksForTheUnlockAndTypingWhil
     ASSERT_TRUE(runMainLoopUntil([&] { return gtk_widget_get_height(overlay->gateWidget()) > 0; }));
     int x = gtk_widget_get_width(window) / 2;
     int y = gtk_widget_get_height(window) - 40;
-    xdotool({ "search", "--name", std::string("^") + windowTitle + "$", "mousemove", "--window", "%1", std::to_string(x), std::to_string(y), "click", "1" });
+    xdotool(std::string(windowTitle) + "$", "mousemove --window %1 " + std::to_string(x) + " " + std::to_string(y) + " click 1");
     ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 1; }));
     EXPECT_EQ(focus(), overlay->gateWidget()) << "the click reached the page";
     authenticator.answer(true);
@@ -106,7 +107,7 @@ TEST_F(LockGateOverlayTest, aClickOrReturnOnTheGateAsksForTheUnlockAndTypingWhil
     type("abc");
     ASSERT_TRUE(runMainLoopUntil([&] { return focus() == overlay->gateWidget(); }));
     // From the keyboard alone, Return on the focused gate asks for the unlock, as a click does.
-    xdotool({ "key", "Return" });
+    runXdotool({ "key", "Return" });
     ASSERT_TRUE(runMainLoopUntil([&] { return authenticator.prompts.size() == 2; }));
     gtk_widget_grab_focus(outsideField);
     type("xyz");
